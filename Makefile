@@ -1,0 +1,43 @@
+# vesklink: build the four add-in libraries and run every test.
+#   make test   installs what is missing, builds all targets and runs all tests
+#   make build  builds all targets
+#   make demo   runs a whole day at a till against the simulator
+SHELL := /bin/bash
+ROOT := $(CURDIR)
+BUILD := $(ROOT)/build
+JOBS ?= 2
+TARGETS := linux64 linux32 win64 win32 asan
+
+CMAKE_linux64 :=
+CMAKE_linux32 := -DCMAKE_TOOLCHAIN_FILE=$(ROOT)/cmake/linux-i386.cmake
+CMAKE_win64 := -DCMAKE_TOOLCHAIN_FILE=$(ROOT)/cmake/mingw-x86_64.cmake
+CMAKE_win32 := -DCMAKE_TOOLCHAIN_FILE=$(ROOT)/cmake/mingw-i686.cmake
+CMAKE_asan := -DVESKLINK_SANITIZE=ON
+
+.PHONY: all deps build test demo package clean FORCE
+FORCE:
+
+all: build
+
+deps:
+	@bash scripts/install-deps.sh
+
+$(BUILD)/%/CMakeCache.txt:
+	cmake -S $(ROOT) -B $(BUILD)/$* -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_$*) >/dev/null
+
+build-%: $(BUILD)/%/CMakeCache.txt FORCE
+	cmake --build $(BUILD)/$* -j $(JOBS)
+
+build: deps $(addprefix build-,$(TARGETS))
+
+test-%: build-% FORCE
+	cd $(BUILD)/$* && ctest --output-on-failure
+
+test: deps
+	@bash scripts/run-tests.sh $(TARGETS)
+
+demo: deps build-linux64
+	$(BUILD)/linux64/bin/vesklink-cli demo --lib $(BUILD)/linux64/bin/vesklink_64.so
+
+clean:
+	rm -rf $(BUILD)

@@ -1,0 +1,112 @@
+// Lifecycle of the component object and the interface slots outside method dispatch.
+#include "component/napi.h"
+
+#include <clocale>
+
+#include "component/names.h"
+#include "util/text.h"
+
+namespace vesklink {
+
+namespace {
+
+std::u16string HostText(const WCHAR_T* text) {
+    std::u16string out;
+    if (text)
+        for (; *text; ++text) out.push_back(static_cast<char16_t>(*text));
+    return out;
+}
+
+}  // namespace
+
+nAPI::nAPI() = default;
+nAPI::~nAPI() = default;
+
+#if defined(ADDIN_WINDOWS)
+void* ADDIN_DTOR_CALL nAPI::DeletingDestructorSlot(unsigned int flags) {
+    if (flags & 1) {
+        delete this;
+        return nullptr;
+    }
+    this->~nAPI();
+    return this;
+}
+#endif
+
+bool ADDIN_API nAPI::Init(void* connection) {
+    Connection = static_cast<IAddInDefBase*>(connection);
+    Log(u"Init", Info);
+    return Connection != nullptr;
+}
+
+bool ADDIN_API nAPI::setMemManager(void* memoryManager) {
+    MemoryManager = static_cast<IMemoryManager*>(memoryManager);
+    return MemoryManager != nullptr;
+}
+
+long ADDIN_API nAPI::GetInfo() { return InterfaceRevision; }
+
+void ADDIN_API nAPI::Done() {}
+
+bool ADDIN_API nAPI::RegisterExtensionAs(WCHAR_T** extensionName) {
+    if (!MemoryManager || !extensionName) return false;
+    const std::u16string_view name = ExtensionName;
+    void* block = nullptr;
+    // A refused allocation is a failure: the host must not read an unset name.
+    if (!MemoryManager->AllocMemory(&block, static_cast<unsigned long>((name.size() + 1) * sizeof(WCHAR_T))) ||
+        !block)
+        return false;
+    auto* out = static_cast<WCHAR_T*>(block);
+    for (size_t i = 0; i < name.size(); ++i) out[i] = static_cast<WCHAR_T>(name[i]);
+    out[name.size()] = 0;
+    *extensionName = out;
+    return true;
+}
+
+void ADDIN_API nAPI::SetLocale(const WCHAR_T* locale) {
+    try {
+        // The runtime's locale names are narrow; host locale names are ASCII.
+        const std::string name = Utf16ToUtf8(HostText(locale));
+        std::setlocale(LC_ALL, name.c_str());
+    } catch (...) {
+    }
+}
+
+void ADDIN_API nAPI::SetUserInterfaceLanguageCode(const WCHAR_T* languageCode) {
+    try {
+        UserInterfaceLanguage = HostText(languageCode);
+    } catch (...) {
+    }
+}
+
+bool nAPI::SetError(std::u16string_view text) {
+    LastErrorCode = 1;
+    LastErrorText = text;
+    AskDeviceForError = false;
+    Log(text, Error);
+    return false;
+}
+
+bool nAPI::SetErrorQuiet(std::u16string_view text) {
+    LastErrorCode = 1;
+    LastErrorText = text;
+    AskDeviceForError = false;
+    return true;
+}
+
+bool nAPI::ReturnString(std::u16string_view text, tVariant* variant) {
+    if (!MemoryManager || !variant) return false;
+    void* block = nullptr;
+    if (!MemoryManager->AllocMemory(&block, static_cast<unsigned long>((text.size() + 1) * sizeof(WCHAR_T))) ||
+        !block)
+        return false;
+    auto* out = static_cast<WCHAR_T*>(block);
+    for (size_t i = 0; i < text.size(); ++i) out[i] = static_cast<WCHAR_T>(text[i]);
+    out[text.size()] = 0;
+    variant->vt = VTYPE_PWSTR;
+    variant->value.wstr.pwstrVal = out;
+    variant->value.wstr.wstrLen = static_cast<uint32_t>(text.size());
+    return true;
+}
+
+}  // namespace vesklink

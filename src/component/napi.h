@@ -1,0 +1,116 @@
+// The component object: one per host connection. It owns the settings, the link to the cash
+// register, the error state, the cached device state and the logger for its whole life.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "hostapi/addin_interfaces.h"
+#include "log/logger.h"
+
+namespace vesklink {
+
+// Registration parameters of the register and its FN, named after the attributes they are
+// reported as by GetDataKKT.
+struct RegistrationParameters {
+    std::u16string SenderEmail, KKTNumber, KKTSerialNumber, FFDVersionFN = u"1.0", FFDVersionKKT = u"1.0",
+        FNSerialNumber, CompanyName, INN, SaleAddress, SaleLocation, TaxationSystems, AgentTypes,
+        AutomaticNumber, FNSURL, OFDCompanyINN, OFDCompany;
+    bool IsOffline = false, IsEncrypted = false, IsService = false, BSOSing = false, IsOnlineOnly = false,
+         IsAutomaticPrinter = false, IsAutomatic = false, IsExcisable = false, IsGambling = false,
+         IsLottery = false;
+};
+
+class nAPI final : public IComponentBase {
+public:
+    nAPI();
+#if defined(ADDIN_WINDOWS)
+    ~nAPI();
+    void* ADDIN_DTOR_CALL DeletingDestructorSlot(unsigned int flags) override;
+#else
+    ~nAPI() override;
+#endif
+
+    // IInitDoneBase
+    bool ADDIN_API Init(void* connection) override;
+    bool ADDIN_API setMemManager(void* memoryManager) override;
+    long ADDIN_API GetInfo() override;
+    void ADDIN_API Done() override;
+
+    // ILanguageExtenderBase
+    bool ADDIN_API RegisterExtensionAs(WCHAR_T** extensionName) override;
+    long ADDIN_API GetNProps() override;
+    long ADDIN_API FindProp(const WCHAR_T* propName) override;
+    const WCHAR_T* ADDIN_API GetPropName(long propNum, long propAlias) override;
+    bool ADDIN_API GetPropVal(const long propNum, tVariant* value) override;
+    bool ADDIN_API SetPropVal(const long propNum, tVariant* value) override;
+    bool ADDIN_API IsPropReadable(const long propNum) override;
+    bool ADDIN_API IsPropWritable(const long propNum) override;
+    long ADDIN_API GetNMethods() override;
+    long ADDIN_API FindMethod(const WCHAR_T* methodName) override;
+    const WCHAR_T* ADDIN_API GetMethodName(const long methodNum, const long methodAlias) override;
+    long ADDIN_API GetNParams(const long methodNum) override;
+    bool ADDIN_API GetParamDefValue(const long methodNum, const long paramNum, tVariant* defValue) override;
+    bool ADDIN_API HasRetVal(const long methodNum) override;
+    bool ADDIN_API CallAsProc(const long methodNum, tVariant* params, const long paramCount) override;
+    bool ADDIN_API CallAsFunc(const long methodNum, tVariant* retValue, tVariant* params,
+                              const long paramCount) override;
+
+    // LocaleBase
+    void ADDIN_API SetLocale(const WCHAR_T* locale) override;
+    // UserLanguageBase
+    void ADDIN_API SetUserInterfaceLanguageCode(const WCHAR_T* languageCode) override;
+
+    // Error state and hand-over of strings to the host.
+    bool SetError(std::u16string_view text);       // logs the text at Error; returns false
+    bool SetErrorQuiet(std::u16string_view text);  // the same without the log line; returns true
+    bool ReturnString(std::u16string_view text, tVariant* variant);
+    bool Log(std::u16string_view message, int level) { return Logger.Log(message, level); }
+
+    // Host interfaces.
+    IAddInDefBase* Connection = nullptr;
+    IMemoryManager* MemoryManager = nullptr;
+
+    // Settings.
+    int32_t PortNumber = 1;
+    int32_t PortSpeed = 57600;
+
+    // FN status.
+    bool FnError = false, FnOverflow = false, FnFail = false, FnWarningBit3 = false, FnFiscalMode = false;
+
+    // Status and document cache.
+    uint64_t BacklogCount = 0, BacklogFirstNumber = 0;
+    std::u16string BacklogFirstDateTime, DeviceDateTime, LastFiscalSign, FnsSiteAddress;
+    uint64_t ShiftReceiptNumber = 0, ShiftNumber = 0;
+    int64_t ShiftState = 0;
+    uint64_t LastDocumentNumber = 0;
+    int64_t CashBalance = 0;
+    std::u16string CashierName, CashierInn;
+    int64_t ReceiptSubtotal = 0, ReceiptTotal = 0;
+
+    RegistrationParameters RegistrationData;
+
+    // Error state.
+    bool AskDeviceForError = true;
+    std::u16string LastErrorText;
+    int32_t LastErrorCode = 0;
+
+    uint64_t OperationCounters[16] = {};
+    uint8_t DeviceModeByte = 0;
+
+    // The language code a newer host reports; recorded only.
+    std::u16string UserInterfaceLanguage;
+
+    ::vesklink::Logger Logger;
+
+private:
+    // Method operations of the dispatcher; each returns the method's success.
+    bool Dispatch(long method, tVariant* retValue, tVariant* params);
+    bool SetParameter(tVariant* params);
+    void GetDescription(tVariant* params);
+    bool GetParameters(tVariant* params);
+    bool GetAdditionalActions(tVariant* params);
+};
+
+}  // namespace vesklink

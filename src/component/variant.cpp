@@ -1,0 +1,53 @@
+#include "component/variant.h"
+
+#include "util/text.h"
+
+namespace vesklink {
+
+void SetBoolVariant(tVariant* variant, bool value) {
+    variant->vt = VTYPE_BOOL;
+    variant->value.bVal = value;
+}
+
+void SetUInt32Variant(tVariant* variant, uint32_t value) {
+    variant->vt = VTYPE_UI4;
+    variant->value.ulVal = value;
+}
+
+void SetInt32Variant(tVariant* variant, int32_t value) {
+    variant->vt = VTYPE_I4;
+    variant->value.lVal = value;
+}
+
+std::u16string VariantString(const tVariant& variant) {
+    if (variant.vt != VTYPE_PWSTR || !variant.value.wstr.pwstrVal) return {};
+    const WCHAR_T* text = variant.value.wstr.pwstrVal;
+    std::u16string out(variant.value.wstr.wstrLen, u'\0');
+    for (size_t i = 0; i < out.size(); ++i) out[i] = static_cast<char16_t>(text[i]);
+    return out;
+}
+
+bool VariantInteger(const tVariant& variant, int64_t& value) {
+    switch (variant.vt) {
+        case VTYPE_I1: value = variant.value.i8Val; return true;
+        case VTYPE_I2: value = variant.value.shortVal; return true;
+        case VTYPE_I4: value = variant.value.lVal; return true;
+        case VTYPE_INT: value = variant.value.intVal; return true;
+        case VTYPE_UI1: value = variant.value.ui8Val; return true;
+        case VTYPE_UI2: value = variant.value.ushortVal; return true;
+        case VTYPE_UI4: value = variant.value.ulVal; return true;
+        case VTYPE_UINT: value = variant.value.uintVal; return true;
+        case VTYPE_I8: value = variant.value.llVal; return true;
+        case VTYPE_UI8: value = static_cast<int64_t>(variant.value.ullVal); return true;
+        default: return false;
+    }
+}
+
+std::u16string VariantTextLenient(const tVariant& variant) {
+    if (variant.vt == VTYPE_PWSTR) return VariantString(variant);
+    int64_t number = 0;
+    if (VariantInteger(variant, number)) return DecimalText(number);
+    return {};
+}
+
+}  // namespace vesklink

@@ -1,0 +1,82 @@
+#include "log/logger.h"
+
+#include <cstdio>
+#include <ctime>
+
+#include "util/text.h"
+
+namespace vesklink {
+
+namespace {
+
+std::tm LocalNow() {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+#if defined(_WIN32)
+    localtime_s(&local, &now);
+#else
+    localtime_r(&now, &local);
+#endif
+    return local;
+}
+
+std::string FormatNow(const char* format) {
+    const std::tm local = LocalNow();
+    char buf[64];
+    const size_t n = std::strftime(buf, sizeof buf, format, &local);
+    return std::string(buf, n);
+}
+
+std::string Timestamp() { return FormatNow("%Y-%m-%d %H-%M-%S"); }
+
+}  // namespace
+
+std::string_view LogLevelText(int level) {
+    switch (level) {
+        case Info: return "Info";
+        case Warning: return "Warning";
+        case Error: return "Error";
+        case Debug: return "Debug";
+        default: return "";
+    }
+}
+
+Logger::Logger() {
+    const std::string documents = DocumentsFolder();
+    if (documents.empty()) return;
+    const std::string folder = documents + kPathSeparator + "VESKLINK";
+    CreateFolder(folder);
+    LogFilePath = folder + kPathSeparator + "vesklog-" + FormatNow("%Y-%m-%d") + ".log";
+}
+
+bool Logger::WriteLines(const std::string& text) {
+    if (LogFilePath.empty()) return false;
+    // Text mode: on Windows every line ends with CR LF on disk, on Linux with LF.
+    std::FILE* file = std::fopen(LogFilePath.c_str(), "a");
+    if (!file) return false;
+    {
+        std::lock_guard<std::mutex> lock(LogLock);
+        std::fwrite(text.data(), 1, text.size(), file);
+        std::fflush(file);
+    }
+    std::fclose(file);
+    return true;
+}
+
+bool Logger::Log(std::u16string_view message, int level) {
+    std::string line = "[" + Timestamp() + "] [" + std::string(LogLevelText(level)) + "] ";
+    line += Utf16ToUtf8(message);
+    line += '\n';
+    return WriteLines(line);
+}
+
+bool Logger::LogReceiptBlock(std::u16string_view text) {
+    std::string block = "---------------check begin--------------\n";
+    block += "[" + Timestamp() + "]\n";
+    block += "----------------------------------------\n";
+    block += Utf16ToUtf8(text);
+    block += "\n---------------chek end-----------------\n";
+    return WriteLines(block);
+}
+
+}  // namespace vesklink

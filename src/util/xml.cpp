@@ -1,0 +1,119 @@
+#include "util/xml.h"
+
+#include "util/text.h"
+
+namespace vesklink {
+
+namespace {
+
+// Element and attribute names are ASCII literals; widen them for the wide-character build.
+pugi::string_t Name(const char* name) {
+    pugi::string_t out;
+    for (const char* p = name; *p; ++p) out.push_back(static_cast<pugi::char_t>(static_cast<unsigned char>(*p)));
+    return out;
+}
+
+class StringWriter : public pugi::xml_writer {
+public:
+    explicit StringWriter(pugi::string_t& out) : out_(out) {}
+    void write(const void* data, size_t size) override {
+        out_.append(static_cast<const pugi::char_t*>(data), size / sizeof(pugi::char_t));
+    }
+
+private:
+    pugi::string_t& out_;
+};
+
+}  // namespace
+
+pugi::string_t ToXmlText(std::u16string_view text) {
+    pugi::string_t out;
+    out.reserve(text.size());
+    if constexpr (sizeof(pugi::char_t) == 2) {
+        for (char16_t c : text) out.push_back(static_cast<pugi::char_t>(c));
+    } else {
+        for (size_t i = 0; i < text.size(); ++i) {
+            uint32_t cp = text[i];
+            if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+                text[i + 1] <= 0xDFFF) {
+                cp = 0x10000 + ((cp - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+                ++i;
+            }
+            out.push_back(static_cast<pugi::char_t>(cp));
+        }
+    }
+    return out;
+}
+
+std::u16string FromXmlText(const pugi::char_t* text) {
+    std::u16string out;
+    if (!text) return out;
+    for (const pugi::char_t* p = text; *p; ++p) {
+        const uint32_t cp = static_cast<uint32_t>(*p);
+        if (cp >= 0x10000 && cp <= 0x10FFFF) {
+            out.push_back(static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10)));
+            out.push_back(static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF)));
+        } else {
+            out.push_back(static_cast<char16_t>(cp));
+        }
+    }
+    return out;
+}
+
+pugi::xml_parse_result ParseDocument(pugi::xml_document& document, std::u16string_view text) {
+    const pugi::string_t wide = ToXmlText(text);
+    return document.load_string(wide.c_str());
+}
+
+std::u16string SerializeDocument(const pugi::xml_document& document) {
+    pugi::string_t out;
+    StringWriter writer(out);
+    document.save(writer, PUGIXML_TEXT("\t"), pugi::format_default, pugi::encoding_wchar);
+    return FromXmlText(out.c_str());
+}
+
+void AppendText(pugi::xml_node node, const char* name, std::u16string_view value) {
+    node.append_attribute(Name(name).c_str()).set_value(ToXmlText(value).c_str());
+}
+
+void AppendFlag(pugi::xml_node node, const char* name, bool value) {
+    AppendText(node, name, value ? u"true" : u"false");
+}
+
+void AppendSigned(pugi::xml_node node, const char* name, int64_t value) {
+    AppendText(node, name, DecimalText(value));
+}
+
+void AppendUnsigned(pugi::xml_node node, const char* name, uint64_t value) {
+    AppendText(node, name, DecimalTextUnsigned(value));
+}
+
+void AppendAmount(pugi::xml_node node, const char* name, double value) {
+    AppendText(node, name, Widen(FormatDouble17g(value)));
+}
+
+std::u16string AttributeText(pugi::xml_node node, const char* name) {
+    return FromXmlText(node.attribute(Name(name).c_str()).value());
+}
+
+bool HasAttribute(pugi::xml_node node, const char* name) {
+    return static_cast<bool>(node.attribute(Name(name).c_str()));
+}
+
+int AttributeInt(pugi::xml_node node, const char* name) {
+    return node.attribute(Name(name).c_str()).as_int();
+}
+
+bool AttributeFlag(pugi::xml_node node, const char* name) {
+    return node.attribute(Name(name).c_str()).as_bool();
+}
+
+pugi::xml_node Child(pugi::xml_node node, const char* name) {
+    return node.child(Name(name).c_str());
+}
+
+bool NameIs(pugi::xml_node node, std::u16string_view name) {
+    return EqualsIgnoreCase(FromXmlText(node.name()), name);
+}
+
+}  // namespace vesklink
