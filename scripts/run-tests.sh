@@ -22,7 +22,6 @@ for t in "${targets[@]}"; do
   fi
   if [[ $t == win* ]]; then
     bash "$root/scripts/wine-prefix.sh" || { echo "=== $t: no Wine prefix"; failed=$((failed + 1)); continue; }
-    wineserver -p >/dev/null 2>&1 || true
   fi
   echo "=== $t: test"
   if (cd "$root/build/$t" && ctest --output-on-failure --timeout 600); then

@@ -9,7 +9,7 @@ export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
   mkdir -p "$WINEPREFIX"
-  wineboot -i >/dev/null 2>&1
+  wineboot -i </dev/null >/dev/null 2>&1
   wineserver -w
 fi
 users="$WINEPREFIX/drive_c/users/$(id -un)"
@@ -20,3 +20,8 @@ if [ "$(readlink "$users/Documents" 2>/dev/null)" != "$docs" ]; then
   ln -s "$docs" "$users/Documents"
 fi
 rm -f "$WINEPREFIX"/dosdevices/com[0-9]*
+# Keep one wineserver (and the prefix's services) running for the whole test run, detached from
+# the caller's output: Wine's background processes would otherwise hold a pipe open after the
+# tests end.
+wineserver -p </dev/null >/dev/null 2>&1
+wine cmd /c exit </dev/null >/dev/null 2>&1 || true

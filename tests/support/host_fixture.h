@@ -20,6 +20,12 @@ std::string TodayLogPath();
 std::string ReadFile(const std::string& path);
 void RemoveFile(const std::string& path);
 std::string Today(const char* format = "%Y-%m-%d");
+// Line end in the log file: the file is written in text mode.
+#if defined(_WIN32)
+inline const char* const kLogEol = "\r\n";
+#else
+inline const char* const kLogEol = "\n";
+#endif
 
 // Host text.
 std::u16string U16(const char* utf8);

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <clocale>
+#include <cstdio>
 
 #include "util/text.h"
 #include "util/xml.h"
@@ -45,6 +46,12 @@ TEST(Text, LeadingIntegerRule) {
 
 TEST(Text, NumbersIgnoreTheProcessLocale) {
     CommaLocale locale;
+#if !defined(_WIN32)
+    ASSERT_TRUE(locale.active()) << "scripts/install-deps.sh generates ru_RU.UTF-8";
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "%.2f", 1.5);
+    ASSERT_STREQ(buf, "1,50");  // the C library does follow the locale
+#endif
     EXPECT_EQ(FormatDouble17g(123.13), "123.13");
     EXPECT_EQ(FormatDouble17g(12313 * 0.01), "123.13000000000001");
     EXPECT_EQ(FormatDouble17g(0.1), "0.10000000000000001");
