@@ -10,7 +10,7 @@ case "$lib" in
   *.dll)
     objdump=x86_64-w64-mingw32-objdump
     dump=$($objdump -p "$lib")
-    exports=$(echo "$dump" | awk '/\[Ordinal\/Name Pointer\] Table/{t=1;next} t&&/^\s*\[/{print $NF} t&&/^$/{t=0}' | sort | xargs)
+    exports=$(echo "$dump" | awk '/\[Ordinal\/Name Pointer\] Table/{t=1;next} t&&/^[ \t]*\[/{print $NF} t&&/^$/{t=0}' | sort | xargs)
     [ "$exports" = "$expected" ] || fail "exports '$exports', want '$expected'"
     imports=$(echo "$dump" | awk '/DLL Name:/{print tolower($3)}' | sort -u | xargs)
     for dll in $imports; do
