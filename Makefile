@@ -2,6 +2,7 @@
 #   make test   installs what is missing, builds all targets and runs all tests
 #   make build  builds all targets
 #   make demo   runs a whole day at a till against the simulator
+#   make bench  times one command exchange over a pseudo-terminal (Linux x86_64 build)
 SHELL := /bin/bash
 ROOT := $(CURDIR)
 BUILD := $(ROOT)/build
@@ -14,7 +15,7 @@ CMAKE_win64 := -DCMAKE_TOOLCHAIN_FILE=$(ROOT)/cmake/mingw-x86_64.cmake
 CMAKE_win32 := -DCMAKE_TOOLCHAIN_FILE=$(ROOT)/cmake/mingw-i686.cmake
 CMAKE_asan := -DVESKLINK_SANITIZE=ON
 
-.PHONY: all deps build test demo package clean FORCE
+.PHONY: all deps build test demo bench package clean FORCE
 FORCE:
 
 all: build
@@ -38,6 +39,9 @@ test: deps
 
 demo: deps build-linux64
 	$(BUILD)/linux64/bin/vesklink-cli demo --lib $(BUILD)/linux64/bin/vesklink_64.so
+
+bench: build-linux64
+	$(BUILD)/linux64/bin/vesklink_bench
 
 clean:
 	rm -rf $(BUILD)
