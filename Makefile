@@ -17,6 +17,8 @@ CMAKE_asan := -DVESKLINK_SANITIZE=ON
 
 .PHONY: all deps build test demo bench package clean FORCE
 FORCE:
+# The configured build trees stay: each build only reconfigures what changed.
+.PRECIOUS: $(BUILD)/%/CMakeCache.txt
 
 all: build
 
