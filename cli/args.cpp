@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -26,6 +27,11 @@ std::string ResolvePath(const std::string& path, const std::string& baseDir) {
 }  // namespace
 
 bool ReadFileBytes(const std::string& path, std::string& content, std::string& error) {
+    std::error_code ec;
+    if (std::filesystem::is_directory(path, ec)) {
+        error = path + " is a folder, not a file";
+        return false;
+    }
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         error = "cannot open " + path + ": " + std::strerror(errno);

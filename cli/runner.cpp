@@ -101,10 +101,11 @@ std::optional<ResolvedCall> Runner::Resolve(const CallLine& call, std::string& e
     return resolved;
 }
 
-bool Runner::Run(const ResolvedCall& call) {
+bool Runner::Run(const ResolvedCall& call, CallOutcome* copy) {
     if (calls_++ > 0) out_ << '\n';
     out_ << "> " << call.line.text << '\n';
     const CallOutcome outcome = session_.Call(call.method, call.line.arguments);
+    if (copy) *copy = outcome;
     if (outcome.accepted)
         PrintValue(out_, "result", outcome.result);
     else

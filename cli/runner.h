@@ -33,8 +33,9 @@ public:
     Runner(Session& session, std::ostream& out) : session_(session), out_(out) {}
 
     std::optional<ResolvedCall> Resolve(const CallLine& call, std::string& error);
-    // Runs one call and prints its transcript; true when the method succeeded.
-    bool Run(const ResolvedCall& call);
+    // Runs one call and prints its transcript; true when the method succeeded. The values the
+    // call gave back are copied to outcome when it is given.
+    bool Run(const ResolvedCall& call, CallOutcome* outcome = nullptr);
     // Runs calls in order; stops after the first failure unless keepGoing. Returns the number of
     // failed calls; ranUntil receives how many calls were made.
     size_t RunAll(const std::vector<ResolvedCall>& calls, bool keepGoing, size_t* ranUntil = nullptr);

@@ -229,6 +229,7 @@ TEST_F(CliRun, BadInputIsAUsageErrorAndCallsNothing) {
         {"fly", "unknown command 'fly'"},
         {"", "a command is missing"},
         {"run /nonexistent/day.txt", "cannot open /nonexistent/day.txt"},
+        {"run /tmp", "/tmp is a folder"},
         {"methods extra", "takes no arguments"},
     };
     for (const Case& c : cases) {

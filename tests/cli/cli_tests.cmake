@@ -9,3 +9,7 @@ target_compile_definitions(cli_tests PRIVATE
 add_dependencies(cli_tests vesklink-cli vesklink)
 vesklink_static_runtime(cli_tests)
 add_test(NAME cli_tests COMMAND cli_tests)
+
+# The add-in package check must reject a broken package; the package itself is checked by
+# scripts/package.sh whenever it is built.
+add_test(NAME package_check COMMAND python3 ${CMAKE_CURRENT_LIST_DIR}/package_check_test.py)
