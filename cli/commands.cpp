@@ -80,7 +80,10 @@ std::string DefaultLibrary() {
 }
 
 std::unique_ptr<Session> OpenSession(const Context& context, int& exitCode) {
-    const std::string path = context.options.library.empty() ? DefaultLibrary() : context.options.library;
+    std::string path = context.options.library.empty() ? DefaultLibrary() : context.options.library;
+    // A bare file name means the file in the current folder, not a search of the system's
+    // library folders.
+    if (path.find('/') == std::string::npos) path = "./" + path;
     std::string error;
     std::unique_ptr<Session> session = Session::Open(path, error);
     if (!session) {

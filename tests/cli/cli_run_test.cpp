@@ -46,9 +46,11 @@ protected:
     }
 
     // Runs the program with the arguments (shell words, already quoted where needed).
-    static Result Cli(const std::string& arguments, const std::string& program = VESKLINK_CLI) {
+    static Result Cli(const std::string& arguments, const std::string& program = VESKLINK_CLI,
+                      const std::string& folder = ".") {
         const std::string out = folder_ + "/stdout", err = folder_ + "/stderr";
-        const std::string command = "'" + program + "' " + arguments + " >'" + out + "' 2>'" + err + "' </dev/null";
+        const std::string command = "cd '" + folder + "' && '" + program + "' " + arguments + " >'" + out +
+                                    "' 2>'" + err + "' </dev/null";
         const int status = std::system(command.c_str());
         Result result;
         result.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -251,6 +253,15 @@ TEST_F(CliRun, ProgramCopiedElsewhereFindsTheLibraryOfItsBuild) {
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_TRUE(Contains(r.out, "result: 3003 (uint)")) << r.out;
     std::remove(copy.c_str());
+}
+
+TEST_F(CliRun, BareLibraryNameMeansTheCurrentFolder) {
+    const std::string library = VESKLINK_LIBRARY;
+    const size_t slash = library.rfind('/');
+    const Result r = Cli("--lib '" + library.substr(slash + 1) + "' call GetInterfaceRevision", VESKLINK_CLI,
+                         library.substr(0, slash));
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_TRUE(Contains(r.out, "result: 3003 (uint)")) << r.out;
 }
 
 TEST_F(CliRun, HelpNamesEveryCommand) {
