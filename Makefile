@@ -3,6 +3,7 @@
 #   make build  builds all targets
 #   make demo   runs a whole day at a till against the simulator
 #   make bench  times one command exchange over a pseudo-terminal (Linux x86_64 build)
+#   make package  builds the four libraries and the add-in package build/vesklink.zip
 SHELL := /bin/bash
 ROOT := $(CURDIR)
 BUILD := $(ROOT)/build
@@ -38,6 +39,10 @@ test-%: build-% FORCE
 
 test: deps
 	@bash scripts/run-tests.sh $(TARGETS)
+
+# The add-in package: the four libraries and MANIFEST.XML, checked before it is written.
+package: deps build-linux64 build-linux32 build-win64 build-win32
+	@bash scripts/package.sh $(BUILD) $(BUILD)/vesklink.zip
 
 demo: deps build-linux64
 	$(BUILD)/linux64/bin/vesklink-cli demo --lib $(BUILD)/linux64/bin/vesklink_64.so
