@@ -1016,8 +1016,15 @@ Reply Device::CloseReceipt(const Bytes& p) {
     if (change) Both(lines, C("СДАЧА"), "=" + Money(change));
     std::array<int64_t, 6> vat{};
     for (const auto& pos : d.positions) vat[pos.vat - 1u] += pos.amount;
+    // The tax inside each rate's turnover: 20/120 or 10/110 of it; 0% and "no VAT" carry none.
     for (size_t i = 0; i < 6; ++i) {
-        if (vat[i]) Both(lines, C("СУММА ") + VatName(static_cast<uint8_t>(i + 1)), "=" + Money(vat[i]));
+        if (!vat[i]) continue;
+        const int64_t rate = (i == 0 || i == 4) ? 20 : (i == 1 || i == 5) ? 10 : 0;
+        if (i == 3) {
+            Both(lines, C("СУММА БЕЗ НДС"), "=" + Money(vat[i]));
+        } else {
+            Both(lines, VatName(static_cast<uint8_t>(i + 1)), "=" + Money((vat[i] * rate + (100 + rate) / 2) / (100 + rate)));
+        }
     }
     PrintTags(lines, d.pendingTags, 0);
     Both(lines, C("СНО"), TaxationName(d.taxation));
