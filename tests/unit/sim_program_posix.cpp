@@ -93,7 +93,6 @@ public:
 
     // Runs to completion (for options that end the program) and returns the exit status and output.
     static int Run(const std::vector<std::string>& args, std::string& output) {
-        Program p;
         int out[2];
         if (pipe(out) != 0) return -1;
         const pid_t pid = fork();
