@@ -12,7 +12,7 @@
 
 #include "sim.h"
 #include "sim_test_link.h"
-#include "state.h"
+#include "sim_state.h"
 
 using namespace simtest;
 using namespace std::chrono;
