@@ -18,10 +18,7 @@ struct SerialPort::State {
     HANDLE PortHandle = nullptr;
     OVERLAPPED ReadOverlapped{};
     OVERLAPPED WriteOverlapped{};
-    OVERLAPPED WaitOverlapped{};
-    DWORD WaitMask = 0;
     bool IsOpen = false;
-    bool CanWaitForEvents = false;  // the driver accepted the receive-event mask
 };
 
 namespace {
@@ -94,7 +91,6 @@ bool SerialPort::OpenPort(uint32_t port, uint32_t speed) {
     s.PortHandle = handle;
     s.ReadOverlapped = OVERLAPPED{};
     s.WriteOverlapped = OVERLAPPED{};
-    s.WaitOverlapped = OVERLAPPED{};
 
     // Reads return at once with what is already queued; a write may take up to 5 s.
     COMMTIMEOUTS timeouts{};
@@ -107,17 +103,14 @@ bool SerialPort::OpenPort(uint32_t port, uint32_t speed) {
 
     s.ReadOverlapped.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     s.WriteOverlapped.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    s.WaitOverlapped.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
 
     const bool configured = ConfigureLine(handle, speed) && SetupComm(handle, QueueSize, QueueSize);
-    if (configured && s.ReadOverlapped.hEvent && s.WriteOverlapped.hEvent && s.WaitOverlapped.hEvent) {
-        s.CanWaitForEvents = SetCommMask(handle, EV_RXCHAR) != FALSE;
+    if (configured && s.ReadOverlapped.hEvent && s.WriteOverlapped.hEvent) {
         s.IsOpen = true;
         return true;
     }
     CloseIfSet(s.ReadOverlapped.hEvent);
     CloseIfSet(s.WriteOverlapped.hEvent);
-    CloseIfSet(s.WaitOverlapped.hEvent);
     CloseIfSet(s.PortHandle);
     s.IsOpen = false;
     return false;
@@ -128,10 +121,8 @@ bool SerialPort::ClosePort() {
     State& s = *state_;
     CloseIfSet(s.ReadOverlapped.hEvent);
     CloseIfSet(s.WriteOverlapped.hEvent);
-    CloseIfSet(s.WaitOverlapped.hEvent);
     CloseIfSet(s.PortHandle);
     s.IsOpen = false;
-    s.CanWaitForEvents = false;
     return true;
 }
 
@@ -179,26 +170,15 @@ bool SerialPort::WaitForInput(int milliseconds) {
     if (!IsOpen()) return false;
     if (QueuedBytes() > 0) return true;
     if (milliseconds <= 0) return false;
-    State& s = *state_;
+    // Polls the input queue every millisecond. A pending receive-event wait would have to be
+    // cancelled on every poll that times out, and not every serial driver completes such a
+    // cancellation promptly; a short poll keeps the wait bounded on all of them.
     const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(milliseconds);
-    auto remaining = [&]() -> DWORD {
-        const ULONGLONG now = GetTickCount64();
-        return now >= deadline ? 0 : static_cast<DWORD>(deadline - now);
-    };
-    // A receive event remembered from bytes already read may end the first wait early; a second
-    // one then waits for new input.
-    for (int attempt = 0; s.CanWaitForEvents && attempt < 2; ++attempt) {
-        ResetEvent(s.WaitOverlapped.hEvent);
-        s.WaitMask = 0;
-        if (!WaitCommEvent(s.PortHandle, &s.WaitMask, &s.WaitOverlapped)) {
-            if (GetLastError() != ERROR_IO_PENDING) break;
-            FinishPending(s.PortHandle, s.WaitOverlapped, remaining());
-        }
+    while (GetTickCount64() < deadline) {
+        Sleep(1);
         if (QueuedBytes() > 0) return true;
-        if (remaining() == 0) return false;
     }
-    if (const DWORD left = remaining()) Sleep(left);
-    return QueuedBytes() > 0;
+    return false;
 }
 
 }  // namespace vesklink
