@@ -8,6 +8,7 @@
 
 #include "hostapi/addin_interfaces.h"
 #include "log/logger.h"
+#include "protocol/device_link.h"
 
 namespace vesklink {
 
@@ -75,6 +76,10 @@ public:
     // Settings.
     int32_t PortNumber = 1;
     int32_t PortSpeed = 57600;
+
+    // Device link: the serial port, the access code and the reply and payload buffers. Its
+    // destructor closes a port still open.
+    DeviceLink Link;
 
     // FN status.
     bool FnError = false, FnOverflow = false, FnFail = false, FnWarningBit3 = false, FnFiscalMode = false;

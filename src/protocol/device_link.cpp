@@ -1,0 +1,119 @@
+#include "protocol/device_link.h"
+
+namespace vesklink {
+
+namespace {
+
+class SteadyReplyClock final : public ReplyClock {
+public:
+    std::chrono::steady_clock::duration Now() override { return std::chrono::steady_clock::now().time_since_epoch(); }
+    void WaitForInput(SerialPort& port, int milliseconds) override { port.WaitForInput(milliseconds); }
+};
+
+}  // namespace
+
+ReplyClock& SystemReplyClock() {
+    static SteadyReplyClock clock;
+    return clock;
+}
+
+bool DeviceLink::ExecuteCommand(uint8_t command, const Bytes* payload) {
+    try {
+        // The body is copied first, so a payload taken from ReplyBuffer itself survives.
+        Bytes body = LittleEndianBytes(AccessCode, 4);
+        if (payload) body.insert(body.end(), payload->begin(), payload->end());
+        ReplyBuffer.clear();
+        if (!SerialLink.IsOpen()) return false;
+        if (body.size() > MaximumFrameBody) return false;  // the length field cannot count it
+
+        // A late reply to an earlier request must never mix with the reply to this one.
+        DiscardStaleInput();
+
+        const Bytes frame = BuildFrame(command, body);
+        const int32_t size = static_cast<int32_t>(frame.size());
+        // A frame that did not go out whole cannot be answered; waiting 10 s for nothing would
+        // only block the caller.
+        if (SerialLink.WriteBytes(frame.data(), size) != size) return false;
+
+        ReceiveReply();
+        return ReplyBuffer.size() >= 9 && ReplyBuffer[5] == 0 && ReplyBuffer[6] == 0;
+    } catch (...) {
+        ReplyBuffer.clear();
+        return false;
+    }
+}
+
+void DeviceLink::DiscardStaleInput() {
+    // Only what is waiting now: a line that keeps sending must not hold the request back forever.
+    int32_t waiting = SerialLink.QueuedBytes();
+    uint8_t scratch[256];
+    while (waiting > 0) {
+        const int32_t got = SerialLink.ReadBytes(scratch, waiting < 256 ? waiting : 256);
+        if (got <= 0) break;
+        waiting -= got;
+    }
+}
+
+// One byte from the line, waiting for it as long as the time limit allows.
+bool DeviceLink::NextByte(uint8_t& byte, std::chrono::steady_clock::duration start) {
+    for (;;) {
+        if (clock_->Now() - start >= ReplyTimeout) return false;
+        if (SerialLink.QueuedBytes() < 1) {
+            clock_->WaitForInput(SerialLink, PollPauseMs);
+            continue;
+        }
+        if (SerialLink.ReadBytes(&byte, 1) == 1) return true;
+        // Bytes reported but none delivered: pause as for an empty queue rather than spin.
+        clock_->WaitForInput(SerialLink, PollPauseMs);
+    }
+}
+
+void DeviceLink::ReceiveReply() {
+    ReplyBuffer.clear();
+    const auto start = clock_->Now();
+    uint8_t byte = 0;
+
+    // Handshake: everything before the first ACK or NAK is line noise.
+    do {
+        if (!NextByte(byte, start)) return;
+    } while (byte != ACK && byte != NAK);
+    ReplyBuffer.push_back(byte);
+
+    // Start of the reply frame, after ACK and NAK alike.
+    do {
+        if (!NextByte(byte, start)) return;
+    } while (byte != FrameStart);
+    ReplyBuffer.push_back(byte);
+
+    // Length, then the L bytes it counts and the checksum.
+    for (int i = 0; i < 2; ++i) {
+        if (!NextByte(byte, start)) return;
+        ReplyBuffer.push_back(byte);
+    }
+    size_t remaining = static_cast<size_t>(ReplyBuffer[2]) + (static_cast<size_t>(ReplyBuffer[3]) << 8) + 1;
+    ReplyBuffer.reserve(ReplyBuffer.size() + remaining);
+    while (remaining > 0) {
+        if (!NextByte(byte, start)) return;
+        ReplyBuffer.push_back(byte);
+        --remaining;
+        // The rest of the frame may be queued already: take it in one read, never beyond the frame.
+        const int32_t queued = SerialLink.QueuedBytes();
+        if (remaining > 0 && queued > 0) {
+            const size_t take = remaining < static_cast<size_t>(queued) ? remaining : static_cast<size_t>(queued);
+            const size_t at = ReplyBuffer.size();
+            ReplyBuffer.resize(at + take);
+            const int32_t got = SerialLink.ReadBytes(ReplyBuffer.data() + at, static_cast<int32_t>(take));
+            ReplyBuffer.resize(at + static_cast<size_t>(got > 0 ? got : 0));
+            remaining -= static_cast<size_t>(got > 0 ? got : 0);
+        }
+    }
+}
+
+uint64_t DeviceLink::ReplyInteger(size_t first, size_t last) const {
+    if (first > last || last >= ReplyBuffer.size()) return 0;
+    uint64_t value = 0;
+    for (size_t i = first; i <= last && i - first < 8; ++i) value |= static_cast<uint64_t>(ReplyBuffer[i]) << (8 * (i - first));
+    return value;
+}
+
+}  // namespace vesklink

@@ -1,0 +1,202 @@
+// The Windows serial port and the exchange under Wine, against the scripted devices that
+// tests/wine_com_peer.py puts on pseudo-terminals mapped to COM ports (VESKLINK_TEST_PORTS).
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+
+#include "protocol/device_link.h"
+
+using namespace vesklink;
+
+namespace {
+
+std::vector<uint32_t> TestPorts() {
+    std::vector<uint32_t> ports;
+    const char* text = std::getenv("VESKLINK_TEST_PORTS");
+    if (!text) return ports;
+    std::string list = text;
+    size_t at = 0;
+    while (at < list.size()) {
+        const size_t comma = list.find(',', at);
+        ports.push_back(static_cast<uint32_t>(std::stoul(list.substr(at, comma - at))));
+        if (comma == std::string::npos) break;
+        at = comma + 1;
+    }
+    return ports;
+}
+
+// A wait that finds no input moves virtual time on by a second: a silent device times out after
+// about ten short real waits.
+class FakeClock final : public ReplyClock {
+public:
+    std::chrono::steady_clock::duration Now() override { return now; }
+    void WaitForInput(SerialPort& port, int) override {
+        if (!port.WaitForInput(50)) now += std::chrono::seconds(1);
+    }
+    std::chrono::steady_clock::duration now{};
+};
+
+class WineLink : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ports = TestPorts();
+        ASSERT_EQ(ports.size(), 2u) << "run through tests/wine_com_peer.py";
+        link.SetReplyClock(&clock);
+        ASSERT_TRUE(link.SerialLink.OpenPort(ports[1], 57600)) << "COM" << ports[1];
+    }
+    Bytes Data() const { return Bytes(link.ReplyBuffer.begin() + 8, link.ReplyBuffer.end() - 1); }
+    double Seconds() const { return std::chrono::duration<double>(clock.now).count(); }
+
+    std::vector<uint32_t> ports;
+    DeviceLink link;
+    FakeClock clock;
+};
+
+Bytes AllByteValues() {
+    Bytes all(256);
+    for (int i = 0; i < 256; ++i) all[static_cast<size_t>(i)] = static_cast<uint8_t>(i);
+    return all;
+}
+
+TEST_F(WineLink, EveryByteValueCrossesALineThatStartedWithXonXoff) {
+    // The pty starts as a fresh terminal does (XON/XOFF, canonical input, echo); opening the port
+    // made it a raw 8N1 line.
+    ASSERT_TRUE(link.ExecuteCommand(0x11, AllByteValues()));
+    EXPECT_EQ(Data(), AllByteValues());
+}
+
+TEST_F(WineLink, LineLeftWithFlowControlAndParityIsReset) {
+    // Another program leaves the port with XON/XOFF both ways, 7 data bits, even parity and two
+    // stop bits; the next open sets the device's line again.
+    link.SerialLink.ClosePort();
+    const std::string path = "\\\\.\\COM" + std::to_string(ports[1]);
+    HANDLE other = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(other, INVALID_HANDLE_VALUE);
+    DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
+    ASSERT_TRUE(GetCommState(other, &dcb));
+    dcb.fOutX = TRUE;
+    dcb.fInX = TRUE;
+    dcb.ByteSize = 7;
+    dcb.Parity = EVENPARITY;
+    dcb.fParity = TRUE;
+    dcb.StopBits = TWOSTOPBITS;
+    EXPECT_TRUE(SetCommState(other, &dcb));
+    CloseHandle(other);
+
+    ASSERT_TRUE(link.SerialLink.OpenPort(ports[1], 57600));
+    ASSERT_TRUE(link.ExecuteCommand(0x11, AllByteValues()));
+    EXPECT_EQ(Data(), AllByteValues());
+}
+
+TEST_F(WineLink, DeviceTestFrameAndPortNumbersFromTenUp) {
+    ASSERT_GE(ports[1], 10u);
+    ASSERT_TRUE(link.ExecuteCommand(0x13));
+    EXPECT_EQ(Data(), (Bytes{0x01, 0x05, 0x00, 0x13, 0x65, 0x5E, 0x07, 0x00, 0xE2}));
+    ASSERT_TRUE(link.ExecuteCommand(0x71));
+    EXPECT_EQ(Data(), Bytes{static_cast<uint8_t>(ports[1])});
+    // Already open: another number and speed change nothing.
+    EXPECT_TRUE(link.SerialLink.OpenPort(ports[0], 9600));
+    ASSERT_TRUE(link.ExecuteCommand(0x71));
+    EXPECT_EQ(Data(), Bytes{static_cast<uint8_t>(ports[1])});
+    // A single-digit port through the same path.
+    link.SerialLink.ClosePort();
+    ASSERT_TRUE(link.SerialLink.OpenPort(ports[0], 115200));
+    ASSERT_TRUE(link.ExecuteCommand(0x71));
+    EXPECT_EQ(Data(), Bytes{static_cast<uint8_t>(ports[0])});
+}
+
+TEST_F(WineLink, CloseAndReopen) {
+    // (Wine does not refuse a second open of a COM device, so exclusivity is not tested here.)
+    EXPECT_TRUE(link.SerialLink.ClosePort());
+    EXPECT_FALSE(link.SerialLink.IsOpen());
+    EXPECT_TRUE(link.SerialLink.ClosePort());
+    EXPECT_FALSE(link.ExecuteCommand(0x13));
+    ASSERT_TRUE(link.SerialLink.OpenPort(ports[1], 57600));
+    EXPECT_TRUE(link.ExecuteCommand(0x13));
+}
+
+TEST_F(WineLink, ReadsOnlyWhatIsQueued) {
+    SerialPort& port = link.SerialLink;
+    uint8_t byte = 0;
+    EXPECT_EQ(port.ReadBytes(&byte, 1), 0);
+    EXPECT_EQ(port.WriteBytes(&byte, 0), 0);
+    const Bytes frame = BuildFrame(0x70, LittleEndianBytes(link.AccessCode, 4));
+    ASSERT_EQ(port.WriteBytes(frame.data(), static_cast<int32_t>(frame.size())), static_cast<int32_t>(frame.size()));
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+    while (port.QueuedBytes() < 5 && std::chrono::steady_clock::now() < deadline) port.WaitForInput(100);
+    ASSERT_EQ(port.QueuedBytes(), 5);
+    EXPECT_EQ(port.ReadBytes(&byte, 1), 1);
+    EXPECT_EQ(byte, 0xA1);
+    EXPECT_EQ(port.QueuedBytes(), 4);
+    uint8_t rest[8] = {};
+    EXPECT_EQ(port.ReadBytes(rest, 8), 4);
+    EXPECT_EQ(rest[3], 0xA5);
+    // Nothing more comes: the wait ends after its interval without input.
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(port.WaitForInput(30));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+}
+
+TEST_F(WineLink, ExchangeRules) {
+    // Noise before the ACK and between the ACK and the start byte.
+    ASSERT_TRUE(link.ExecuteCommand(0x40));
+    EXPECT_EQ(link.ReplyBuffer.size(), 10u);
+    EXPECT_EQ(link.ReplyBuffer[0], 0x06);
+    EXPECT_EQ(link.ReplyBuffer[8], 0xAA);
+    // Status word.
+    EXPECT_FALSE(link.ExecuteCommand(0x42));
+    EXPECT_EQ(link.ReplyInteger(5, 6), 0x1234u);
+    EXPECT_EQ(link.ReplyBuffer.size(), 12u);
+    // Eight bytes with a zero status are still a failure.
+    EXPECT_FALSE(link.ExecuteCommand(0x43));
+    EXPECT_EQ(link.ReplyBuffer.size(), 8u);
+    // A long reply.
+    ASSERT_TRUE(link.ExecuteCommand(0xFF));
+    ASSERT_EQ(link.ReplyBuffer.size(), 309u);
+    EXPECT_EQ(link.ReplyBuffer[8 + 299], static_cast<uint8_t>(299 * 7));
+    EXPECT_EQ(clock.now, std::chrono::steady_clock::duration{});
+}
+
+TEST_F(WineLink, StaleInputIsDiscarded) {
+    ASSERT_TRUE(link.ExecuteCommand(0x41));
+    EXPECT_EQ(link.ReplyBuffer.size(), 9u);
+    ASSERT_TRUE(link.SerialLink.WaitForInput(2000));
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    while (link.SerialLink.QueuedBytes() < 12 && std::chrono::steady_clock::now() < deadline)
+        link.SerialLink.WaitForInput(50);
+    EXPECT_EQ(link.SerialLink.QueuedBytes(), 12);
+    ASSERT_TRUE(link.ExecuteCommand(0x71));
+    EXPECT_EQ(Data(), Bytes{static_cast<uint8_t>(ports[1])});
+}
+
+TEST_F(WineLink, TimeLimit) {
+    EXPECT_FALSE(link.ExecuteCommand(0x45));
+    EXPECT_TRUE(link.ReplyBuffer.empty());
+    EXPECT_GE(Seconds(), 10.0);
+    EXPECT_LT(Seconds(), 11.0);
+    clock.now = {};
+    EXPECT_FALSE(link.ExecuteCommand(0x44));
+    EXPECT_EQ(link.ReplyBuffer, Bytes{0x15});
+    clock.now = {};
+    // Cut after nine bytes with a zero status word: judged by what came.
+    EXPECT_TRUE(link.ExecuteCommand(0x46));
+    EXPECT_EQ(link.ReplyBuffer.size(), 9u);
+    EXPECT_GE(Seconds(), 10.0);
+}
+
+TEST_F(WineLink, RealWaitsAreShort) {
+    // With the system clock, an answered exchange takes nowhere near a poll interval per byte.
+    link.SetReplyClock(nullptr);
+    const auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < 5; ++i) ASSERT_TRUE(link.ExecuteCommand(0xFF));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+}
+
+}  // namespace

@@ -1,0 +1,152 @@
+#!/usr/bin/env python3
+"""Runs a Windows test program under Wine against scripted cash registers on pseudo-terminals.
+
+For each port number given, a pty is created and $WINEPREFIX/dosdevices/com<N> is linked to it,
+so the program opens it as \\\\.\\COM<N>. A thread per pty answers each request frame according to
+its command code (the table in answer()). The program learns the port numbers from
+VESKLINK_TEST_PORTS. The exit status is the program's.
+"""
+import argparse
+import os
+import select
+import subprocess
+import sys
+import termios
+import threading
+
+
+def reply_frame(command, status, data=b""):
+    length = 4 + len(data)
+    body = bytes([length & 0xFF, length >> 8, command, status & 0xFF, status >> 8, 0]) + bytes(data)
+    total = sum(body)
+    checksum = (total ^ (total >> 8) ^ (total >> 16) ^ (total >> 24)) & 0xFF
+    return bytes([0x06, 0x01]) + body + bytes([checksum])
+
+
+class Peer(threading.Thread):
+    def __init__(self, port):
+        super().__init__(daemon=True)
+        self.port = port
+        self.master, self.slave = os.openpty()
+        self.path = os.ttyname(self.slave)
+        self.stop = False
+        self.cooked()
+
+    def cooked(self):
+        """Puts the line back the way a fresh terminal starts: canonical, echo, XON/XOFF."""
+        attrs = termios.tcgetattr(self.slave)
+        attrs[0] |= termios.IXON | termios.IXOFF | termios.ICRNL
+        attrs[1] |= termios.OPOST | termios.ONLCR
+        attrs[3] |= termios.ICANON | termios.ECHO | termios.ISIG
+        termios.tcsetattr(self.slave, termios.TCSANOW, attrs)
+
+    def send(self, data):
+        while data:
+            _, ready, _ = select.select([], [self.master], [], 1.0)
+            if ready:
+                data = data[os.write(self.master, data):]
+
+    def answer(self, request):
+        command = request[3]
+        payload = request[8:-1]
+        if command == 0x13:  # device test; the data is the request as it arrived
+            return reply_frame(0x13, 0, request)
+        if command == 0x11:  # echo of the payload
+            return reply_frame(0x11, 0, payload)
+        if command == 0x40:  # noise before the ACK and between the ACK and the start byte
+            frame = reply_frame(0x40, 0, b"\xAA")
+            return b"\x00\xFF\x01\x13\x02" + b"\x06" + b"\x00\xFF\x13" + frame[1:]
+        if command == 0x41:  # the reply, then a late frame that belongs to no request
+            return reply_frame(0x41, 0) + reply_frame(0x77, 0x4444, b"\x09\x09\x09")
+        if command == 0x42:
+            return reply_frame(0x42, 0x1234, b"\x01\x02\x03")
+        if command == 0x43:  # complete, status 0, but only eight bytes
+            return bytes([0x06, 0x01, 0x03, 0x00, 0x43, 0x00, 0x00, 0x46])
+        if command == 0x44:
+            return b"\x15"
+        if command == 0x45:
+            return b""
+        if command == 0x46:  # cut after nine bytes
+            return reply_frame(0x46, 0, bytes(30))[:9]
+        if command == 0x70:  # five bytes outside any frame
+            return bytes([0xA1, 0xA2, 0xA3, 0xA4, 0xA5])
+        if command == 0x71:  # which port answers
+            return reply_frame(0x71, 0, bytes([self.port]))
+        if command == 0xFF:
+            return reply_frame(0xFF, 0, bytes((i * 7) & 0xFF for i in range(300)))
+        return reply_frame(command, 0x0001)
+
+    def run(self):
+        pending = b""
+        while not self.stop:
+            ready, _, _ = select.select([self.master], [], [], 0.05)
+            if not ready:
+                continue
+            try:
+                chunk = os.read(self.master, 4096)
+            except OSError:
+                continue
+            pending += chunk
+            while True:
+                start = pending.find(b"\x01")
+                if start < 0:
+                    pending = b""
+                    break
+                pending = pending[start:]
+                if len(pending) < 3:
+                    break
+                total = 4 + pending[1] + (pending[2] << 8)
+                if len(pending) < total:
+                    break
+                request, pending = pending[:total], pending[total:]
+                answer = self.answer(request)
+                if answer:
+                    self.send(answer)
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--root", required=True, help="source tree (scripts/ lives there)")
+    parser.add_argument("--ports", required=True, help="COM port numbers, comma-separated")
+    parser.add_argument("program", nargs=argparse.REMAINDER)
+    args = parser.parse_args()
+    program = [a for a in args.program if a != "--"]
+
+    env = dict(os.environ)
+    env.setdefault("WINEPREFIX", os.path.join(args.root, "build", "wine"))
+    env["WINEDEBUG"] = "-all"
+    prefix = env["WINEPREFIX"]
+    scripts = os.path.join(args.root, "scripts")
+    # The prefix exists, its default COM links are gone, and one server stays up for the whole
+    # run, so Wine does not recreate its own links under ours.
+    # The server and the prefix's services start detached from our output, or they would hold the
+    # caller's pipe open after the tests end.
+    quiet = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    subprocess.run(["bash", os.path.join(scripts, "wine-prefix.sh")], env=env, check=True, **quiet)
+    subprocess.run(["wineserver", "-p"], env=env, check=False, **quiet)
+    subprocess.run(["wine", "cmd", "/c", "exit"], env=env, check=False, **quiet)
+
+    ports = [int(p) for p in args.ports.split(",")]
+    peers = [Peer(p) for p in ports]
+    links = []
+    for peer in peers:
+        link = os.path.join(prefix, "dosdevices", "com%d" % peer.port)
+        if os.path.lexists(link):
+            os.remove(link)
+        os.symlink(peer.path, link)
+        links.append(link)
+        peer.start()
+    env["VESKLINK_TEST_PORTS"] = ",".join(str(p) for p in ports)
+    try:
+        result = subprocess.run(["bash", os.path.join(scripts, "wine-run.sh")] + program, env=env)
+    finally:
+        for peer in peers:
+            peer.stop = True
+        for link in links:
+            if os.path.lexists(link):
+                os.remove(link)
+    return result.returncode
+
+
+if __name__ == "__main__":
+    sys.exit(main())
