@@ -175,25 +175,41 @@ bool nAPI::Dispatch(long method, tVariant* retValue, tVariant* params) {
             // The result variant is left as the host passed it.
             GetDescription(params);
             return true;
+        case GetLastErrorMethod:
+            GetLastError(retValue, params);
+            return true;
         case GetParametersMethod: ok = GetParameters(params); break;
         case SetParameterMethod: ok = SetParameter(params); break;
+        case OpenMethod: ok = Open(); break;
+        case CloseMethod: ok = Close(); break;
+        case DeviceTestMethod: ok = DeviceTest(params); break;
         case GetAdditionalActionsMethod: ok = GetAdditionalActions(params); break;
         case DoAdditionalActionMethod: ok = true; break;
+        case GetDataKKTMethod: ok = GetDataKKT(params); break;
+        case OperationFNMethod: ok = OperationFN(params); break;
+        case OpenShiftMethod: ok = OpenShift(params); break;
+        case CloseShiftMethod: ok = CloseShift(params); break;
+        case ProcessCheckMethod: ok = RegisterReceipt(params, false); break;
+        case ProcessCorrectionCheckMethod: ok = RegisterReceipt(params, true); break;
         case PrintTextDocumentMethod:
             if (params[1].vt != VTYPE_PWSTR) {
                 SetBoolVariant(retValue, false);
                 return false;
             }
-            ok = false;  // printing arrives with the text-document operations
+            ok = PrintTextDocument(VariantString(params[1]));
             break;
+        case CashInOutcomeMethod: ok = CashInOutcome(params); break;
+        case PrintXReportMethod: ok = PrintXReport(); break;
+        case PrintCheckCopyMethod: ok = PrintCheckCopy(params); break;
+        case GetCurrentStatusMethod: ok = GetCurrentStatus(params); break;
+        case ReportCurrentStatusOfSettlementsMethod: ok = ReportCurrentStatusOfSettlements(params); break;
+        case OpenCashDrawerMethod: ok = OpenCashDrawer(); break;
         case GetLineLengthMethod:
             SetUInt32Variant(&params[1], LineLength);
             ok = true;
             break;
         default:
-            // Device methods arrive with the operations that carry them out.
-            ok = false;
-            break;
+            return false;
     }
     if (!ok) {
         if (const char16_t* line = DispatcherFailureLine(method)) Log(line, Error);
