@@ -69,10 +69,7 @@ long ADDIN_API nAPI::FindProp(const WCHAR_T* propName) {
 const WCHAR_T* ADDIN_API nAPI::GetPropName(long propNum, long propAlias) {
     if (propNum < 0 || propNum >= kPropertyCount || (propAlias != 0 && propAlias != 1)) return nullptr;
     try {
-        tVariant holder{};
-        const char16_t* name = propAlias == 0 ? PropertyNamesEnglish[propNum] : PropertyNamesRussian[propNum];
-        if (!ReturnString(name, &holder)) return nullptr;
-        return holder.value.wstr.pwstrVal;
+        return CopyToHost(propAlias == 0 ? PropertyNamesEnglish[propNum] : PropertyNamesRussian[propNum]);
     } catch (...) {
         return nullptr;
     }
@@ -122,10 +119,7 @@ long ADDIN_API nAPI::FindMethod(const WCHAR_T* methodName) {
 const WCHAR_T* ADDIN_API nAPI::GetMethodName(const long methodNum, const long methodAlias) {
     if (methodNum < 0 || methodNum >= kMethodCount || (methodAlias != 0 && methodAlias != 1)) return nullptr;
     try {
-        tVariant holder{};
-        const char16_t* name = methodAlias == 0 ? MethodNamesEnglish[methodNum] : MethodNamesRussian[methodNum];
-        if (!ReturnString(name, &holder)) return nullptr;
-        return holder.value.wstr.pwstrVal;
+        return CopyToHost(methodAlias == 0 ? MethodNamesEnglish[methodNum] : MethodNamesRussian[methodNum]);
     } catch (...) {
         return nullptr;
     }
@@ -145,7 +139,9 @@ bool ADDIN_API nAPI::CallAsFunc(const long methodNum, tVariant* retValue, tVaria
     // A call with fewer parameters than the method takes would read past the host's array.
     if (paramCount < MethodParamCounts[methodNum] || (MethodParamCounts[methodNum] > 0 && !params)) return false;
     try {
+        CallStrings.clear();
         Dispatch(methodNum, retValue, params);
+        CallStrings.clear();
         return true;
     } catch (...) {
         return false;

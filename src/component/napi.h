@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "hostapi/addin_interfaces.h"
 #include "log/logger.h"
@@ -67,6 +68,8 @@ public:
     bool SetError(std::u16string_view text);       // logs the text at Error; returns false
     bool SetErrorQuiet(std::u16string_view text);  // the same without the log line; returns true
     bool ReturnString(std::u16string_view text, tVariant* variant);
+    // A zero-terminated copy in host memory, or null without a memory manager or memory.
+    WCHAR_T* CopyToHost(std::u16string_view text);
     bool Log(std::u16string_view message, int level) { return Logger.Log(message, level); }
 
     // Host interfaces.
@@ -164,6 +167,11 @@ public:
 
 private:
     bool Dispatch(long method, tVariant* retValue, tVariant* params);
+
+    // Strings handed to the host during the current method call. An operation that writes an
+    // output parameter twice (OpenShift after closing a forgotten shift) gives the first string
+    // back instead of losing it.
+    std::vector<void*> CallStrings;
 };
 
 }  // namespace vesklink

@@ -22,7 +22,7 @@ TEST_F(Connection, OpenCancelsNothingWhenNoReceiptIsOpenAndAdjustsBlock20) {
 }
 
 TEST_F(Connection, OpenCancelsAHungReceipt) {
-    SimRegister::Execute("fault 0xF3 reply 00 01 00 00 once");
+    SimRegister::Execute("fault 0xF3 reply 00 01 00 00 once\nfault 0x88 reply once");
     const std::string path = TodayLogPath();
     RemoveFile(path);
     Params none(&memory_, 1);
@@ -74,7 +74,8 @@ TEST_F(Connection, DeviceTestLeavesThePortAsItFoundItOnSuccess) {
     EXPECT_EQ(Sent(), (Codes{0x13}));
 
     ASSERT_TRUE(Open());
-    EXPECT_TRUE(CallBool("DeviceTest", p));
+    Params again(&memory_, 2);
+    EXPECT_TRUE(CallBool("DeviceTest", again));
     EXPECT_TRUE(CallBool("PrintXReport", two));  // still open
 }
 

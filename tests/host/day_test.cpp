@@ -58,7 +58,8 @@ TEST_F(Day, OpenShiftCashTextReportsStatusAndClose) {
     // The paper tape holds every printed document of the day.
     const std::string tape = SimRegister::Tape();
     size_t at = 0;
-    for (const char* printed : {"Добро пожаловать", "1000", "X", "Z"}) {
+    for (const char* printed : {"ОТЧЕТ ОБ ОТКРЫТИИ СМЕНЫ", "ВНЕСЕНИЕ", "Добро пожаловать", "QR", "EAN",
+                                "X-ОТЧЕТ", "ОТЧЕТ О ТЕКУЩЕМ СОСТОЯНИИ", "ОТЧЕТ О ЗАКРЫТИИ СМЕНЫ"}) {
         const size_t found = tape.find(printed, at);
         EXPECT_NE(found, std::string::npos) << printed << "\n" << tape;
         if (found != std::string::npos) at = found;
