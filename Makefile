@@ -2,6 +2,8 @@
 #   make test   installs what is missing, builds all targets and runs all tests
 #   make build  builds all targets
 #   make demo   runs a whole day at a till against the simulator
+#   make bench  times one command exchange over a pseudo-terminal (Linux x86_64 build)
+#   make package  builds the four libraries and the add-in package build/vesklink.zip
 SHELL := /bin/bash
 ROOT := $(CURDIR)
 BUILD := $(ROOT)/build
@@ -14,8 +16,10 @@ CMAKE_win64 := -DCMAKE_TOOLCHAIN_FILE=$(ROOT)/cmake/mingw-x86_64.cmake
 CMAKE_win32 := -DCMAKE_TOOLCHAIN_FILE=$(ROOT)/cmake/mingw-i686.cmake
 CMAKE_asan := -DVESKLINK_SANITIZE=ON
 
-.PHONY: all deps build test demo package clean FORCE
+.PHONY: all deps build test demo bench package clean FORCE
 FORCE:
+# The configured build trees stay: each build only reconfigures what changed.
+.PRECIOUS: $(BUILD)/%/CMakeCache.txt
 
 all: build
 
@@ -36,8 +40,15 @@ test-%: build-% FORCE
 test: deps
 	@bash scripts/run-tests.sh $(TARGETS)
 
+# The add-in package: the four libraries and MANIFEST.XML, checked before it is written.
+package: deps build-linux64 build-linux32 build-win64 build-win32
+	@bash scripts/package.sh $(BUILD) $(BUILD)/vesklink.zip
+
 demo: deps build-linux64
 	$(BUILD)/linux64/bin/vesklink-cli demo --lib $(BUILD)/linux64/bin/vesklink_64.so
+
+bench: build-linux64
+	$(BUILD)/linux64/bin/vesklink_bench
 
 clean:
 	rm -rf $(BUILD)

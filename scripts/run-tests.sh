@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds each target and runs its tests: Linux x86_64 and i386 natively, both Windows builds under
-# Wine (one wineserver kept for the whole run), and the sanitizer build. Prints one summary line.
+# Wine (one wineserver kept for the whole run), and the sanitizer build; once all four libraries
+# are built, the add-in package is made and checked. Prints one summary line.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 targets=("$@")
@@ -13,6 +14,7 @@ trap cleanup EXIT
 
 passed=0
 failed=0
+built=" "
 for t in "${targets[@]}"; do
   echo "=== $t: build"
   if ! make -s -C "$root" "build-$t"; then
@@ -20,6 +22,7 @@ for t in "${targets[@]}"; do
     failed=$((failed + 1))
     continue
   fi
+  built+="$t "
   if [[ $t == win* ]]; then
     bash "$root/scripts/wine-prefix.sh" || { echo "=== $t: no Wine prefix"; failed=$((failed + 1)); continue; }
   fi
@@ -30,5 +33,13 @@ for t in "${targets[@]}"; do
     failed=$((failed + 1))
   fi
 done
+if [[ $built == *" linux64 "* && $built == *" linux32 "* && $built == *" win64 "* && $built == *" win32 "* ]]; then
+  echo "=== package"
+  if bash "$root/scripts/package.sh" "$root/build" "$root/build/vesklink.zip"; then
+    passed=$((passed + 1))
+  else
+    failed=$((failed + 1))
+  fi
+fi
 echo "targets: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]

@@ -23,5 +23,5 @@ rm -f "$WINEPREFIX"/dosdevices/com[0-9]*
 # Keep one wineserver (and the prefix's services) running for the whole test run, detached from
 # the caller's output: Wine's background processes would otherwise hold a pipe open after the
 # tests end.
-wineserver -p </dev/null >/dev/null 2>&1
+wineserver -p </dev/null >/dev/null 2>&1 || true  # already running is fine
 wine cmd /c exit </dev/null >/dev/null 2>&1 || true

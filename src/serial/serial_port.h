@@ -35,9 +35,8 @@ public:
     // True when input is waiting afterwards.
     bool WaitForInput(int milliseconds);
 
-    struct State;  // the platform's handles
-
 private:
+    struct State;  // the platform's handles, created by the first OpenPort
     std::unique_ptr<State> state_;
 };
 

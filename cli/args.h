@@ -1,0 +1,105 @@
+// Command line of vesklink-cli: global options, the command word, typed call arguments and the
+// lines of a call script. Pure parsing, no library involved, so every rule can be unit-tested.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vkcli {
+
+// Exit codes of the program.
+enum ExitCode : int { ExitOk = 0, ExitCallFailed = 1, ExitUsage = 2 };
+
+// A parse failure: what was wrong, in words the user can act on.
+struct ParseError {
+    std::string message;
+};
+
+// One argument of a method call, as the host will pass it.
+struct Argument {
+    enum class Kind { Text, Integer, Double, Boolean, Out };
+    Kind kind = Kind::Out;
+    std::string text;  // Text: UTF-8, already checked
+    int32_t integer = 0;
+    double number = 0.0;
+    bool boolean = false;
+    std::string source;  // the token as written, for messages
+};
+
+// Reads a whole file as bytes. Replaceable in tests; the default reads from disk.
+using FileReader = bool (*)(const std::string& path, std::string& content, std::string& error);
+bool ReadFileBytes(const std::string& path, std::string& content, std::string& error);
+
+// One typed argument: "s:TEXT", "@FILE" (UTF-8 text; a leading byte-order mark is dropped),
+// "i:N" (32-bit), "d:X" (finite, '.' as the decimal point), "b:true" / "b:false", "out".
+// A relative @FILE path is taken relative to baseDir when baseDir is not empty.
+std::optional<Argument> ParseArgument(std::string_view token, std::string& error,
+                                      const std::string& baseDir = {}, FileReader reader = ReadFileBytes);
+
+// Text the component can take: valid UTF-8 (no overlong forms, no surrogates) without NUL.
+bool IsCleanUtf8(std::string_view text, std::string& error);
+
+// A call as written: the method name and its arguments.
+struct CallLine {
+    std::string method;
+    std::vector<Argument> arguments;
+    int lineNumber = 0;  // in a script; 0 on the command line
+    std::string text;    // the line as written, for the transcript
+};
+
+// Builds a call from METHOD ARG... tokens.
+std::optional<CallLine> ParseCall(const std::vector<std::string>& tokens, std::string& error,
+                                  const std::string& baseDir = {}, FileReader reader = ReadFileBytes);
+
+// Splits one script line into tokens. Blanks separate tokens; "double" and 'single' quotes group
+// blanks into a token; inside double quotes and outside quotes a backslash takes the next
+// character literally; '#' at the start of a token begins a comment to the end of the line.
+// An unterminated quote or a trailing backslash is an error.
+std::optional<std::vector<std::string>> SplitLine(std::string_view line, std::string& error);
+
+// A whole call script: one call per line, blank and comment lines skipped. Every line is parsed
+// before any call runs; every bad line is reported with its number.
+struct ScriptError {
+    int line = 0;
+    std::string text;  // "FILE:LINE: message"
+};
+struct Script {
+    std::vector<CallLine> calls;
+    std::vector<ScriptError> errors;
+};
+Script ParseScript(std::string_view content, const std::string& name, const std::string& baseDir = {},
+                   FileReader reader = ReadFileBytes);
+
+// Global options and the command word with its own arguments.
+struct Options {
+    std::string library;  // empty: the default next to the program
+    std::optional<int32_t> port;
+    std::optional<int32_t> speed;
+    bool help = false;
+    std::string command;
+    std::vector<std::string> arguments;  // after the command word
+};
+
+// vesklink-cli [--lib PATH] [--port N] [--speed N] COMMAND ARG...; options also as --opt=VALUE.
+// Options end at the command word; everything after it belongs to the command.
+std::optional<Options> ParseOptions(int argc, const char* const* argv, std::string& error);
+
+// Options of the run command: [--keep-going] FILE.
+struct RunOptions {
+    bool keepGoing = false;
+    std::string file;
+};
+std::optional<RunOptions> ParseRunOptions(const std::vector<std::string>& arguments, std::string& error);
+
+// Strict decimal integer with an optional sign, within 32 bits.
+std::optional<int32_t> ParseInt32(std::string_view text);
+// Strict finite decimal number with '.' as the decimal point, whatever the process locale.
+std::optional<double> ParseDouble(std::string_view text);
+
+// Folder part of a path ("" for a bare file name).
+std::string DirectoryOf(const std::string& path);
+
+}  // namespace vkcli

@@ -1,0 +1,34 @@
+// vesklink-cli: calls the add-in's methods the way the platform does, from a shell.
+#include <exception>
+#include <iostream>
+
+#include "args.h"
+#include "commands.h"
+
+int main(int argc, char** argv) {
+    using namespace vkcli;
+    try {
+        std::string error;
+        const auto options = ParseOptions(argc, argv, error);
+        if (!options) {
+            std::cerr << "vesklink-cli: " << error << "\n\n";
+            PrintUsage(std::cerr);
+            return ExitUsage;
+        }
+        if (options->help || options->command == "help") {
+            PrintUsage(std::cout);
+            return ExitOk;
+        }
+        const Command* command = FindCommand(options->command);
+        if (!command) {
+            std::cerr << "vesklink-cli: unknown command '" << options->command << "'\n\n";
+            PrintUsage(std::cerr);
+            return ExitUsage;
+        }
+        const Context context{*options, std::cout, std::cerr};
+        return command->run(context);
+    } catch (const std::exception& e) {
+        std::cerr << "vesklink-cli: " << e.what() << '\n';
+        return ExitCallFailed;
+    }
+}

@@ -1,0 +1,241 @@
+#include "session.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+namespace vkcli {
+
+namespace {
+
+// Host text from UTF-8, owned by a unique_ptr that frees it with free().
+struct FreeDeleter {
+    void operator()(void* p) const { std::free(p); }
+};
+using HostText = std::unique_ptr<vk_wchar, FreeDeleter>;
+
+HostText Wide(const std::string& utf8) { return HostText(vk_utf16_from_utf8(utf8.c_str())); }
+
+std::string Narrow(const vk_wchar* text, size_t length) {
+    if (!text) return {};
+    std::unique_ptr<char, FreeDeleter> narrow(vk_utf8_from_utf16(text, length));
+    return narrow ? std::string(narrow.get()) : std::string();
+}
+
+// Whether the component changed a parameter the host filled in.
+bool Changed(const vk_variant& before, const vk_variant& after) {
+    if (before.vt != after.vt) return true;
+    switch (after.vt) {
+        case VK_EMPTY: return false;
+        case VK_BOOL: return before.value.bVal != after.value.bVal;
+        case VK_I4: return before.value.lVal != after.value.lVal;
+        case VK_UI4: return before.value.ulVal != after.value.ulVal;
+        case VK_R8: return std::memcmp(&before.value.dblVal, &after.value.dblVal, sizeof(double)) != 0;
+        case VK_PWSTR:
+            return before.value.wstr.pwstrVal != after.value.wstr.pwstrVal ||
+                   before.value.wstr.wstrLen != after.value.wstr.wstrLen;
+        default: return std::memcmp(&before.value, &after.value, sizeof before.value) != 0;
+    }
+}
+
+}  // namespace
+
+std::unique_ptr<Session> Session::Open(const std::string& libraryPath, std::string& error) {
+    std::unique_ptr<Session> session(new Session);
+    vk_memory_init(&session->memory_);
+    vk_connection_init(&session->connection_);
+    char reason[1024] = {};
+    if (!vk_library_load(&session->library_, libraryPath.c_str(), reason, sizeof reason)) {
+        error = reason;
+        return nullptr;
+    }
+    session->loaded_ = true;
+    const vk_wchar* classNames = session->library_.get_class_names();
+    if (session->library_.get_class_object(classNames, &session->component_) == 0 || !session->component_) {
+        error = libraryPath + ": GetClassObject created no component";
+        session->component_ = nullptr;
+        return nullptr;
+    }
+    if (!vk_init(session->component_, &session->connection_)) {
+        error = libraryPath + ": the component refused Init";
+        return nullptr;
+    }
+    if (!vk_set_mem_manager(session->component_, &session->memory_)) {
+        error = libraryPath + ": the component refused the memory manager";
+        return nullptr;
+    }
+    vk_wchar* extension = nullptr;
+    if (!vk_register_extension_as(session->component_, &extension)) {
+        error = libraryPath + ": RegisterExtensionAs failed";
+        return nullptr;
+    }
+    if (extension) vk_memory_free(&session->memory_, extension);
+    return session;
+}
+
+Session::~Session() { Finish(); }
+
+std::string Session::Finish() {
+    if (finished_) return {};
+    finished_ = true;
+    if (component_) library_.destroy_object(&component_);
+    component_ = nullptr;
+    std::string report;
+    const size_t live = vk_memory_live(&memory_);
+    if (live != 0) report = std::to_string(live) + " block(s) handed over by the component were never freed";
+    if (memory_.bad_frees != 0) {
+        if (!report.empty()) report += "; ";
+        report += std::to_string(memory_.bad_frees) + " block(s) freed that the memory manager did not hand out";
+    }
+    vk_memory_release(&memory_);
+    if (loaded_) vk_library_unload(&library_);
+    loaded_ = false;
+    return report;
+}
+
+std::string Session::TakeName(const vk_wchar* name) {
+    if (!name) return {};
+    std::string out = Narrow(name, vk_wcslen(name));
+    vk_memory_free(&memory_, const_cast<vk_wchar*>(name));
+    return out;
+}
+
+long Session::FindMethod(const std::string& utf8Name) {
+    HostText name = Wide(utf8Name);
+    if (!name) return -1;
+    return vk_find_method(component_, name.get());
+}
+
+long Session::ParamCount(long method) { return vk_get_n_params(component_, method); }
+
+std::vector<MethodInfo> Session::Methods() {
+    std::vector<MethodInfo> methods;
+    const long count = vk_get_n_methods(component_);
+    for (long i = 0; i < count; ++i) {
+        MethodInfo info;
+        info.index = i;
+        info.english = TakeName(vk_get_method_name(component_, i, 0));
+        info.russian = TakeName(vk_get_method_name(component_, i, 1));
+        info.params = vk_get_n_params(component_, i);
+        methods.push_back(std::move(info));
+    }
+    return methods;
+}
+
+bool Session::SetProperty(const std::string& utf8Name, int32_t value, std::string& error) {
+    HostText name = Wide(utf8Name);
+    const long index = name ? vk_find_prop(component_, name.get()) : -1;
+    if (index < 0) {
+        error = "the component has no property " + utf8Name;
+        return false;
+    }
+    vk_variant variant;
+    vk_variant_set_int(&variant, value);
+    if (!vk_set_prop_val(component_, index, &variant)) {
+        error = "the component refused " + utf8Name + " = " + std::to_string(value);
+        return false;
+    }
+    return true;
+}
+
+// Copies a variant out. A string the component put there goes back to the memory manager; the
+// host's own string (hostString) stays with the caller, who frees it.
+Value Session::Take(vk_variant& variant, const vk_wchar* hostString) {
+    Value value;
+    value.type = variant.vt;
+    switch (variant.vt) {
+        case VK_EMPTY: value.kind = Value::Kind::Empty; break;
+        case VK_BOOL:
+            value.kind = Value::Kind::Bool;
+            value.boolean = variant.value.bVal;
+            break;
+        case VK_I4:
+            value.kind = Value::Kind::Int;
+            value.integer = variant.value.lVal;
+            break;
+        case VK_UI4:
+            value.kind = Value::Kind::UInt;
+            value.integer = variant.value.ulVal;
+            break;
+        case VK_R8:
+            value.kind = Value::Kind::Double;
+            value.number = variant.value.dblVal;
+            break;
+        case VK_PWSTR: {
+            value.kind = Value::Kind::Text;
+            vk_wchar* text = variant.value.wstr.pwstrVal;
+            value.text = Narrow(text, variant.value.wstr.wstrLen);
+            if (text && text != hostString) vk_memory_free(&memory_, text);
+            break;
+        }
+        default: value.kind = Value::Kind::Other; break;
+    }
+    vk_variant_set_empty(&variant);
+    return value;
+}
+
+CallOutcome Session::Call(long method, const std::vector<Argument>& arguments) {
+    const long declared = vk_get_n_params(component_, method);
+    const size_t count = std::max<size_t>(arguments.size(), declared > 0 ? static_cast<size_t>(declared) : 0);
+    // One spare element, so a method without parameters still receives a valid array.
+    std::vector<vk_variant> params(count + 1);
+    std::vector<HostText> hostStrings(count);
+    std::vector<bool> filledByCaller(count, false);
+    for (auto& p : params) vk_variant_set_empty(&p);
+    for (size_t i = 0; i < arguments.size(); ++i) {
+        const Argument& arg = arguments[i];
+        switch (arg.kind) {
+            case Argument::Kind::Text:
+                vk_variant_set_string(&params[i], arg.text.c_str());
+                hostStrings[i].reset(params[i].value.wstr.pwstrVal);
+                filledByCaller[i] = true;
+                break;
+            case Argument::Kind::Integer:
+                vk_variant_set_int(&params[i], arg.integer);
+                filledByCaller[i] = true;
+                break;
+            case Argument::Kind::Double:
+                vk_variant_set_double(&params[i], arg.number);
+                filledByCaller[i] = true;
+                break;
+            case Argument::Kind::Boolean:
+                vk_variant_set_bool(&params[i], arg.boolean);
+                filledByCaller[i] = true;
+                break;
+            case Argument::Kind::Out: break;
+        }
+    }
+    const std::vector<vk_variant> before(params.begin(), params.end());
+
+    vk_variant result;
+    vk_variant_set_empty(&result);
+    CallOutcome outcome;
+    outcome.accepted = vk_call_as_func(component_, method, &result, params.data(), static_cast<long>(count));
+    outcome.result = Take(result, nullptr);
+    for (size_t i = 0; i < count; ++i) {
+        const bool explicitOut = i < arguments.size() && arguments[i].kind == Argument::Kind::Out;
+        const bool changed = Changed(before[i], params[i]);
+        outcome.shown.push_back(explicitOut || changed || (!filledByCaller[i] && params[i].vt != VK_EMPTY));
+        outcome.params.push_back(Take(params[i], hostStrings[i].get()));
+    }
+    return outcome;
+}
+
+LastError Session::FetchLastError() {
+    LastError error;
+    const long method = FindMethod("GetLastError");
+    if (method < 0) return error;
+    Argument out;
+    out.kind = Argument::Kind::Out;
+    const CallOutcome outcome = Call(method, {out});
+    if (!outcome.accepted) return error;
+    error.available = true;
+    if (!outcome.params.empty() && outcome.params[0].kind == Value::Kind::Text) error.text = outcome.params[0].text;
+    if (outcome.result.kind == Value::Kind::Int || outcome.result.kind == Value::Kind::UInt) {
+        error.hasCode = true;
+        error.code = outcome.result.integer;
+    }
+    return error;
+}
+
+}  // namespace vkcli

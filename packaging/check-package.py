@@ -1,0 +1,117 @@
+#!/usr/bin/env python3
+"""Checks an add-in package: MANIFEST.XML names one native component for each of Windows and
+Linux on i386 and x86_64, every file it names is in the archive, and each is a shared library of
+the stated system and architecture (ELF class and machine, PE machine and DLL flag). Nothing else
+may lie in the archive. Prints one line per component; exits 1 on the first fault."""
+import struct
+import sys
+import xml.etree.ElementTree as ET
+import zipfile
+
+NAMESPACE = "http://v8.1c.ru/8.2/addin/bundle"
+MANIFEST = "MANIFEST.XML"
+EXPECTED = {("Windows", "i386"), ("Windows", "x86_64"), ("Linux", "i386"), ("Linux", "x86_64")}
+
+# ELF: class (1 = 32-bit, 2 = 64-bit) and e_machine; PE: Machine and the optional header magic.
+ELF_KIND = {"i386": (1, 3), "x86_64": (2, 62)}
+PE_KIND = {"i386": (0x014C, 0x010B), "x86_64": (0x8664, 0x020B)}
+
+
+class Fault(Exception):
+    pass
+
+
+def check_elf(name, data, arch):
+    if len(data) < 20 or data[:4] != b"\x7fELF":
+        raise Fault(f"{name}: not an ELF file")
+    if data[5] != 1:
+        raise Fault(f"{name}: not little-endian")
+    elf_class = data[4]
+    e_type, e_machine = struct.unpack_from("<HH", data, 16)
+    if e_type != 3:
+        raise Fault(f"{name}: ELF type {e_type}, not a shared object")
+    if (elf_class, e_machine) != ELF_KIND[arch]:
+        raise Fault(f"{name}: ELF class {elf_class} machine {e_machine}, not {arch}")
+    return f"ELF{32 if elf_class == 1 else 64} shared object, machine {e_machine}"
+
+
+def check_pe(name, data, arch):
+    if len(data) < 0x40 or data[:2] != b"MZ":
+        raise Fault(f"{name}: not a PE file")
+    (offset,) = struct.unpack_from("<I", data, 0x3C)
+    if offset + 26 > len(data) or data[offset:offset + 4] != b"PE\0\0":
+        raise Fault(f"{name}: no PE header")
+    machine, = struct.unpack_from("<H", data, offset + 4)
+    characteristics, magic = struct.unpack_from("<HH", data, offset + 22)
+    if not characteristics & 0x2000:
+        raise Fault(f"{name}: a PE image but not a DLL")
+    if (machine, magic) != PE_KIND[arch]:
+        raise Fault(f"{name}: PE machine 0x{machine:04x} magic 0x{magic:03x}, not {arch}")
+    return f"PE{'32+' if magic == 0x20B else '32'} DLL, machine 0x{machine:04x}"
+
+
+def check(path):
+    try:
+        archive = zipfile.ZipFile(path)
+    except (OSError, zipfile.BadZipFile) as e:
+        raise Fault(f"{path}: cannot open: {e}")
+    with archive:
+        names = archive.namelist()
+        if len(names) != len(set(names)):
+            raise Fault(f"{path}: an entry appears twice")
+        if MANIFEST not in names:
+            raise Fault(f"{path}: no {MANIFEST}")
+        try:
+            root = ET.fromstring(archive.read(MANIFEST))
+        except ET.ParseError as e:
+            raise Fault(f"{MANIFEST}: not well-formed: {e}")
+        if root.tag != f"{{{NAMESPACE}}}bundle":
+            raise Fault(f"{MANIFEST}: root is {root.tag}, not bundle in {NAMESPACE}")
+        seen = {}
+        lines = []
+        for element in root:
+            if element.tag != f"{{{NAMESPACE}}}component":
+                raise Fault(f"{MANIFEST}: unexpected element {element.tag}")
+            os_name, arch = element.get("os"), element.get("arch")
+            kind, file_name = element.get("type"), element.get("path") or ""
+            if (os_name, arch) not in EXPECTED:
+                raise Fault(f"{MANIFEST}: component with os={os_name!r} arch={arch!r}")
+            if kind != "native":
+                raise Fault(f"{MANIFEST}: {file_name}: type {kind!r}, not native")
+            if not file_name or "/" in file_name or "\\" in file_name or file_name in (".", ".."):
+                raise Fault(f"{MANIFEST}: path {file_name!r} is not a file name")
+            if (os_name, arch) in seen:
+                raise Fault(f"{MANIFEST}: two components for {os_name} {arch}")
+            if file_name in seen.values():
+                raise Fault(f"{MANIFEST}: {file_name} named twice")
+            if file_name not in names:
+                raise Fault(f"{path}: {file_name} named by {MANIFEST} is missing")
+            seen[(os_name, arch)] = file_name
+            data = archive.read(file_name)
+            what = check_elf(file_name, data, arch) if os_name == "Linux" else check_pe(file_name, data, arch)
+            lines.append(f"ok: {os_name} {arch}: {file_name}: {what}")
+        missing = EXPECTED - set(seen)
+        if missing:
+            raise Fault(f"{MANIFEST}: no component for {', '.join(' '.join(m) for m in sorted(missing))}")
+        strays = set(names) - set(seen.values()) - {MANIFEST}
+        if strays:
+            raise Fault(f"{path}: files the manifest does not name: {', '.join(sorted(strays))}")
+        return lines
+
+
+def main(argv):
+    if len(argv) != 2:
+        print("usage: check-package.py PACKAGE.zip", file=sys.stderr)
+        return 2
+    try:
+        for line in check(argv[1]):
+            print(line)
+    except Fault as fault:
+        print(f"FAIL: {fault}")
+        return 1
+    print("ok: every library the manifest names is in the package, of its system and architecture")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))

@@ -1,0 +1,274 @@
+// vesklink-cli as a user runs it: the built program against the real add-in library, calls that
+// need no device.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "vk_host.h"
+
+namespace {
+
+struct Result {
+    int code = -1;
+    std::string out;  // standard output
+    std::string err;  // standard error
+};
+
+std::string Slurp(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+class CliRun : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        // The component writes its log under the Documents folder: keep it out of the home folder.
+        char pattern[] = "/tmp/vesklink-cli-test-XXXXXX";
+        const char* made = mkdtemp(pattern);
+        ASSERT_NE(made, nullptr);
+        folder_ = made;
+        setenv("XDG_DOCUMENTS_DIR", folder_.c_str(), 1);
+    }
+
+    static std::string Write(const std::string& name, const std::string& content) {
+        const std::string path = folder_ + "/" + name;
+        std::ofstream(path, std::ios::binary) << content;
+        return path;
+    }
+
+    // Runs the program with the arguments (shell words, already quoted where needed).
+    static Result Cli(const std::string& arguments, const std::string& program = VESKLINK_CLI,
+                      const std::string& folder = ".") {
+        const std::string out = folder_ + "/stdout", err = folder_ + "/stderr";
+        const std::string command = "cd '" + folder + "' && '" + program + "' " + arguments + " >'" + out +
+                                    "' 2>'" + err + "' </dev/null";
+        const int status = std::system(command.c_str());
+        Result result;
+        result.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        result.out = Slurp(out);
+        result.err = Slurp(err);
+        return result;
+    }
+
+    static std::string LogText() {
+        // The log's file name carries today's date; there is only one in the folder.
+        const std::string listing = folder_ + "/listing";
+        const std::string command = "cat '" + folder_ + "'/VESKLINK/vesklog-*.log >'" + listing + "' 2>/dev/null";
+        if (std::system(command.c_str()) != 0) return {};
+        return Slurp(listing);
+    }
+
+    static std::string folder_;
+};
+
+std::string CliRun::folder_;
+
+bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+// The description document exactly as the component hands it to a host.
+std::string DescriptionFromHarness() {
+    vk_library library{};
+    char error[512] = {};
+    if (!vk_library_load(&library, VESKLINK_LIBRARY, error, sizeof error)) return error;
+    vk_memory memory;
+    vk_memory_init(&memory);
+    vk_connection connection;
+    vk_connection_init(&connection);
+    void* component = nullptr;
+    library.get_class_object(nullptr, &component);
+    vk_init(component, &connection);
+    vk_set_mem_manager(component, &memory);
+    std::u16string name = u"GetDescription";
+    const long method = vk_find_method(component, reinterpret_cast<const vk_wchar*>(name.c_str()));
+    vk_variant result, param;
+    vk_variant_set_empty(&result);
+    vk_variant_set_empty(&param);
+    vk_call_as_func(component, method, &result, &param, 1);
+    char* utf8 = vk_variant_utf8(&param);
+    std::string text = utf8 ? utf8 : "";
+    free(utf8);
+    vk_variant_clear(&memory, &param, false);
+    library.destroy_object(&component);
+    vk_memory_release(&memory);
+    vk_library_unload(&library);
+    return text;
+}
+
+TEST_F(CliRun, MethodsListsTheLibrarysTable) {
+    const Result r = Cli("methods");
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    const std::vector<std::string> lines = Lines(r.out);
+    ASSERT_EQ(lines.size(), 25u) << r.out;
+    EXPECT_TRUE(Contains(lines[0], "English") && Contains(lines[0], "Russian") && Contains(lines[0], "Params"));
+    const long params[24] = {0, 1, 1, 1, 2, 1, 1, 2, 1, 0, 2, 3, 3, 3, 4, 3, 2, 3, 2, 2, 3, 3, 1, 2};
+    for (int i = 0; i < 24; ++i) {
+        std::istringstream row(lines[i + 1]);
+        long index = -1, count = -1;
+        std::string english, russian;
+        row >> index >> english >> russian >> count;
+        EXPECT_EQ(index, i) << lines[i + 1];
+        EXPECT_EQ(count, params[i]) << lines[i + 1];
+    }
+    EXPECT_TRUE(Contains(lines[15], "ProcessCheck") && Contains(lines[15], "СформироватьЧек")) << lines[15];
+    EXPECT_TRUE(Contains(lines[24], "GetLineLength") && Contains(lines[24], "ПолучитьШиринуСтроки"));
+    // Russian names are lined up by characters, not bytes: every count starts under "Params".
+    const size_t column = lines[0].find("Params");
+    for (size_t i = 1; i < lines.size(); ++i) {
+        const std::string& line = lines[i];
+        const size_t lastToken = line.rfind(' ') + 1;
+        size_t chars = 0;
+        for (size_t b = 0; b < lastToken; ++b)
+            if ((static_cast<unsigned char>(line[b]) & 0xC0) != 0x80) ++chars;
+        EXPECT_EQ(chars, column) << line;
+    }
+}
+
+TEST_F(CliRun, ScriptOfDeviceFreeCallsOnOneComponent) {
+    Write("speed.txt", "19200\n");
+    const std::string script = Write("day.txt",
+                                     "# settings and description, no device needed\n"
+                                     "GetInterfaceRevision\n"
+                                     "ПолучитьОписание out\n"
+                                     "SetParameter s:Port s:7\n"
+                                     "УстановитьПараметр s:Скорость @speed.txt\n"
+                                     "\n"
+                                     "GetParameters out\n"
+                                     "GetLineLength   # the line length comes back in parameter 1\n"
+                                     "DoAdditionalAction\n");
+    const Result r = Cli("--port 5 --speed 9600 run '" + script + "'");
+    ASSERT_EQ(r.code, 0) << r.out << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_TRUE(Contains(r.out, "> GetInterfaceRevision\nresult: 3003 (uint)\n\n")) << r.out;
+    // The description: result left alone by the component, the document exactly as it came.
+    const std::string description = DescriptionFromHarness();
+    ASSERT_EQ(description.rfind("<?xml", 0), 0u) << description;
+    EXPECT_TRUE(Contains(r.out, "> ПолучитьОписание out\nresult: empty\nparam 0:\n" + description + "\n")) << r.out;
+    EXPECT_TRUE(Contains(r.out, "> SetParameter s:Port s:7\nresult: true\n\n")) << r.out;
+    EXPECT_TRUE(Contains(r.out, "> УстановитьПараметр s:Скорость @speed.txt\nresult: true\n\n")) << r.out;
+    EXPECT_TRUE(Contains(r.out, "> GetParameters out\nresult: true\nparam 0:\n<?xml")) << r.out;
+    EXPECT_TRUE(Contains(r.out, "> GetLineLength\nresult: true\nparam 1: 40 (uint)\n")) << r.out;
+    EXPECT_TRUE(Contains(r.out, "> DoAdditionalAction\nresult: true\n")) << r.out;
+    // --port and --speed went through the properties before the first call.
+    const std::string log = LogText();
+    EXPECT_TRUE(Contains(log, "Set Portnumber 5")) << log;
+    EXPECT_TRUE(Contains(log, "Set PortSpeed 9600")) << log;
+}
+
+TEST_F(CliRun, FailedCallShowsTheErrorAndExitsWithOne) {
+    // SetParameter takes strings only: an integer value is refused without any device.
+    Result r = Cli("call SetParameter s:Speed i:19200");
+    EXPECT_EQ(r.code, 1) << r.out << r.err;
+    EXPECT_TRUE(Contains(r.out, "> SetParameter s:Speed i:19200\nresult: false\nerror: ")) << r.out;
+    r = Cli("call НапечататьТекстовыйДокумент out i:1");
+    EXPECT_EQ(r.code, 1) << r.out << r.err;
+    EXPECT_TRUE(Contains(r.out, "result: false\n")) << r.out;
+    // A successful single call exits with 0; an explicit out-parameter is shown even when empty.
+    r = Cli("--lib '" VESKLINK_LIBRARY "' call GetLineLength out out");
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out, "> GetLineLength out out\nresult: true\nparam 0: empty\nparam 1: 40 (uint)\n");
+}
+
+TEST_F(CliRun, ScriptStopsAtTheFirstFailureUnlessKeepGoing) {
+    const std::string script = Write("failing.txt",
+                                     "GetLineLength\n"
+                                     "SetParameter s:Speed i:5\n"
+                                     "GetInterfaceRevision\n");
+    Result r = Cli("run '" + script + "'");
+    EXPECT_EQ(r.code, 1);
+    EXPECT_TRUE(Contains(r.out, "> GetLineLength\n")) << r.out;
+    EXPECT_TRUE(Contains(r.out, "> SetParameter s:Speed i:5\nresult: false\n")) << r.out;
+    EXPECT_FALSE(Contains(r.out, "> GetInterfaceRevision")) << r.out;
+    EXPECT_TRUE(Contains(r.err, "failing.txt:2")) << r.err;
+
+    r = Cli("run --keep-going '" + script + "'");
+    EXPECT_EQ(r.code, 1);
+    EXPECT_TRUE(Contains(r.out, "> GetInterfaceRevision\nresult: 3003 (uint)\n")) << r.out;
+    EXPECT_TRUE(Contains(r.err, "1 of 3")) << r.err;
+}
+
+TEST_F(CliRun, BadInputIsAUsageErrorAndCallsNothing) {
+    // A script is checked whole before the first call: nothing runs when a later line is bad.
+    const std::string script = Write("typo.txt",
+                                     "GetInterfaceRevision\n"
+                                     "processcheck out\n"
+                                     "GetLineLength out out out\n"
+                                     "SetParameter s:Port 3\n");
+    Result r = Cli("run '" + script + "'");
+    EXPECT_EQ(r.code, 2);
+    EXPECT_EQ(r.out, "");
+    EXPECT_TRUE(Contains(r.err, "typo.txt:2: unknown method 'processcheck'")) << r.err;
+    EXPECT_TRUE(Contains(r.err, "did you mean ProcessCheck")) << r.err;
+    EXPECT_TRUE(Contains(r.err, "typo.txt:3: GetLineLength takes 2 parameter(s), 3 given")) << r.err;
+    EXPECT_TRUE(Contains(r.err, "typo.txt:4: argument '3'")) << r.err;
+
+    struct Case {
+        const char* arguments;
+        const char* message;
+    } cases[] = {
+        {"call NoSuchMethod", "unknown method 'NoSuchMethod'"},
+        {"call GetLineLength d:1,5", "argument 'd:1,5'"},
+        {"call SetParameter s:Port @/nonexistent/port.txt", "/nonexistent/port.txt"},
+        {"call", "a method name is missing"},
+        {"--lib /nonexistent/vesklink_64.so methods", "cannot load the add-in"},
+        {"--port 0 methods", "--port"},
+        {"fly", "unknown command 'fly'"},
+        {"", "a command is missing"},
+        {"run /nonexistent/day.txt", "cannot open /nonexistent/day.txt"},
+        {"run /tmp", "/tmp is a folder"},
+        {"methods extra", "takes no arguments"},
+    };
+    for (const Case& c : cases) {
+        r = Cli(c.arguments);
+        EXPECT_EQ(r.code, 2) << c.arguments;
+        EXPECT_TRUE(Contains(r.err, c.message)) << c.arguments << ": " << r.err;
+        EXPECT_EQ(r.out, "") << c.arguments;
+    }
+    // A file that is not an add-in library.
+    r = Cli("--lib '" + script + "' methods");
+    EXPECT_EQ(r.code, 2);
+    EXPECT_TRUE(Contains(r.err, "cannot load the add-in")) << r.err;
+}
+
+TEST_F(CliRun, ProgramCopiedElsewhereFindsTheLibraryOfItsBuild) {
+    const std::string copy = folder_ + "/vesklink-cli";
+    ASSERT_EQ(std::system(("cp '" VESKLINK_CLI "' '" + copy + "'").c_str()), 0);
+    const Result r = Cli("call GetInterfaceRevision", copy);
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_TRUE(Contains(r.out, "result: 3003 (uint)")) << r.out;
+    std::remove(copy.c_str());
+}
+
+TEST_F(CliRun, BareLibraryNameMeansTheCurrentFolder) {
+    const std::string library = VESKLINK_LIBRARY;
+    const size_t slash = library.rfind('/');
+    const Result r = Cli("--lib '" + library.substr(slash + 1) + "' call GetInterfaceRevision", VESKLINK_CLI,
+                         library.substr(0, slash));
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_TRUE(Contains(r.out, "result: 3003 (uint)")) << r.out;
+}
+
+TEST_F(CliRun, HelpNamesEveryCommand) {
+    const Result r = Cli("--help");
+    EXPECT_EQ(r.code, 0);
+    for (const char* word : {"call METHOD", "run [--keep-going] FILE", "methods", "s:TEXT", "@FILE", "exit codes"})
+        EXPECT_TRUE(Contains(r.out, word)) << word;
+}
+
+}  // namespace

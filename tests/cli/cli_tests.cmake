@@ -1,0 +1,15 @@
+# Tests of vesklink-cli: its command line on its own, and the built program against the real
+# add-in library. Included by cli/CMakeLists.txt at the end of the top-level folder.
+add_executable(cli_tests ${CMAKE_CURRENT_LIST_DIR}/args_test.cpp ${CMAKE_CURRENT_LIST_DIR}/cli_run_test.cpp)
+target_link_libraries(cli_tests PRIVATE vesklink_cli_args vk_host GTest::gtest_main)
+target_compile_options(cli_tests PRIVATE ${VESKLINK_WARNINGS})
+target_compile_definitions(cli_tests PRIVATE
+  VESKLINK_CLI="$<TARGET_FILE:vesklink-cli>"
+  VESKLINK_LIBRARY="$<TARGET_FILE:vesklink>")
+add_dependencies(cli_tests vesklink-cli vesklink)
+vesklink_static_runtime(cli_tests)
+add_test(NAME cli_tests COMMAND cli_tests)
+
+# The add-in package check must reject a broken package; the package itself is checked by
+# scripts/package.sh whenever it is built.
+add_test(NAME package_check COMMAND python3 ${CMAKE_CURRENT_LIST_DIR}/package_check_test.py)

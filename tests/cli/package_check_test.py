@@ -1,0 +1,98 @@
+#!/usr/bin/env python3
+"""The package check catches what a broken package looks like: a library of the wrong
+architecture or system, a missing or stray file, a manifest of the wrong shape."""
+import importlib.util
+import os
+import struct
+import tempfile
+import unittest
+import zipfile
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+spec = importlib.util.spec_from_file_location(
+    "check_package", os.path.join(HERE, "..", "..", "packaging", "check-package.py"))
+check_package = importlib.util.module_from_spec(spec)
+spec.loader.exec_module(check_package)
+
+MANIFEST = open(os.path.join(HERE, "..", "..", "packaging", "MANIFEST.XML"), "rb").read()
+
+
+def elf(elf_class, machine, e_type=3):
+    header = b"\x7fELF" + bytes([elf_class, 1, 1]) + bytes(9)
+    return header + struct.pack("<HH", e_type, machine) + bytes(44)
+
+
+def pe(machine, magic, dll=True):
+    stub = bytearray(0x80)
+    stub[0:2] = b"MZ"
+    struct.pack_into("<I", stub, 0x3C, 0x80)
+    header = b"PE\0\0" + struct.pack("<HHIIIHH", machine, 1, 0, 0, 0, 0xE0, 0x2102 if dll else 0x0102)
+    return bytes(stub) + header + struct.pack("<H", magic) + bytes(64)
+
+
+GOOD = {
+    "vesklink_64.so": elf(2, 62),
+    "vesklink.so": elf(1, 3),
+    "vesklink_64.dll": pe(0x8664, 0x20B),
+    "vesklink.dll": pe(0x14C, 0x10B),
+}
+
+
+class PackageCheck(unittest.TestCase):
+    def package(self, files=None, manifest=MANIFEST, extra=None):
+        files = dict(GOOD if files is None else files)
+        files.update(extra or {})
+        handle, path = tempfile.mkstemp(suffix=".zip")
+        os.close(handle)
+        self.addCleanup(os.remove, path)
+        with zipfile.ZipFile(path, "w") as z:
+            if manifest is not None:
+                z.writestr("MANIFEST.XML", manifest)
+            for name, data in files.items():
+                z.writestr(name, data)
+        return path
+
+    def fails(self, message, **kwargs):
+        with self.assertRaises(check_package.Fault) as caught:
+            check_package.check(self.package(**kwargs))
+        self.assertIn(message, str(caught.exception))
+
+    def test_good_package(self):
+        lines = check_package.check(self.package())
+        self.assertEqual(len(lines), 4)
+
+    def test_wrong_architecture_or_system(self):
+        swapped = dict(GOOD, **{"vesklink.so": GOOD["vesklink_64.so"]})
+        self.fails("vesklink.so: ELF class 2 machine 62, not i386", files=swapped)
+        swapped = dict(GOOD, **{"vesklink_64.dll": GOOD["vesklink.dll"]})
+        self.fails("vesklink_64.dll: PE machine 0x014c", files=swapped)
+        self.fails("vesklink.dll: not a PE file", files=dict(GOOD, **{"vesklink.dll": GOOD["vesklink.so"]}))
+        self.fails("vesklink.so: not an ELF file", files=dict(GOOD, **{"vesklink.so": GOOD["vesklink.dll"]}))
+        self.fails("not a shared object", files=dict(GOOD, **{"vesklink_64.so": elf(2, 62, e_type=2)}))
+        self.fails("not a DLL", files=dict(GOOD, **{"vesklink.dll": pe(0x14C, 0x10B, dll=False)}))
+        self.fails("not a PE file", files=dict(GOOD, **{"vesklink.dll": b"MZ"}))
+
+    def test_missing_and_stray_files(self):
+        files = dict(GOOD)
+        del files["vesklink_64.dll"]
+        self.fails("vesklink_64.dll named by MANIFEST.XML is missing", files=files)
+        self.fails("files the manifest does not name: readme.txt", extra={"readme.txt": b"x"})
+        self.fails("no MANIFEST.XML", manifest=None)
+
+    def test_manifest_shape(self):
+        text = MANIFEST.decode()
+        self.fails("root is", manifest=text.replace("http://v8.1c.ru/8.2/addin/bundle", "urn:other"))
+        self.fails("not well-formed", manifest=text.replace("</bundle>", ""))
+        self.fails("no component for Linux i386",
+                   manifest=text.replace('<component os="Linux" path="vesklink.so" type="native" arch="i386"/>', ""),
+                   files={k: v for k, v in GOOD.items() if k != "vesklink.so"})
+        again = '\t<component os="Linux" path="vesklink_64.so" type="native" arch="x86_64"/>\n</bundle>'
+        self.fails("two components for Linux x86_64", manifest=text.replace("</bundle>", again))
+        self.fails("type 'com', not native", manifest=text.replace('path="vesklink.dll" type="native"',
+                                                                   'path="vesklink.dll" type="com"'))
+        self.fails("component with os='linux'", manifest=text.replace('os="Linux"', 'os="linux"', 1))
+        self.fails("is not a file name", manifest=text.replace('path="vesklink.so"', 'path="lib/vesklink.so"'))
+
+
+if __name__ == "__main__":
+    unittest.main()
