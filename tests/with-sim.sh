@@ -9,7 +9,8 @@ program=$1; shift
 root=$(cd "$(dirname "$0")/.." && pwd)
 port=7
 control=$(mktemp -d /tmp/vesklink-sim-XXXXXX)
-trap 'kill "$sim_pid" 2>/dev/null; wait "$sim_pid" 2>/dev/null; rm -rf "$control"' EXIT
+sim_pid=""
+trap '[ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null; wait "$sim_pid" 2>/dev/null; rm -rf "$control"' EXIT
 
 if [[ $program == *.exe ]]; then
   export WINEPREFIX="${WINEPREFIX:-$root/build/wine}"
