@@ -69,10 +69,7 @@ long ADDIN_API nAPI::FindProp(const WCHAR_T* propName) {
 const WCHAR_T* ADDIN_API nAPI::GetPropName(long propNum, long propAlias) {
     if (propNum < 0 || propNum >= kPropertyCount || (propAlias != 0 && propAlias != 1)) return nullptr;
     try {
-        tVariant holder{};
-        const char16_t* name = propAlias == 0 ? PropertyNamesEnglish[propNum] : PropertyNamesRussian[propNum];
-        if (!ReturnString(name, &holder)) return nullptr;
-        return holder.value.wstr.pwstrVal;
+        return CopyToHost(propAlias == 0 ? PropertyNamesEnglish[propNum] : PropertyNamesRussian[propNum]);
     } catch (...) {
         return nullptr;
     }
@@ -122,10 +119,7 @@ long ADDIN_API nAPI::FindMethod(const WCHAR_T* methodName) {
 const WCHAR_T* ADDIN_API nAPI::GetMethodName(const long methodNum, const long methodAlias) {
     if (methodNum < 0 || methodNum >= kMethodCount || (methodAlias != 0 && methodAlias != 1)) return nullptr;
     try {
-        tVariant holder{};
-        const char16_t* name = methodAlias == 0 ? MethodNamesEnglish[methodNum] : MethodNamesRussian[methodNum];
-        if (!ReturnString(name, &holder)) return nullptr;
-        return holder.value.wstr.pwstrVal;
+        return CopyToHost(methodAlias == 0 ? MethodNamesEnglish[methodNum] : MethodNamesRussian[methodNum]);
     } catch (...) {
         return nullptr;
     }
@@ -145,7 +139,9 @@ bool ADDIN_API nAPI::CallAsFunc(const long methodNum, tVariant* retValue, tVaria
     // A call with fewer parameters than the method takes would read past the host's array.
     if (paramCount < MethodParamCounts[methodNum] || (MethodParamCounts[methodNum] > 0 && !params)) return false;
     try {
+        CallStrings.clear();
         Dispatch(methodNum, retValue, params);
+        CallStrings.clear();
         return true;
     } catch (...) {
         return false;
@@ -175,25 +171,41 @@ bool nAPI::Dispatch(long method, tVariant* retValue, tVariant* params) {
             // The result variant is left as the host passed it.
             GetDescription(params);
             return true;
+        case GetLastErrorMethod:
+            GetLastError(retValue, params);
+            return true;
         case GetParametersMethod: ok = GetParameters(params); break;
         case SetParameterMethod: ok = SetParameter(params); break;
+        case OpenMethod: ok = Open(); break;
+        case CloseMethod: ok = Close(); break;
+        case DeviceTestMethod: ok = DeviceTest(params); break;
         case GetAdditionalActionsMethod: ok = GetAdditionalActions(params); break;
         case DoAdditionalActionMethod: ok = true; break;
+        case GetDataKKTMethod: ok = GetDataKKT(params); break;
+        case OperationFNMethod: ok = OperationFN(params); break;
+        case OpenShiftMethod: ok = OpenShift(params); break;
+        case CloseShiftMethod: ok = CloseShift(params); break;
+        case ProcessCheckMethod: ok = RegisterReceipt(params, false); break;
+        case ProcessCorrectionCheckMethod: ok = RegisterReceipt(params, true); break;
         case PrintTextDocumentMethod:
             if (params[1].vt != VTYPE_PWSTR) {
                 SetBoolVariant(retValue, false);
                 return false;
             }
-            ok = false;  // printing arrives with the text-document operations
+            ok = PrintTextDocument(VariantString(params[1]));
             break;
+        case CashInOutcomeMethod: ok = CashInOutcome(params); break;
+        case PrintXReportMethod: ok = PrintXReport(); break;
+        case PrintCheckCopyMethod: ok = PrintCheckCopy(params); break;
+        case GetCurrentStatusMethod: ok = GetCurrentStatus(params); break;
+        case ReportCurrentStatusOfSettlementsMethod: ok = ReportCurrentStatusOfSettlements(params); break;
+        case OpenCashDrawerMethod: ok = OpenCashDrawer(); break;
         case GetLineLengthMethod:
             SetUInt32Variant(&params[1], LineLength);
             ok = true;
             break;
         default:
-            // Device methods arrive with the operations that carry them out.
-            ok = false;
-            break;
+            return false;
     }
     if (!ok) {
         if (const char16_t* line = DispatcherFailureLine(method)) Log(line, Error);

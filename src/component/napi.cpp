@@ -49,18 +49,28 @@ long ADDIN_API nAPI::GetInfo() { return InterfaceRevision; }
 void ADDIN_API nAPI::Done() {}
 
 bool ADDIN_API nAPI::RegisterExtensionAs(WCHAR_T** extensionName) {
-    if (!MemoryManager || !extensionName) return false;
-    const std::u16string_view name = ExtensionName;
-    void* block = nullptr;
-    // A refused allocation is a failure: the host must not read an unset name.
-    if (!MemoryManager->AllocMemory(&block, static_cast<unsigned long>((name.size() + 1) * sizeof(WCHAR_T))) ||
-        !block)
+    if (!extensionName) return false;
+    try {
+        // A refused allocation is a failure: the host must not read an unset name.
+        WCHAR_T* name = CopyToHost(ExtensionName);
+        if (!name) return false;
+        *extensionName = name;
+        return true;
+    } catch (...) {
         return false;
+    }
+}
+
+WCHAR_T* nAPI::CopyToHost(std::u16string_view text) {
+    if (!MemoryManager) return nullptr;
+    void* block = nullptr;
+    if (!MemoryManager->AllocMemory(&block, static_cast<unsigned long>((text.size() + 1) * sizeof(WCHAR_T))) ||
+        !block)
+        return nullptr;
     auto* out = static_cast<WCHAR_T*>(block);
-    for (size_t i = 0; i < name.size(); ++i) out[i] = static_cast<WCHAR_T>(name[i]);
-    out[name.size()] = 0;
-    *extensionName = out;
-    return true;
+    for (size_t i = 0; i < text.size(); ++i) out[i] = static_cast<WCHAR_T>(text[i]);
+    out[text.size()] = 0;
+    return out;
 }
 
 void ADDIN_API nAPI::SetLocale(const WCHAR_T* locale) {
@@ -95,16 +105,22 @@ bool nAPI::SetErrorQuiet(std::u16string_view text) {
 }
 
 bool nAPI::ReturnString(std::u16string_view text, tVariant* variant) {
-    if (!MemoryManager || !variant) return false;
-    void* block = nullptr;
-    if (!MemoryManager->AllocMemory(&block, static_cast<unsigned long>((text.size() + 1) * sizeof(WCHAR_T))) ||
-        !block)
-        return false;
-    auto* out = static_cast<WCHAR_T*>(block);
-    for (size_t i = 0; i < text.size(); ++i) out[i] = static_cast<WCHAR_T>(text[i]);
-    out[text.size()] = 0;
+    if (!variant) return false;
+    WCHAR_T* copy = CopyToHost(text);
+    if (!copy) return false;
+    if (variant->vt == VTYPE_PWSTR) {
+        void* previous = variant->value.wstr.pwstrVal;
+        for (auto it = CallStrings.begin(); it != CallStrings.end(); ++it) {
+            if (*it == previous) {
+                CallStrings.erase(it);
+                MemoryManager->FreeMemory(&previous);
+                break;
+            }
+        }
+    }
+    CallStrings.push_back(copy);
     variant->vt = VTYPE_PWSTR;
-    variant->value.wstr.pwstrVal = out;
+    variant->value.wstr.pwstrVal = copy;
     variant->value.wstr.wstrLen = static_cast<uint32_t>(text.size());
     return true;
 }

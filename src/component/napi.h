@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "hostapi/addin_interfaces.h"
 #include "log/logger.h"
@@ -67,6 +68,8 @@ public:
     bool SetError(std::u16string_view text);       // logs the text at Error; returns false
     bool SetErrorQuiet(std::u16string_view text);  // the same without the log line; returns true
     bool ReturnString(std::u16string_view text, tVariant* variant);
+    // A zero-terminated copy in host memory, or null without a memory manager or memory.
+    WCHAR_T* CopyToHost(std::u16string_view text);
     bool Log(std::u16string_view message, int level) { return Logger.Log(message, level); }
 
     // Host interfaces.
@@ -109,13 +112,66 @@ public:
 
     ::vesklink::Logger Logger;
 
-private:
-    // Method operations of the dispatcher; each returns the method's success.
-    bool Dispatch(long method, tVariant* retValue, tVariant* params);
+    // Host methods. Each returns the method's success; params is the host's parameter array.
     bool SetParameter(tVariant* params);
     void GetDescription(tVariant* params);
     bool GetParameters(tVariant* params);
     bool GetAdditionalActions(tVariant* params);
+    bool Open();
+    bool Close();
+    bool DeviceTest(tVariant* params);
+    bool PrintXReport();
+    bool PrintCheckCopy(tVariant* params);
+    bool OpenCashDrawer();
+    void GetLastError(tVariant* retValue, tVariant* params);
+    bool GetCurrentStatus(tVariant* params);
+    bool ReportCurrentStatusOfSettlements(tVariant* params);
+    bool OpenShift(tVariant* params);
+    bool CloseShift(tVariant* params);
+    bool PrintTextDocument(std::u16string_view package);
+    bool CashInOutcome(tVariant* params);
+    bool RegisterReceipt(tVariant* params, bool correction);
+    bool GetDataKKT(tVariant* params);
+    bool OperationFN(tVariant* params);
+
+    // Connection procedures (operations/connection.cpp).
+    bool CancelHungReceipt();
+    bool CancelReceipt();
+    bool SetReceiptParameters();
+    bool TestDevice();
+    void QueryDeviceError();
+
+    // Status queries and the close-shift sequence (operations/status.cpp).
+    bool QueryShift();
+    bool QueryShiftState();
+    bool QueryBacklog();
+    bool QueryDocumentDate(uint64_t documentNumber);
+    bool QueryCashBalance();
+    bool QueryOperationCounters();
+    bool SendCloseShift();
+    bool CloseShiftSequence(tVariant* params);
+
+    // Shared device queries writing this object's fields.
+    bool QueryDeviceMode();
+    bool QueryFnState();
+
+    // Shift and cashier (operations/shift.cpp).
+    bool ReadCashierInput(std::u16string_view inputXml);
+    bool WriteCashier(uint16_t record);
+    bool RunOpenShift(tVariant* params);
+    bool SendOpenShift();
+
+    // Printing inside a text document or a receipt (operations/text_document.cpp).
+    bool PrintTextLine(std::u16string_view text);
+    bool PrintBarcode(std::u16string_view type, std::u16string_view valueBase64);
+
+private:
+    bool Dispatch(long method, tVariant* retValue, tVariant* params);
+
+    // Strings handed to the host during the current method call. An operation that writes an
+    // output parameter twice (OpenShift after closing a forgotten shift) gives the first string
+    // back instead of losing it.
+    std::vector<void*> CallStrings;
 };
 
 }  // namespace vesklink

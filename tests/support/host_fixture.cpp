@@ -77,7 +77,7 @@ std::string Utf8(const vk_wchar* text) {
     return out;
 }
 
-Params::Params(vk_memory* memory, size_t count) : memory_(memory), values_(count), hostOwned_(count, false) {
+Params::Params(vk_memory* memory, size_t count) : memory_(memory), values_(count), hostStrings_(count, nullptr) {
     for (auto& v : values_) vk_variant_set_empty(&v);
 }
 
@@ -86,14 +86,19 @@ Params::~Params() {
 }
 
 void Params::Clear(size_t i) {
-    vk_variant_clear(memory_, &values_[i], hostOwned_[i]);
-    hostOwned_[i] = false;
+    // A string the component wrote over the host's one came from the memory manager.
+    vk_variant& v = values_[i];
+    if (v.vt == VK_PWSTR && v.value.wstr.pwstrVal && v.value.wstr.pwstrVal != hostStrings_[i])
+        vk_memory_free(memory_, v.value.wstr.pwstrVal);
+    free(hostStrings_[i]);
+    hostStrings_[i] = nullptr;
+    vk_variant_set_empty(&v);
 }
 
 Params& Params::Str(size_t i, const std::string& utf8) {
     Clear(i);
     vk_variant_set_string(&values_[i], utf8.c_str());
-    hostOwned_[i] = true;
+    hostStrings_[i] = values_[i].value.wstr.pwstrVal;
     return *this;
 }
 

@@ -54,7 +54,7 @@ private:
     void Clear(size_t i);
     vk_memory* memory_;
     std::vector<vk_variant> values_;
-    std::vector<bool> hostOwned_;
+    std::vector<vk_wchar*> hostStrings_;  // the strings the host put in, owned by the host
 };
 
 class HostFixture : public ::testing::Test {

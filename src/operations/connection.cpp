@@ -1,0 +1,134 @@
+// Connecting to the register, the device test, the simple device actions and the device's own
+// error text: Open, Close, DeviceTest, PrintXReport, PrintCheckCopy, OpenCashDrawer, GetLastError.
+#include "component/napi.h"
+#include "component/variant.h"
+#include "protocol/encoding.h"
+#include "util/text.h"
+
+namespace vesklink {
+
+namespace {
+
+constexpr uint8_t kReadTable = 0x04;
+constexpr uint8_t kWriteTable = 0x05;
+constexpr uint8_t kDeviceTest = 0x13;
+constexpr uint8_t kOpenCashDrawer = 0x28;
+constexpr uint8_t kXReport = 0x40;
+constexpr uint8_t kCancelReceipt = 0x88;
+constexpr uint8_t kPrintCopy = 0x8C;
+constexpr uint8_t kDeviceError = 0xD7;
+constexpr uint8_t kReceiptState = 0xF3;
+
+}  // namespace
+
+bool nAPI::Open() {
+    // An open port keeps the settings it was opened with; changed ones apply after Close.
+    if (!Link.SerialLink.IsOpen())
+        Link.SerialLink.OpenPort(static_cast<uint32_t>(PortNumber), static_cast<uint32_t>(PortSpeed));
+    if (!Link.SerialLink.IsOpen()) {
+        Log(u"Open error", Error);
+        return false;
+    }
+    // The connection stands even when the device does not answer these two.
+    CancelHungReceipt();
+    SetReceiptParameters();
+    return true;
+}
+
+bool nAPI::CancelHungReceipt() {
+    if (!Link.ExecuteCommand(kReceiptState)) return true;
+    const Bytes& reply = Link.ReplyBuffer;
+    if (reply.size() < 12 || (reply[8] != 1 && reply[9] != 1)) return true;
+    if (CancelReceipt()) Log(u"Отмена зависшего чека", Warning);
+    return true;
+}
+
+bool nAPI::CancelReceipt() {
+    Log(u"Попытка отмены чека", Warning);
+    if (!Link.ExecuteCommand(kCancelReceipt)) return false;
+    Log(u"Чек отменен", Warning);
+    return true;
+}
+
+bool nAPI::SetReceiptParameters() {
+    Log(u"Установка параметров чека", Info);
+    Link.PayloadBuffer = {0x14, 0x00};  // parameter block 20
+    if (!Link.ExecuteCommand(kReadTable, Link.PayloadBuffer)) return false;
+    if (Link.ReplyBuffer.size() < 22) return false;
+    Bytes block(Link.ReplyBuffer.begin() + 8, Link.ReplyBuffer.begin() + 21);
+    block[0] = 0x01;
+    block[1] = 0x01;
+    block[10] = 0x01;
+    Link.PayloadBuffer.insert(Link.PayloadBuffer.end(), block.begin(), block.end());
+    return Link.ExecuteCommand(kWriteTable, Link.PayloadBuffer);
+}
+
+bool nAPI::Close() {
+    if (Link.SerialLink.IsOpen()) Link.SerialLink.ClosePort();
+    return true;
+}
+
+bool nAPI::DeviceTest(tVariant* params) {
+    ReturnString(u"", &params[1]);
+    if (TestDevice()) {
+        ReturnString(u"Test OK", &params[0]);
+        return true;
+    }
+    Log(u"Ошибка теста устройства!", Error);
+    ReturnString(u"Test not OK", &params[0]);
+    return false;
+}
+
+bool nAPI::TestDevice() {
+    const bool wasOpen = Link.SerialLink.IsOpen();
+    if (!wasOpen) Link.SerialLink.OpenPort(static_cast<uint32_t>(PortNumber), static_cast<uint32_t>(PortSpeed));
+    if (!Link.SerialLink.IsOpen()) return false;
+    if (Link.ExecuteCommand(kDeviceTest)) {
+        if (!wasOpen) Link.SerialLink.ClosePort();
+        return true;
+    }
+    // A failed test disconnects, even a port that Open had opened.
+    Link.SerialLink.ClosePort();
+    return false;
+}
+
+bool nAPI::PrintXReport() {
+    if (Link.ExecuteCommand(kXReport)) return true;
+    Log(u"PrintXReport error", Error);
+    return false;
+}
+
+bool nAPI::PrintCheckCopy(tVariant* params) {
+    const auto number = static_cast<uint32_t>(LeadingInteger32(VariantTextLenient(params[1])));
+    Link.PayloadBuffer.clear();
+    AppendLittleEndian(Link.PayloadBuffer, number, 4);
+    AppendLittleEndian(Link.PayloadBuffer, number, 4);
+    Link.PayloadBuffer.push_back(0x02);
+    Link.PayloadBuffer.push_back(0x00);
+    if (Link.ExecuteCommand(kPrintCopy, Link.PayloadBuffer)) return true;
+    Log(u"PrintCheckCopy error", Error);
+    return false;
+}
+
+bool nAPI::OpenCashDrawer() {
+    Link.PayloadBuffer = {0x00};
+    if (Link.ExecuteCommand(kOpenCashDrawer, Link.PayloadBuffer)) return true;
+    Log(u"OpenCashDrawer error", Error);
+    return false;
+}
+
+void nAPI::GetLastError(tVariant* retValue, tVariant* params) {
+    // A text the driver recorded itself is answered once; after that the device is asked.
+    if (AskDeviceForError) QueryDeviceError();
+    ReturnString(LastErrorText, &params[0]);
+    SetUInt32Variant(retValue, static_cast<uint32_t>(LastErrorCode));
+    AskDeviceForError = true;
+}
+
+void nAPI::QueryDeviceError() {
+    if (!Link.ExecuteCommand(kDeviceError) || Link.ReplyBuffer.size() < 51) return;
+    LastErrorCode = static_cast<int32_t>(Link.ReplyInteger(8, 9));
+    LastErrorText = DecodeDeviceText(Link.ReplyBuffer, 10, 40);
+}
+
+}  // namespace vesklink

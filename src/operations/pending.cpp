@@ -1,0 +1,10 @@
+// Host methods whose operations have not landed yet answer false.
+#include "component/napi.h"
+
+namespace vesklink {
+
+bool nAPI::RegisterReceipt(tVariant*, bool) { return false; }
+bool nAPI::GetDataKKT(tVariant*) { return false; }
+bool nAPI::OperationFN(tVariant*) { return false; }
+
+}  // namespace vesklink
