@@ -30,6 +30,8 @@ const std::vector<Command>& Commands() {
          RunCommand},
         {"methods", "methods", "list the methods: index, English and Russian name, parameter count",
          MethodsCommand},
+        {"demo", "demo", "run a whole day at a till against the simulator (vesklink-sim next to this program)",
+         DemoCommand},
     };
     return commands;
 }

@@ -48,5 +48,6 @@ int FinishSession(Session& session, const Context& context, int exitCode);
 int CallCommand(const Context& context);
 int RunCommand(const Context& context);
 int MethodsCommand(const Context& context);
+int DemoCommand(const Context& context);
 
 }  // namespace vkcli

@@ -1,0 +1,157 @@
+// vesklink-cli demo: a whole day at a till against the simulated register. Starts vesklink-sim on
+// a pseudo-terminal, points the driver at it, runs the day step by step with each result and
+// document, prints the paper tape and stops the simulator again.
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "commands.h"
+#include "runner.h"
+
+namespace vkcli {
+
+namespace {
+
+constexpr int kDemoPort = 9;
+
+// The day: one call per line, in the syntax of `run`.
+constexpr const char* kDay = R"(# Connect and open the shift with the cashier on duty.
+Open
+OpenShift s: s:'<InputParameters><Parameters CashierName="Смирнова А.А." CashierINN="" /></InputParameters>' out
+# A sale: three goods, paid partly in cash and partly by card; the change comes from the cash.
+ProcessCheck s: b:false s:'<CheckPackage><Parameters CashierName="Смирнова А.А." OperationType="1" TaxationSystem="0" /><Positions><FiscalString Name="Хлеб пшеничный" Quantity="2" PriceWithDiscount="45.50" AmountWithDiscount="91.00" DiscountAmount="0" VATRate="10" PaymentMethod="4" CalculationSubject="1" /><FiscalString Name="Молоко 3,2%" Quantity="1" PriceWithDiscount="89.90" AmountWithDiscount="89.90" DiscountAmount="0" VATRate="10" PaymentMethod="4" CalculationSubject="1" /><FiscalString Name="Кофе в зёрнах" Quantity="1" PriceWithDiscount="499.00" AmountWithDiscount="499.00" DiscountAmount="50.00" VATRate="20" PaymentMethod="4" CalculationSubject="1" /><TextString Text="Спасибо за покупку!" /></Positions><Payments Cash="300.00" ElectronicPayment="400.00" /></CheckPackage>' out
+# A text document with a QR code.
+PrintTextDocument s: s:'<Document><Positions><TextString Text="Акция недели: кофе -10%" /><Barcode Type="QR" ValueBase64="aHR0cHM6Ly9leGFtcGxlLm9yZy9ha2NpeWE=" /></Positions></Document>'
+# Change money put into the drawer, an X report and the status of the day.
+CashInOutcome s: s: d:1000
+PrintXReport s:
+GetCurrentStatus s: s: out
+# Close the shift and disconnect.
+CloseShift s: s: out
+Close
+)";
+
+std::string ReadWhole(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+// The simulator as a child process, stopped and its folder removed when this goes away.
+class SimulatorProcess {
+public:
+    ~SimulatorProcess() {
+        if (pid_ > 0) {
+            kill(pid_, SIGTERM);
+            int status = 0;
+            waitpid(pid_, &status, 0);
+        }
+        if (!folder_.empty()) {
+            unlink((folder_ + "/tape").c_str());
+            unlink((folder_ + "/sim.out").c_str());
+            unlink(Link().c_str());
+            rmdir(folder_.c_str());
+        }
+    }
+
+    bool Start(const std::string& program, std::string& error) {
+        char pattern[] = "/tmp/vesklink-demo-XXXXXX";
+        if (!mkdtemp(pattern)) {
+            error = "cannot make a folder for the simulator";
+            return false;
+        }
+        folder_ = pattern;
+        const std::string link = Link(), tape = folder_ + "/tape", log = folder_ + "/sim.out";
+        pid_ = fork();
+        if (pid_ < 0) {
+            error = "cannot start the simulator";
+            return false;
+        }
+        if (pid_ == 0) {
+            if (FILE* out = std::fopen(log.c_str(), "w")) {
+                dup2(fileno(out), STDOUT_FILENO);
+                dup2(fileno(out), STDERR_FILENO);
+            }
+            execl(program.c_str(), program.c_str(), "--link", link.c_str(), "--tape", tape.c_str(),
+                  static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        for (int i = 0; i < 200 && access(link.c_str(), F_OK) != 0; ++i) {
+            int status = 0;
+            if (waitpid(pid_, &status, WNOHANG) == pid_) {
+                pid_ = -1;
+                error = "the simulator stopped at once: " + ReadWhole(log);
+                return false;
+            }
+            usleep(25000);
+        }
+        if (access(link.c_str(), F_OK) != 0) {
+            error = "the simulator did not open its line";
+            return false;
+        }
+        return true;
+    }
+
+    std::string Link() const { return folder_ + "/line"; }
+    std::string Tape() const { return ReadWhole(folder_ + "/tape"); }
+
+private:
+    pid_t pid_ = -1;
+    std::string folder_;
+};
+
+}  // namespace
+
+int DemoCommand(const Context& context) {
+    if (!context.options.arguments.empty()) {
+        context.err << "vesklink-cli: demo: takes no arguments\n";
+        return ExitUsage;
+    }
+    const std::string program = ProgramDirectory() + "/vesklink-sim";
+    if (access(program.c_str(), X_OK) != 0) {
+        context.err << "vesklink-cli: demo: no simulator at " << program << '\n';
+        return ExitUsage;
+    }
+    SimulatorProcess simulator;
+    std::string error;
+    if (!simulator.Start(program, error)) {
+        context.err << "vesklink-cli: demo: " << error << '\n';
+        return ExitCallFailed;
+    }
+    // The driver reaches COM<N> through VESKLINK_COM<N> on Linux.
+    setenv(("VESKLINK_COM" + std::to_string(kDemoPort)).c_str(), simulator.Link().c_str(), 1);
+    context.out << "Simulated register on " << simulator.Link() << " (COM" << kDemoPort << ")\n\n";
+
+    Options options = context.options;
+    options.port = kDemoPort;
+    const Context demo{options, context.out, context.err};
+    int exitCode = ExitOk;
+    auto session = OpenSession(demo, exitCode);
+    if (!session) return exitCode;
+
+    Script script = ParseScript(kDay, "demo");
+    Runner runner(*session, context.out);
+    std::vector<ResolvedCall> calls;
+    for (const CallLine& call : script.calls) {
+        auto resolved = runner.Resolve(call, error);
+        if (!resolved) {
+            context.err << "vesklink-cli: demo: " << error << '\n';
+            return FinishSession(*session, demo, ExitUsage);
+        }
+        calls.push_back(std::move(*resolved));
+    }
+    size_t ran = 0;
+    const size_t failed = runner.RunAll(calls, false, &ran);
+    exitCode = FinishSession(*session, demo, failed == 0 ? ExitOk : ExitCallFailed);
+
+    context.out << "\n======== paper tape ========\n" << simulator.Tape() << "============================\n";
+    if (failed > 0) context.err << "vesklink-cli: demo: stopped after " << ran << " of " << calls.size() << " steps\n";
+    return exitCode;
+}
+
+}  // namespace vkcli
