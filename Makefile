@@ -45,7 +45,7 @@ package: deps build-linux64 build-linux32 build-win64 build-win32
 	@bash scripts/package.sh $(BUILD) $(BUILD)/vesklink.zip
 
 demo: deps build-linux64
-	$(BUILD)/linux64/bin/vesklink-cli demo --lib $(BUILD)/linux64/bin/vesklink_64.so
+	$(BUILD)/linux64/bin/vesklink-cli --lib $(BUILD)/linux64/bin/vesklink_64.so demo
 
 bench: build-linux64
 	$(BUILD)/linux64/bin/vesklink_bench

@@ -1,6 +1,7 @@
 // vesklink-cli as a user runs it: the built program against the real add-in library, calls that
 // need no device.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -269,6 +270,66 @@ TEST_F(CliRun, HelpNamesEveryCommand) {
     EXPECT_EQ(r.code, 0);
     for (const char* word : {"call METHOD", "run [--keep-going] FILE", "methods", "s:TEXT", "@FILE", "exit codes"})
         EXPECT_TRUE(Contains(r.out, word)) << word;
+}
+
+// A script of device calls on one component, against the simulator program on a pseudo-terminal.
+class CliWithSimulator : public CliRun {
+protected:
+    void SetUp() override {
+        link_ = folder_ + "/com4";
+        unlink(link_.c_str());
+        tape_ = folder_ + "/tape";
+        pid_ = fork();
+        ASSERT_GE(pid_, 0);
+        if (pid_ == 0) {
+            freopen("/dev/null", "w", stdout);
+            execl(VESKLINK_SIM, VESKLINK_SIM, "--link", link_.c_str(), "--tape", tape_.c_str(),
+                  static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        for (int i = 0; i < 200 && access(link_.c_str(), F_OK) != 0; ++i) usleep(25000);
+        ASSERT_EQ(access(link_.c_str(), F_OK), 0) << "the simulator did not start";
+        setenv("VESKLINK_COM4", link_.c_str(), 1);
+    }
+    void TearDown() override {
+        if (pid_ > 0) {
+            kill(pid_, SIGTERM);
+            int status = 0;
+            waitpid(pid_, &status, 0);
+        }
+        unsetenv("VESKLINK_COM4");
+    }
+    std::string link_, tape_;
+    pid_t pid_ = -1;
+};
+
+TEST_F(CliWithSimulator, ADayOutsideReceiptsOnOneComponent) {
+    const std::string script = Write("sim-day.txt",
+                                     "Open\n"
+                                     "OpenShift s: s:'<InputParameters><Parameters CashierName=\"Орлова\" /></InputParameters>' out\n"
+                                     "CashInOutcome s: s: i:250\n"
+                                     "PrintXReport s:\n"
+                                     "GetCurrentStatus s: s: out\n"
+                                     "CloseShift s: s: out\n"
+                                     "Close\n");
+    const Result r = Cli("--port 4 run '" + script + "'");
+    ASSERT_EQ(r.code, 0) << r.out << r.err;
+    EXPECT_TRUE(Contains(r.out, "> Open\nresult: true\n")) << r.out;
+    EXPECT_TRUE(Contains(r.out, "ShiftNumber=\"1\" ShiftState=\"2\" />")) << r.out;
+    EXPECT_TRUE(Contains(r.out, "> CashInOutcome s: s: i:250\nresult: true\n")) << r.out;
+    EXPECT_TRUE(Contains(r.out, "<CountersOperationType4 ")) << r.out;
+    const std::string tape = Slurp(tape_);
+    EXPECT_TRUE(Contains(tape, "Орлова")) << tape;
+    EXPECT_TRUE(Contains(tape, "X-ОТЧЕТ")) << tape;
+}
+
+TEST_F(CliWithSimulator, AFailedDeviceCallShowsTheDevicesError) {
+    // No shift is open: the register refuses the cash-in and says why.
+    const Result r = Cli("--port 4 run '" + Write("refused.txt", "Open\nCashInOutcome s: s: i:5\n") + "'");
+    EXPECT_EQ(r.code, 1) << r.out << r.err;
+    EXPECT_TRUE(Contains(r.out, "> CashInOutcome s: s: i:5\nresult: false\n")) << r.out;
+    EXPECT_TRUE(Contains(r.out, "error: ")) << r.out;
+    EXPECT_FALSE(Contains(r.out, "error: (no text)")) << r.out;
 }
 
 }  // namespace

@@ -5,8 +5,9 @@ target_link_libraries(cli_tests PRIVATE vesklink_cli_args vk_host GTest::gtest_m
 target_compile_options(cli_tests PRIVATE ${VESKLINK_WARNINGS})
 target_compile_definitions(cli_tests PRIVATE
   VESKLINK_CLI="$<TARGET_FILE:vesklink-cli>"
-  VESKLINK_LIBRARY="$<TARGET_FILE:vesklink>")
-add_dependencies(cli_tests vesklink-cli vesklink)
+  VESKLINK_LIBRARY="$<TARGET_FILE:vesklink>"
+  VESKLINK_SIM="$<TARGET_FILE:vesklink-sim>")
+add_dependencies(cli_tests vesklink-cli vesklink vesklink-sim)
 vesklink_static_runtime(cli_tests)
 add_test(NAME cli_tests COMMAND cli_tests)
 
