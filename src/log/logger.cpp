@@ -1,7 +1,6 @@
 #include "log/logger.h"
 
 #include <cstdio>
-#include <ctime>
 
 #include "util/text.h"
 
@@ -9,25 +8,7 @@ namespace vesklink {
 
 namespace {
 
-std::tm LocalNow() {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-#if defined(_WIN32)
-    localtime_s(&local, &now);
-#else
-    localtime_r(&now, &local);
-#endif
-    return local;
-}
-
-std::string FormatNow(const char* format) {
-    const std::tm local = LocalNow();
-    char buf[64];
-    const size_t n = std::strftime(buf, sizeof buf, format, &local);
-    return std::string(buf, n);
-}
-
-std::string Timestamp() { return FormatNow("%Y-%m-%d %H-%M-%S"); }
+std::string Timestamp() { return FormatLocalNow("%Y-%m-%d %H-%M-%S"); }
 
 }  // namespace
 
@@ -46,7 +27,7 @@ Logger::Logger() {
     if (documents.empty()) return;
     const std::string folder = documents + kPathSeparator + "VESKLINK";
     CreateFolder(folder);
-    LogFilePath = folder + kPathSeparator + "vesklog-" + FormatNow("%Y-%m-%d") + ".log";
+    LogFilePath = folder + kPathSeparator + "vesklog-" + FormatLocalNow("%Y-%m-%d") + ".log";
 }
 
 bool Logger::WriteLines(const std::string& text) {

@@ -1,8 +1,6 @@
 // The register's state: shift, backlog of unsent documents, cash in the drawer and the counters
 // of the shift, reported by GetCurrentStatus and ReportCurrentStatusOfSettlements, and the
 // close-shift sequence with its report.
-#include <ctime>
-
 #include "component/napi.h"
 #include "protocol/device_queries.h"
 #include "protocol/encoding.h"
@@ -21,18 +19,6 @@ constexpr uint8_t kDocumentDate = 0xE5;
 constexpr uint8_t kShift = 0xEC;
 constexpr uint8_t kShiftState = 0xF2;
 constexpr uint8_t kCashBalance = 0xFA;
-
-std::u16string LocalDateTimeNow() {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-#if defined(_WIN32)
-    localtime_s(&local, &now);
-#else
-    localtime_r(&now, &local);
-#endif
-    char buf[32];
-    return Widen(std::string(buf, std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%S", &local)));
-}
 
 // The cash balance as the host reads it: the hundredths taken as an unsigned number.
 double BalanceTimesHundredth(int64_t hundredths) { return HundredthsToDouble(static_cast<uint64_t>(hundredths)); }
@@ -73,7 +59,7 @@ bool nAPI::QueryBacklog() {
     bool dated = false;
     for (size_t i = 16; i <= 20; ++i) dated = dated || Link.ReplyBuffer[i] != 0;
     // Nothing waiting: the device gives no date, the computer's own time is reported.
-    BacklogFirstDateTime = dated ? FormatDeviceDateTime(Link.ReplyBuffer, 16) : LocalDateTimeNow();
+    BacklogFirstDateTime = dated ? FormatDeviceDateTime(Link.ReplyBuffer, 16) : Widen(FormatLocalNow("%Y-%m-%dT%H:%M:%S"));
     return true;
 }
 

@@ -1,6 +1,7 @@
 #include "util/text.h"
 
 #include <charconv>
+#include <ctime>
 #include <limits>
 
 namespace vesklink {
@@ -150,6 +151,18 @@ std::string FormatDoubleFixed6(double value) {
     auto res = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed, 6);
     if (res.ec != std::errc()) return "0.000000";
     return std::string(buf, res.ptr);
+}
+
+std::string FormatLocalNow(const char* format) {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+#if defined(_WIN32)
+    localtime_s(&local, &now);
+#else
+    localtime_r(&now, &local);
+#endif
+    char buf[64];
+    return std::string(buf, std::strftime(buf, sizeof buf, format, &local));
 }
 
 bool EqualsIgnoreCase(std::u16string_view a, std::u16string_view b) {

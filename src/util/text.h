@@ -32,6 +32,9 @@ std::string FormatDouble17g(double value);
 // "%f": six fraction digits (100.5 -> 100.500000).
 std::string FormatDoubleFixed6(double value);
 
+// The computer's local date and time, formatted with strftime (digits only in the formats used).
+std::string FormatLocalNow(const char* format);
+
 // ASCII-only case folding for the names and enumerated texts the host's documents carry.
 bool EqualsIgnoreCase(std::u16string_view a, std::u16string_view b);
 
