@@ -12,7 +12,7 @@
 
 #include "sim.h"
 #include "sim_test_link.h"
-#include "state.h"
+#include "sim_state.h"
 
 using namespace simtest;
 using namespace std::chrono;
@@ -93,7 +93,6 @@ public:
 
     // Runs to completion (for options that end the program) and returns the exit status and output.
     static int Run(const std::vector<std::string>& args, std::string& output) {
-        Program p;
         int out[2];
         if (pipe(out) != 0) return -1;
         const pid_t pid = fork();

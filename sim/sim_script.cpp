@@ -1,9 +1,9 @@
-#include "script.h"
+#include "sim_script.h"
 
 #include <cctype>
 #include <ctime>
 
-#include "cp866.h"
+#include "sim_cp866.h"
 
 namespace vesklink::sim {
 namespace {
