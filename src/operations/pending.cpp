@@ -3,7 +3,6 @@
 
 namespace vesklink {
 
-bool nAPI::RegisterReceipt(tVariant*, bool) { return false; }
 bool nAPI::GetDataKKT(tVariant*) { return false; }
 bool nAPI::OperationFN(tVariant*) { return false; }
 
