@@ -12,10 +12,10 @@
 #include <thread>
 #include <unistd.h>
 
-#include "cp866.h"
-#include "device.h"
-#include "frame.h"
-#include "script.h"
+#include "sim_cp866.h"
+#include "sim_device.h"
+#include "sim_frame.h"
+#include "sim_script.h"
 
 namespace vesklink::sim {
 namespace {

@@ -1,6 +1,6 @@
 // vesklink-sim in-process: a virtual cash register served on a pseudo-terminal (or a given tty)
 // by a background thread. Tests start it, point the driver (or their own frames) at the returned
-// path, script faults and tweak the state with the command language (script.h), and read back the
+// path, script faults and tweak the state with the command language (sim_script.h), and read back the
 // request journal, the state and the paper tape.
 //
 //   vesklink::sim::Simulator sim;
@@ -20,7 +20,7 @@
 #include <string_view>
 #include <vector>
 
-#include "state.h"
+#include "sim_state.h"
 
 namespace vesklink::sim {
 

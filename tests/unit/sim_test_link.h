@@ -64,6 +64,8 @@ public:
         t.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF);
         tcsetattr(fd_, TCSANOW, &t);
     }
+    // Takes over an open descriptor (the master side of a tty pair).
+    explicit Link(int fd) : fd_(fd) {}
     ~Link() {
         if (fd_ >= 0) close(fd_);
     }

@@ -1,11 +1,11 @@
-#include "device.h"
+#include "sim_device.h"
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 
-#include "cp866.h"
-#include "frame.h"
+#include "sim_cp866.h"
+#include "sim_frame.h"
 
 namespace vesklink::sim {
 namespace {

@@ -40,7 +40,7 @@
 #include <string_view>
 #include <vector>
 
-#include "device.h"
+#include "sim_device.h"
 
 namespace vesklink::sim {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "state.h"
+#include "sim_state.h"
 
 namespace vesklink::sim {
 

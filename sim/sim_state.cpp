@@ -1,4 +1,4 @@
-#include "state.h"
+#include "sim_state.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -8,7 +8,7 @@
 #include <sstream>
 #include <unistd.h>
 
-#include "cp866.h"
+#include "sim_cp866.h"
 
 namespace vesklink::sim {
 namespace {

@@ -1,4 +1,4 @@
-#include "cp866.h"
+#include "sim_cp866.h"
 
 #include <cstdint>
 

@@ -1,4 +1,4 @@
-#include "frame.h"
+#include "sim_frame.h"
 
 #include <utility>
 

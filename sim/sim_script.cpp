@@ -1,9 +1,9 @@
-#include "script.h"
+#include "sim_script.h"
 
 #include <cctype>
 #include <ctime>
 
-#include "cp866.h"
+#include "sim_cp866.h"
 
 namespace vesklink::sim {
 namespace {
@@ -57,7 +57,7 @@ uint64_t Unsigned(std::string_view text, uint64_t max, std::string_view what) {
         } else {
             throw Error{"expected " + std::string(what) + ", got \"" + std::string(text) + "\""};
         }
-        if (v > (max - static_cast<uint64_t>(d)) / static_cast<uint64_t>(base)) {
+        if (static_cast<uint64_t>(d) > max || v > (max - static_cast<uint64_t>(d)) / static_cast<uint64_t>(base)) {
             throw Error{std::string(what) + " out of range: " + std::string(text)};
         }
         v = v * static_cast<uint64_t>(base) + static_cast<uint64_t>(d);
