@@ -9,7 +9,12 @@
 
 #include "hostapi/addin_interfaces.h"
 #include "log/logger.h"
+#include "operations/receipt_attributes.h"
 #include "protocol/device_link.h"
+
+namespace pugi {
+class xml_node;
+}
 
 namespace vesklink {
 
@@ -164,6 +169,22 @@ public:
     // Printing inside a text document or a receipt (operations/text_document.cpp).
     bool PrintTextLine(std::u16string_view text);
     bool PrintBarcode(std::u16string_view type, std::u16string_view valueBase64);
+
+    // Receipts as a whole: validation, opening, the walk over the lines, the result document
+    // (operations/receipt.cpp).
+    bool ValidateReceipt(std::u16string_view package, bool correction);
+    bool IsPaperOut();
+    bool IsCoverOpen();
+
+    // Positions, fiscal attributes, the subtotal and the closing with payments
+    // (operations/receipt_position.cpp).
+    bool RegisterPosition(const pugi::xml_node& position, int operationIndex);
+    bool ReadAgentData(const pugi::xml_node& agent, const pugi::xml_node& vendor, ReceiptAttributes& record);
+    bool SendReceiptAttributes(const ReceiptAttributes& record);
+    bool PrintDiscountLine(std::u16string_view discount);
+    bool ReadReceiptSubtotal();
+    bool CloseReceipt(int64_t cash, int64_t prePayment, int64_t barter, int64_t postPayment,
+                      int64_t electronicPayment);
 
 private:
     bool Dispatch(long method, tVariant* retValue, tVariant* params);
