@@ -332,4 +332,22 @@ TEST_F(CliWithSimulator, AFailedDeviceCallShowsTheDevicesError) {
     EXPECT_FALSE(Contains(r.out, "error: (no text)")) << r.out;
 }
 
+TEST_F(CliRun, DemoRunsTheWholeDayAndStopsItsSimulator) {
+    const Result r = Cli("demo");
+    ASSERT_EQ(r.code, 0) << r.out << r.err;
+    for (const char* step : {"> Open\nresult: true", "> OpenShift ", "> ProcessCheck ", "> PrintTextDocument ",
+                             "> CashInOutcome ", "> PrintXReport ", "> CloseShift ", "> Close\nresult: true"})
+        EXPECT_TRUE(Contains(r.out, step)) << step;
+    EXPECT_FALSE(Contains(r.out, "result: false")) << r.out;
+    // The receipt document, and the receipt on the tape with its total, payments and change.
+    EXPECT_TRUE(Contains(r.out, "<DocumentOutputParameters>")) << r.out;
+    const size_t tape = r.out.find("paper tape");
+    ASSERT_NE(tape, std::string::npos);
+    for (const char* printed : {"КАССОВЫЙ ЧЕК", "Хлеб пшеничный", "=679.90", "=20.10", "ОТЧЕТ О ЗАКРЫТИИ СМЕНЫ"})
+        EXPECT_NE(r.out.find(printed, tape), std::string::npos) << printed;
+    // Nothing is left running and no folder is left behind.
+    EXPECT_NE(std::system("pgrep -f 'vesklink-si[m] --link /tmp/vesklink-demo-' >/dev/null"), 0);
+    EXPECT_NE(std::system("ls -d /tmp/vesklink-demo-* >/dev/null 2>&1"), 0);
+}
+
 }  // namespace
