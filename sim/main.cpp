@@ -38,7 +38,7 @@ const char* kHelp =
     "  --baud N            pace reply bytes at N bits per second, 10 bits a byte (also sets\n"
     "                      the line speed of --tty)\n"
     "  --processing MS     device processing time: wait MS milliseconds before every reply\n"
-    "  --fault SPEC        script a fault; repeatable. SPEC is\n"
+    "  --fault FAULT       script a fault; repeatable. FAULT is\n"
     "                        CMD KIND [ARGS] [once|always|times N] [after N|from N]\n"
     "                      CMD: a command code (0x85, 85h, 133) or all. KIND: silence, nak,\n"
     "                      garbage [HEX], cut N, status CODE, delay MS, reply [HEX],\n"

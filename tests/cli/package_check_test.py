@@ -9,10 +9,10 @@ import unittest
 import zipfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-spec = importlib.util.spec_from_file_location(
+module_spec = importlib.util.spec_from_file_location(
     "check_package", os.path.join(HERE, "..", "..", "packaging", "check-package.py"))
-check_package = importlib.util.module_from_spec(spec)
-spec.loader.exec_module(check_package)
+check_package = importlib.util.module_from_spec(module_spec)
+module_spec.loader.exec_module(check_package)
 
 MANIFEST = open(os.path.join(HERE, "..", "..", "packaging", "MANIFEST.XML"), "rb").read()
 
