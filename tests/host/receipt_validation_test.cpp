@@ -37,7 +37,8 @@ TEST_F(ReceiptValidation, PackageThatDoesNotParseSendsNothing) {
     EXPECT_EQ(LastError(&code), "Невозможно проверить чек, ошибка загрузки");
     EXPECT_EQ(code, 1u);
     // The receipt block is logged whatever the text holds.
-    EXPECT_NE(LogText().find("<CheckPackage><Parameters\n---------------chek end-----------------"), std::string::npos);
+    EXPECT_NE(LogText().find(std::string("<CheckPackage><Parameters") + kLogEol + "---------------chek end-----------------"),
+              std::string::npos);
 }
 
 TEST_F(ReceiptValidation, DeviceModeFailureMeansNoRegisteredFn) {
