@@ -26,6 +26,9 @@ using SteadyClock = std::chrono::steady_clock;
 constexpr auto kInterByteLimit = std::chrono::milliseconds(1000);
 // The in-memory tape keeps at most this much; the oldest half goes when it is full.
 constexpr size_t kTapeLimit = 4u << 20;
+// The in-memory request journal keeps at most this many frames; the oldest half goes when it is
+// full (the control folder's journal file keeps everything).
+constexpr size_t kJournalLimit = 100000;
 
 std::string HexFrame(const std::vector<uint8_t>& frame) {
     static const char* digits = "0123456789ABCDEF";
@@ -207,6 +210,7 @@ struct Simulator::Impl {
         entry.command = req.wellFormed ? req.command : 0;
         entry.checksumOk = req.checksumOk;
         journal.push_back(entry);
+        if (journal.size() > kJournalLimit) journal.erase(journal.begin(), journal.begin() + kJournalLimit / 2);
         if (!options.controlDir.empty()) {
             char cmd[8];
             std::snprintf(cmd, sizeof cmd, "%02X", entry.command);

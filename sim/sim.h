@@ -66,7 +66,7 @@ public:
     DeviceState State() const;
     void Modify(const std::function<void(DeviceState&)>& change);
 
-    // Every request frame received, bad ones included.
+    // Every request frame received, bad ones included (the latest 100000 at most).
     std::vector<JournalEntry> Journal() const;
     void ClearJournal();
     // Requests handled so far (answered or deliberately left unanswered).

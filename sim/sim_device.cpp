@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 
 #include "sim_cp866.h"
 #include "sim_frame.h"
@@ -63,7 +64,7 @@ public:
         return v;
     }
     uint8_t U8() { return static_cast<uint8_t>(Le(1)); }
-    std::string Bytes_(size_t n) {
+    std::string Span(size_t n) {
         if (pos_ + n > p_.size()) {
             ok_ = false;
             pos_ = p_.size();
@@ -75,7 +76,7 @@ public:
     }
     // A fixed-width text field; the text ends at its first zero byte.
     std::string Fixed(size_t n) {
-        std::string s = Bytes_(n);
+        std::string s = Span(n);
         const auto zero = s.find('\0');
         if (zero != std::string::npos) s.resize(zero);
         return s;
@@ -83,9 +84,8 @@ public:
     // A 16-bit count and that many bytes.
     std::string Counted() {
         const size_t n = static_cast<size_t>(Le(2));
-        return Bytes_(n);
+        return Span(n);
     }
-    std::string RestBytes() { return Bytes_(p_.size() - pos_); }
     size_t Remaining() const { return p_.size() - pos_; }
     bool Ok() const { return ok_; }
     bool Done() const { return ok_ && pos_ == p_.size(); }
@@ -850,7 +850,7 @@ Reply Device::AddPosition(uint8_t command, const Bytes& p) {
     in.U8();
     pos.paymentMethod = in.U8();
     pos.subject = in.U8();
-    pos.country = in.Bytes_(3);
+    pos.country = in.Span(3);
     pos.quantity = in.Le(5);
     pos.price = static_cast<int64_t>(in.Le(8));
     pos.excise = static_cast<int64_t>(in.Le(8));
@@ -861,7 +861,7 @@ Reply Device::AddPosition(uint8_t command, const Bytes& p) {
     if (pos.flags & 0x02) additional = in.Counted();
     if (pos.flags & 0x04) {
         const size_t length = static_cast<size_t>(in.Le(2));
-        const std::string block = in.Bytes_(length);
+        const std::string block = in.Span(length);
         if (!in.Ok() || length < 14 || block[4] != 0x06 || block[5] != 0x00 ||
             static_cast<size_t>(static_cast<uint8_t>(block[12]) | (static_cast<uint8_t>(block[13]) << 8)) + 14 !=
                 length) {

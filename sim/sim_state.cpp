@@ -114,7 +114,7 @@ void WriteTags(std::ostringstream& out, std::string_view key, const std::vector<
     for (const auto& t : tags) out << key << ' ' << t.tag << ' ' << Hex(t.value) << '\n';
 }
 
-// A line split into words; Rest gives the remainder of the line after some words.
+// A line split into words at blanks.
 class Words {
 public:
     explicit Words(std::string_view line) : line_(line) {
