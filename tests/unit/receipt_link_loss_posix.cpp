@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -61,12 +62,17 @@ protected:
     void SetUp() override {
         char folder[] = "/tmp/vesklink-linkloss-XXXXXX";
         ASSERT_NE(mkdtemp(folder), nullptr);
+        logFolder_ = folder;
         setenv("XDG_DOCUMENTS_DIR", folder, 1);
         sim_ = std::make_unique<sim::Simulator>();
         const std::string path = sim_->Start();
         setenv(("VESKLINK_COM" + std::to_string(kPort)).c_str(), path.c_str(), 1);
     }
-    void TearDown() override { sim_->Stop(); }
+    void TearDown() override {
+        if (sim_) sim_->Stop();
+        std::error_code ignored;
+        if (!logFolder_.empty()) std::filesystem::remove_all(logFolder_, ignored);
+    }
 
     // One receipt on a fresh register with an open shift; the link breaks at `exchange` (0: never):
     // from then on every request is lost ("silence"), or carried out with its reply lost
@@ -149,6 +155,7 @@ protected:
     }
 
     std::unique_ptr<sim::Simulator> sim_;
+    std::string logFolder_;
 };
 
 TEST_F(ReceiptLinkLoss, SaleWithAttributesTextAndBarcode) {
