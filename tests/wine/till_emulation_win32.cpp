@@ -114,8 +114,9 @@ DWORD WINAPI TillWaitEx(HANDLE handle, DWORD milliseconds, BOOL alertable) {
 BOOL WINAPI TillWriteFile(HANDLE file, LPCVOID data, DWORD size, LPDWORD written, LPOVERLAPPED overlapped) {
     ++counts.writeCalls;
     if (usbFrame) {
+        // Slept rather than spun: on a busy machine a thread that spins loses the processor.
         const LONGLONG until = Ticks() + FromMs(UsbFrameMs);
-        while (Ticks() < until) SwitchToThread();
+        while (Ticks() < until) RealSleep(MsUntil(until));
     }
     const BOOL done = RealWriteFile(file, data, size, written, overlapped);
     const DWORD error = GetLastError();
