@@ -2,7 +2,8 @@
 #   make test   installs what is missing, builds all targets and runs all tests
 #   make build  builds all targets
 #   make demo   runs a whole day at a till against the simulator
-#   make bench  times one command exchange over a pseudo-terminal (Linux x86_64 build)
+#   make bench  times one command exchange over a pseudo-terminal (Linux x86_64 build), and a sale
+#               through each Windows library under Wine with a till's timing emulated
 #   make package  builds the four libraries and the add-in package build/vesklink.zip
 SHELL := /bin/bash
 ROOT := $(CURDIR)
@@ -47,8 +48,13 @@ package: deps build-linux64 build-linux32 build-win64 build-win32
 demo: deps build-linux64
 	$(BUILD)/linux64/bin/vesklink-cli --lib $(BUILD)/linux64/bin/vesklink_64.so demo
 
-bench: build-linux64
+# The Windows sale runs next to the simulator of the Linux build; the Wine server it leaves is stopped.
+bench: build-linux64 build-win64 build-win32
 	$(BUILD)/linux64/bin/vesklink_bench
+	@status=0; for t in win64 win32; do \
+	  bash tests/with-sim.sh $(BUILD)/linux64/bin/vesklink-sim $(BUILD)/$$t/bin/vesklink_wine_bench.exe \
+	    --gtest_brief=1 || status=1; \
+	done; WINEPREFIX=$(BUILD)/wine wineserver -k >/dev/null 2>&1; exit $$status
 
 clean:
 	rm -rf $(BUILD)

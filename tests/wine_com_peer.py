@@ -13,6 +13,7 @@ import subprocess
 import sys
 import termios
 import threading
+import time
 
 
 def reply_frame(command, status, data=b""):
@@ -68,7 +69,13 @@ class Peer(threading.Thread):
             return b""
         if command == 0x46:  # cut after nine bytes
             return reply_frame(0x46, 0, bytes(30))[:9]
+        if command == 0x47:  # a reply after 3 ms of processing
+            time.sleep(0.003)
+            return reply_frame(0x47, 0, b"\x47")
         if command == 0x70:  # five bytes outside any frame
+            return bytes([0xA1, 0xA2, 0xA3, 0xA4, 0xA5])
+        if command == 0x72:  # the same, 40 ms late
+            time.sleep(0.04)
             return bytes([0xA1, 0xA2, 0xA3, 0xA4, 0xA5])
         if command == 0x71:  # which port answers
             return reply_frame(0x71, 0, bytes([self.port]))

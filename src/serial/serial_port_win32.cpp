@@ -3,29 +3,44 @@
 // OVERLAPPED record is ever left in the system's hands.
 #if !defined(_WIN32_WINNT) || _WIN32_WINNT < 0x0600
 #undef _WIN32_WINNT
-#define _WIN32_WINNT 0x0600  // CancelIoEx, GetTickCount64
+#define _WIN32_WINNT 0x0600  // CancelIoEx
 #endif
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
 #include <cstdio>
+#include <cstring>
 
 #include "serial/serial_port.h"
 
 namespace vesklink {
 
-struct SerialPort::State {
+namespace {
+
+constexpr DWORD ReadAheadSize = 512;
+
+struct PortState {
     HANDLE PortHandle = nullptr;
     OVERLAPPED ReadOverlapped{};
     OVERLAPPED WriteOverlapped{};
     bool IsOpen = false;
+    // Bytes taken off the line and not yet delivered, in arrival order, ahead of anything still
+    // in the driver's queue: the byte an input wait received, or the rest of a queue that was
+    // read whole while the caller asked for less (it comes back for them one by one, and every
+    // read is a round trip through the system).
+    uint8_t Ahead[ReadAheadSize];
+    DWORD AheadFirst = 0;
+    DWORD AheadCount = 0;
+    // The read time-outs in force: 0 while reads return at once with what is queued (as the port
+    // is opened), else the limit of the last input wait.
+    DWORD ReadWaitLimitMs = 0;
+    // The last failure of a read, a write, a queue query or a wait on one of them, as the system
+    // reported it; every such failure passes through RecordIoError.
+    DWORD LastIoError = ERROR_SUCCESS;
 };
-
-namespace {
 
 constexpr DWORD QueueSize = 10000;
 constexpr DWORD ReadWaitMs = 2000;
-constexpr DWORD ByteWriteWaitMs = 1000;
 constexpr DWORD WriteTotalTimeoutMs = 5000;
 
 void CloseIfSet(HANDLE& handle) {
@@ -33,17 +48,84 @@ void CloseIfSet(HANDLE& handle) {
     handle = nullptr;
 }
 
+void RecordIoError(PortState& s, DWORD error) { s.LastIoError = error; }
+
 // Waits for a pending operation; one that outlives the wait is cancelled. Either way the
-// operation has completed when this returns, and the result is the number of bytes it actually
-// transferred.
-DWORD FinishPending(HANDLE port, OVERLAPPED& overlapped, DWORD waitMs) {
+// operation has completed when this returns (GetOverlappedResult waits for the completion that
+// the cancellation brings), and the result is the number of bytes it actually transferred.
+DWORD FinishPending(PortState& s, OVERLAPPED& overlapped, DWORD waitMs) {
+    const DWORD waited = WaitForSingleObject(overlapped.hEvent, waitMs);
+    if (waited == WAIT_FAILED) RecordIoError(s, GetLastError());
+    if (waited != WAIT_OBJECT_0) CancelIoEx(s.PortHandle, &overlapped);
     DWORD transferred = 0;
-    if (WaitForSingleObject(overlapped.hEvent, waitMs) != WAIT_OBJECT_0) CancelIoEx(port, &overlapped);
-    if (!GetOverlappedResult(port, &overlapped, &transferred, TRUE)) {
+    if (!GetOverlappedResult(s.PortHandle, &overlapped, &transferred, TRUE)) {
+        const DWORD error = GetLastError();
+        if (error != ERROR_OPERATION_ABORTED) RecordIoError(s, error);
         // Cancelled or failed: the record still says how much went through before that.
         transferred = static_cast<DWORD>(overlapped.InternalHigh);
     }
     return transferred;
+}
+
+// Starts an overlapped read or write and sees it to its end within waitMs (plus the time a
+// cancellation takes to complete). Returns the bytes transferred.
+template <typename Start>
+DWORD Transfer(PortState& s, OVERLAPPED& overlapped, DWORD waitMs, Start start) {
+    DWORD transferred = 0;
+    if (start(&transferred)) return transferred;
+    const DWORD error = GetLastError();
+    if (error == ERROR_IO_PENDING) return FinishPending(s, overlapped, waitMs);
+    RecordIoError(s, error);
+    return 0;
+}
+
+// Bytes in the driver's input queue; pending line errors (framing, overrun), which would
+// otherwise stop the I/O, are cleared on the way.
+int32_t DriverQueue(PortState& s) {
+    DWORD errors = 0;
+    COMSTAT status{};
+    if (!ClearCommError(s.PortHandle, &errors, &status)) {
+        RecordIoError(s, GetLastError());
+        return 0;
+    }
+    constexpr DWORD most = 0x7FFFFFFF - ReadAheadSize;  // leaves room for the bytes read ahead
+    return status.cbInQue > most ? static_cast<int32_t>(most) : static_cast<int32_t>(status.cbInQue);
+}
+
+// Moves up to `maximum` bytes read ahead into the buffer.
+int32_t TakeAhead(PortState& s, uint8_t* buffer, int32_t maximum) {
+    const DWORD n = s.AheadCount < static_cast<DWORD>(maximum) ? s.AheadCount : static_cast<DWORD>(maximum);
+    std::memcpy(buffer, s.Ahead + s.AheadFirst, n);
+    s.AheadFirst = n == s.AheadCount ? 0 : s.AheadFirst + n;
+    s.AheadCount -= n;
+    return static_cast<int32_t>(n);
+}
+
+// Reads bytes already queued; under either set of read time-outs such a read completes at once.
+DWORD ReadQueued(PortState& s, uint8_t* into, DWORD wanted) {
+    const DWORD got = Transfer(s, s.ReadOverlapped, ReadWaitMs, [&](DWORD* done) {
+        return ReadFile(s.PortHandle, into, wanted, done, &s.ReadOverlapped) != FALSE;
+    });
+    return got < wanted ? got : wanted;
+}
+
+// Read time-outs: limitMs 0 makes a read return at once with what is queued; otherwise a read
+// on an empty queue returns as soon as one byte arrives, or empty after limitMs. Either way a
+// read of no more than the queued bytes returns at once. The write time-out stays as it is.
+bool SetReadWaitLimit(PortState& s, DWORD limitMs) {
+    if (s.ReadWaitLimitMs == limitMs) return true;
+    COMMTIMEOUTS timeouts{};
+    timeouts.ReadIntervalTimeout = MAXDWORD;
+    timeouts.ReadTotalTimeoutMultiplier = limitMs ? MAXDWORD : 0;
+    timeouts.ReadTotalTimeoutConstant = limitMs;
+    timeouts.WriteTotalTimeoutMultiplier = 0;
+    timeouts.WriteTotalTimeoutConstant = WriteTotalTimeoutMs;
+    if (!SetCommTimeouts(s.PortHandle, &timeouts)) {
+        RecordIoError(s, GetLastError());
+        return false;
+    }
+    s.ReadWaitLimitMs = limitMs;
+    return true;
 }
 
 // Line settings of the device: the given speed, 8 data bits, no parity, one stop bit, binary,
@@ -68,6 +150,8 @@ bool ConfigureLine(HANDLE port, uint32_t speed) {
 }
 
 }  // namespace
+
+struct SerialPort::State : PortState {};
 
 SerialPort::SerialPort() noexcept = default;
 
@@ -123,62 +207,85 @@ bool SerialPort::ClosePort() {
     CloseIfSet(s.WriteOverlapped.hEvent);
     CloseIfSet(s.PortHandle);
     s.IsOpen = false;
+    // What the next open starts from: nothing taken off the line, reads returning at once.
+    s.AheadFirst = 0;
+    s.AheadCount = 0;
+    s.ReadWaitLimitMs = 0;
+    s.LastIoError = ERROR_SUCCESS;
     return true;
 }
 
 int32_t SerialPort::QueuedBytes() {
     if (!IsOpen()) return 0;
-    DWORD errors = 0;
-    COMSTAT status{};
-    // Also clears pending line errors (framing, overrun), which would otherwise stop the I/O.
-    if (!ClearCommError(state_->PortHandle, &errors, &status)) return 0;
-    return status.cbInQue > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int32_t>(status.cbInQue);
+    State& s = *state_;
+    return DriverQueue(s) + static_cast<int32_t>(s.AheadCount);
 }
 
 int32_t SerialPort::ReadBytes(uint8_t* buffer, int32_t maximum) {
     if (!IsOpen() || !buffer || maximum <= 0) return 0;
-    const int32_t queued = QueuedBytes();
-    if (queued <= 0) return 0;
     State& s = *state_;
-    const DWORD wanted = static_cast<DWORD>(queued < maximum ? queued : maximum);
-    DWORD got = 0;
-    if (ReadFile(s.PortHandle, buffer, wanted, &got, &s.ReadOverlapped)) return static_cast<int32_t>(got);
-    if (GetLastError() != ERROR_IO_PENDING) return 0;
-    return static_cast<int32_t>(FinishPending(s.PortHandle, s.ReadOverlapped, ReadWaitMs));
+    const int32_t delivered = TakeAhead(s, buffer, maximum);
+    const int32_t queued = delivered < maximum ? DriverQueue(s) : 0;
+    if (queued <= 0) return delivered;
+    const int32_t wanted = maximum - delivered;
+    if (queued <= wanted)
+        return delivered + static_cast<int32_t>(ReadQueued(s, buffer + delivered, static_cast<DWORD>(queued)));
+    // More is queued than asked for: one read takes it (up to the read-ahead's size), the rest
+    // waits here for the next call. Nothing is read ahead at this point.
+    const DWORD ahead = static_cast<DWORD>(queued) < ReadAheadSize ? static_cast<DWORD>(queued) : ReadAheadSize;
+    s.AheadFirst = 0;
+    s.AheadCount = ReadQueued(s, s.Ahead, ahead);
+    return delivered + TakeAhead(s, buffer + delivered, wanted);
 }
 
 int32_t SerialPort::WriteBytes(const uint8_t* data, int32_t count) {
     if (!IsOpen() || !data || count <= 0) return 0;
     State& s = *state_;
-    int32_t written = 0;
-    // One byte per call, each with its own bounded wait. A byte that cannot go out ends the
-    // write: the rest of the frame would be useless to the device.
-    for (int32_t i = 0; i < count; ++i) {
-        DWORD put = 0;
-        if (!WriteFile(s.PortHandle, data + i, 1, &put, &s.WriteOverlapped)) {
-            if (GetLastError() != ERROR_IO_PENDING) break;
-            put = FinishPending(s.PortHandle, s.WriteOverlapped, ByteWriteWaitMs);
-            s.WriteOverlapped.Offset += put;
-        }
-        if (put != 1) break;
-        ++written;
-    }
-    return written;
+    // The whole frame in one request: a USB port completes every request after a bus frame,
+    // whatever its size. A write that has not finished within the write time-out is cancelled.
+    const DWORD wanted = static_cast<DWORD>(count);
+    const DWORD put = Transfer(s, s.WriteOverlapped, WriteTotalTimeoutMs, [&](DWORD* done) {
+        return WriteFile(s.PortHandle, data, wanted, done, &s.WriteOverlapped) != FALSE;
+    });
+    s.WriteOverlapped.Offset += put;
+    return static_cast<int32_t>(put < wanted ? put : wanted);
 }
 
 bool SerialPort::WaitForInput(int milliseconds) {
     if (!IsOpen()) return false;
     if (QueuedBytes() > 0) return true;
     if (milliseconds <= 0) return false;
-    // Polls the input queue every millisecond. A pending receive-event wait would have to be
-    // cancelled on every poll that times out, and not every serial driver completes such a
-    // cancellation promptly; a short poll keeps the wait bounded on all of them.
-    const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(milliseconds);
-    while (GetTickCount64() < deadline) {
-        Sleep(1);
-        if (QueuedBytes() > 0) return true;
+    State& s = *state_;
+    const DWORD limit = static_cast<DWORD>(milliseconds);
+    // A one-byte read that the driver completes as soon as a byte arrives. The wait on it is
+    // bounded here, not only by the driver's time-out (not every driver honours it): a read
+    // still pending at the limit is cancelled and completed, and a byte that landed meanwhile
+    // is kept for the next ReadBytes.
+    DWORD got = 0;
+    bool waited = false;
+    if (SetReadWaitLimit(s, limit)) {
+        // Nothing is read ahead here (QueuedBytes was 0), so the byte goes to the front.
+        if (!ReadFile(s.PortHandle, s.Ahead, 1, &got, &s.ReadOverlapped)) {
+            const DWORD error = GetLastError();
+            if (error == ERROR_IO_PENDING) {
+                got = FinishPending(s, s.ReadOverlapped, limit);
+                waited = true;
+            } else {
+                RecordIoError(s, error);
+            }
+        }
     }
-    return false;
+    if (got == 1) {
+        s.AheadFirst = 0;
+        s.AheadCount = 1;
+        return true;
+    }
+    if (!waited) {
+        // The port cannot wait for input: pause for the interval rather than let the caller spin.
+        ResetEvent(s.ReadOverlapped.hEvent);
+        WaitForSingleObject(s.ReadOverlapped.hEvent, limit);
+    }
+    return DriverQueue(s) > 0;
 }
 
 }  // namespace vesklink

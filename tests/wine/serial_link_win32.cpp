@@ -2,6 +2,7 @@
 // tests/wine_com_peer.py puts on pseudo-terminals mapped to COM ports (VESKLINK_TEST_PORTS).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <string>
@@ -11,8 +12,10 @@
 #include <windows.h>
 
 #include "protocol/device_link.h"
+#include "till_emulation.h"
 
 using namespace vesklink;
+using namespace vesklink::testing;
 
 namespace {
 
@@ -197,6 +200,78 @@ TEST_F(WineLink, RealWaitsAreShort) {
     const auto start = std::chrono::steady_clock::now();
     for (int i = 0; i < 5; ++i) ASSERT_TRUE(link.ExecuteCommand(0xFF));
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+}
+
+// The same line at a till: Windows' timer tick and a USB port's bus frame, emulated for this
+// program's own imports (the port code is linked in), and the system clock for the time limit.
+class TillLink : public WineLink {
+protected:
+    void SetUp() override {
+        static const bool redirected = RedirectImports(GetModuleHandleA(nullptr));
+        ASSERT_TRUE(redirected);
+        WineLink::SetUp();
+        link.SetReplyClock(nullptr);
+        SetTimerTick(true);
+        SetUsbFrame(true);
+        ResetCounts();
+    }
+    void TearDown() override {
+        SetTimerTick(false);
+        SetUsbFrame(false);
+        SetLateCancel(false);
+    }
+    static double MillisSince(std::chrono::steady_clock::time_point start) {
+        return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    }
+};
+
+TEST_F(TillLink, EachFrameIsOneWrite) {
+    ASSERT_TRUE(link.ExecuteCommand(0x11, AllByteValues()));
+    EXPECT_EQ(Counts().writeCalls, 1);
+    EXPECT_EQ(Data(), AllByteValues());
+}
+
+TEST_F(TillLink, AReplyIsTakenWithoutWaitingForATimerTick) {
+    // The device answers 3 ms after the request, which starts just after a tick: a wait that
+    // slept until input came would wake on the next tick, 15.6 ms in.
+    std::vector<double> millis;
+    for (int i = 0; i < 5; ++i) {
+        WaitForTickStart();
+        const auto start = std::chrono::steady_clock::now();
+        ASSERT_TRUE(link.ExecuteCommand(0x47));
+        millis.push_back(MillisSince(start));
+    }
+    std::sort(millis.begin(), millis.end());
+    EXPECT_LT(millis[2], TimerTickMs * 0.75);
+}
+
+TEST_F(TillLink, ASilentLineEndsEveryWaitAtItsLimitWithNothingPending) {
+    // Dozens of waits in a row that run out: none ends early, none outlives its limit by more
+    // than the tick that ends it, and none leaves a read behind to swallow what comes next.
+    for (int i = 0; i < 40; ++i) {
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_FALSE(link.SerialLink.WaitForInput(10));
+        const double millis = MillisSince(start);
+        EXPECT_GE(millis, 10.0);
+        EXPECT_LT(millis, 10 + TimerTickMs + 15);
+        EXPECT_EQ(Counts().pending, 0);
+    }
+    ASSERT_TRUE(link.ExecuteCommand(0xFF));
+    ASSERT_EQ(link.ReplyBuffer.size(), 309u);
+    EXPECT_EQ(link.ReplyBuffer[8 + 299], static_cast<uint8_t>(299 * 7));
+}
+
+TEST_F(TillLink, AByteThatLandsWhileTheWaitIsCancelledIsKept) {
+    SetLateCancel(true);
+    SerialPort& port = link.SerialLink;
+    const Bytes frame = BuildFrame(0x72, LittleEndianBytes(link.AccessCode, 4));  // five bytes, 40 ms late
+    ASSERT_EQ(port.WriteBytes(frame.data(), static_cast<int32_t>(frame.size())), static_cast<int32_t>(frame.size()));
+    EXPECT_TRUE(port.WaitForInput(10));
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+    while (port.QueuedBytes() < 5 && std::chrono::steady_clock::now() < deadline) port.WaitForInput(100);
+    uint8_t bytes[8] = {};
+    ASSERT_EQ(port.ReadBytes(bytes, 8), 5);
+    EXPECT_EQ(Bytes(bytes, bytes + 5), (Bytes{0xA1, 0xA2, 0xA3, 0xA4, 0xA5}));
 }
 
 }  // namespace
