@@ -255,16 +255,27 @@ struct Simulator::Impl {
         return r;
     }
 
-    // Waits up to the given time unless the simulator is stopping; false when it is.
+    // Waits up to the given time unless the simulator is stopping; false when it is. The wait
+    // sleeps to the microsecond, so pacing a reply byte by byte does not spin a processor.
     bool Pause(std::chrono::microseconds duration) {
         const auto until = SteadyClock::now() + duration;
         while (!stopping) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - SteadyClock::now());
+            const auto left = std::chrono::duration_cast<std::chrono::microseconds>(until - SteadyClock::now());
             if (left.count() <= 0) return true;
+            const long long micros = std::min<long long>(left.count(), 100'000);
+            const timespec wait{static_cast<time_t>(micros / 1'000'000), static_cast<long>(micros % 1'000'000) * 1000};
             pollfd p{wakeFd[0], POLLIN, 0};
-            poll(&p, 1, static_cast<int>(std::min<long long>(left.count() + 1, 100)));
+            ppoll(&p, 1, &wait, nullptr);
         }
         return false;
+    }
+
+    // A paced line carries a request at its speed too: the register can act on it only once its
+    // last byte would have arrived, counted from its first. A pseudo-terminal delivers it at once.
+    bool AwaitRequestOnLine(SteadyClock::time_point firstByte, size_t size, unsigned baud) {
+        if (baud == 0) return true;
+        const auto wire = std::chrono::microseconds(10'000'000ull * size / baud);
+        return Pause(std::chrono::duration_cast<std::chrono::microseconds>(firstByte + wire - SteadyClock::now()));
     }
 
     bool WriteAll(const uint8_t* data, size_t size) {
@@ -310,6 +321,7 @@ struct Simulator::Impl {
     void Serve() {
         FrameAssembler assembler;
         auto lastByte = SteadyClock::now();
+        auto frameStart = lastByte;
         uint8_t buf[4096];
         while (!stopping) {
             pollfd fds[2] = {{lineFd, POLLIN, 0}, {wakeFd[0], POLLIN, 0}};
@@ -327,14 +339,19 @@ struct Simulator::Impl {
                 const auto now = SteadyClock::now();
                 if (assembler.InFrame() && now - lastByte > kInterByteLimit) assembler.Reset();
                 lastByte = now;
+                if (!assembler.InFrame()) frameStart = now;
                 auto frame = assembler.Push(buf[i]);
                 if (!frame) continue;
-                Response r;
                 unsigned baud = 0;
                 {
                     std::lock_guard<std::mutex> guard(lock);
-                    r = Respond(*frame);
                     baud = settings.baud;
+                }
+                if (!AwaitRequestOnLine(frameStart, frame->size(), baud)) break;
+                Response r;
+                {
+                    std::lock_guard<std::mutex> guard(lock);
+                    r = Respond(*frame);
                 }
                 if (r.delayMs && !Pause(std::chrono::milliseconds(r.delayMs))) break;
                 if (!r.bytes.empty()) Send(r.bytes, baud);

@@ -144,7 +144,7 @@ TEST_F(SimFaults, CountsDecideWhichRequestsAreHit) {
     EXPECT_EQ(Status(Ex(0x13)), 0);
 }
 
-TEST_F(SimFaults, LineSpeedAndProcessingTimePaceTheReply) {
+TEST_F(SimFaults, LineSpeedAndProcessingTimePaceTheExchange) {
     vesklink::sim::Options options;
     options.baud = 9600;
     Start(options);
@@ -154,6 +154,11 @@ TEST_F(SimFaults, LineSpeedAndProcessingTimePaceTheReply) {
     EXPECT_EQ(r.size(), 363u);
     EXPECT_GE(took, milliseconds(330));  // 363 bytes of 10 bits at 9600 bit/s: 378 ms
     EXPECT_LT(took, milliseconds(2000));
+
+    // The request crosses the same line: 309 bytes at 9600 bit/s before the register acts.
+    start = steady_clock::now();
+    EXPECT_FALSE(Ex(0x13, Bytes(300, 0)).empty());
+    EXPECT_GE(steady_clock::now() - start, milliseconds(300));
 
     Script("set baud 0\nset processing 200");
     start = steady_clock::now();
