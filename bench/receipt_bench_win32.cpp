@@ -2,13 +2,11 @@
 // simulated register paced at 57600 baud with 2 ms of processing per command (run by
 // `make bench` through tests/with-sim.sh). The library's own imports are redirected so that its
 // timing is the one of Windows (timer tick) and of a USB virtual COM port (bus frame), in the
-// four combinations. Each receipt's time is set against two ideals:
-// - the line's: every request and reply byte at line speed, the register's processing per
-//   command, and one bus frame per request frame where the USB port is emulated;
-// - the simulator's own: what the simulated register spends (its processing, then the reply at
-//   line speed, the first byte at once; a pseudo-terminal carries the request in no time), plus
-//   the bus frames. Whatever the receipt takes beyond it is the driver's, Wine's and the
-//   machine's doing.
+// four combinations. Each receipt's time is set against its ideal: what the simulated line and
+// register spend (every request byte at line speed before the register acts on it, its
+// processing, then the reply at line speed, the first byte at once) plus one bus frame per
+// request frame where the USB port is emulated. Whatever the receipt takes beyond it is the
+// driver's, Wine's and the machine's doing.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -35,8 +33,7 @@ std::string TenPositionSale() {
 
 struct Receipt {
     double millis = 0;
-    double lineIdeal = 0;
-    double simulatorIdeal = 0;
+    double ideal = 0;
     size_t frames = 0;
     long writes = 0;
 };
@@ -64,8 +61,7 @@ protected:
             r.frames = SimRegister::Journal().size();
             r.writes = c.writeCalls;
             const double fixed = static_cast<double>(r.frames) * (ProcessingMs + (usb ? UsbFrameMs : 0));
-            r.lineIdeal = fixed + static_cast<double>(requestBytes + c.bytesRead) * ByteMs;
-            r.simulatorIdeal = fixed + static_cast<double>(c.bytesRead - r.frames) * ByteMs;
+            r.ideal = fixed + static_cast<double>(requestBytes + c.bytesRead - r.frames) * ByteMs;
             runs.push_back(r);
             exchanges_ += static_cast<long>(r.frames);
             cancels_ += c.cancels;
@@ -98,13 +94,12 @@ TEST_F(ReceiptAtATill, TenPositionSale) {
                                     {"timer tick and USB frame", true, true}};
     std::printf("%s: 10-position sale at %u baud, %.0f ms processing per command; median of %d receipts\n",
                 VESKLINK_LIBRARY, Baud, ProcessingMs, Receipts);
-    std::printf("%-26s %10s %10s %6s %10s %6s %7s %7s\n", "conditions", "receipt", "line", "ratio", "simulator",
-                "ratio", "frames", "writes");
+    std::printf("%-26s %10s %10s %6s %7s %7s\n", "conditions", "receipt", "ideal", "ratio", "frames", "writes");
     for (const Condition& c : conditions) {
         Receipt r;
         ASSERT_TRUE(Measure(c.tick, c.usb, r)) << c.name << ": a sale failed or left an operation pending";
-        std::printf("%-26s %7.1f ms %7.1f ms %6.2f %7.1f ms %6.2f %7zu %7ld\n", c.name, r.millis, r.lineIdeal,
-                    r.millis / r.lineIdeal, r.simulatorIdeal, r.millis / r.simulatorIdeal, r.frames, r.writes);
+        std::printf("%-26s %7.1f ms %7.1f ms %6.2f %7zu %7ld\n", c.name, r.millis, r.ideal, r.millis / r.ideal,
+                    r.frames, r.writes);
     }
     // A register slower than the exchange's wait: every wait for a reply runs out at least once
     // and is ended by cancelling its read, which shows how long such a cancellation takes.
