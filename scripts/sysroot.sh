@@ -12,7 +12,9 @@ dest=${1:-$here/.deps/sysroot}
 suite=bullseye
 packages=(libc6 libc6-dev linux-libc-dev libgcc-s1)
 
-[ -f "$dest/.complete" ] && exit 0
+# A finished sysroot records what it was made of; a changed package list makes it again.
+stamp="$suite: ${packages[*]}"
+[ -f "$dest/.complete" ] && [ "$(head -n1 "$dest/.complete")" = "$stamp" ] && exit 0
 
 # shellcheck source=apt-sources.sh
 . "$here/scripts/apt-sources.sh"
@@ -42,7 +44,7 @@ for lib in x86_64-linux-gnu i386-linux-gnu; do
     exit 1
   }
 done
-ls "$work/debs" > "$work/root/.complete"
+{ echo "$stamp"; ls "$work/debs"; } > "$work/root/.complete"
 mv "$work/root" "$dest"
 rm -rf "$work"
 echo "sysroot: $dest ($(cd "$dest" && ls -d usr/lib/*-linux-gnu | xargs -n1 basename | xargs), from $suite)"
