@@ -32,6 +32,13 @@ mirror=$(apt_private_mirror "$sources")
 wget -q -T 20 -t 2 -O /dev/null "$mirror/dists/$suite/Release" || cannot "the Debian archive cannot be reached"
 
 mkdir -p "$(dirname "$root")"
+# Builds of other work trees share the root: one makes it while the others wait.
+exec 9>"$root.lock"
+flock 9
+if [ -f "$root/.complete" ]; then
+  echo "$root"
+  exit 0
+fi
 partial="$root.partial"
 # A run that stopped half-way leaves its partial root; never follow a mount out of it.
 [ -e "$partial" ] && $SUDO rm -rf --one-file-system "$partial"

@@ -21,6 +21,10 @@ stamp="$suite: ${packages[*]}"
 work="$dest.work"
 rm -rf "$work" "$dest"
 apt_private "$work/apt" deb "$suite"
+[ -n "$(apt_private_mirror "$work/apt")" ] || {
+  echo "sysroot: the machine's apt sources name no Debian release suite to derive $suite from" >&2
+  exit 1
+}
 aptopts+=(-o "APT::Architectures::=amd64" -o "APT::Architectures::=i386")
 apt-get "${aptopts[@]}" update -qq
 mkdir -p "$work/debs" "$work/root"
