@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -106,7 +105,7 @@ std::string Trimmed(const std::string& text) {
 }
 
 // "COM3", in any case, gives 3.
-bool PortNumber(const std::string& name, uint32_t& port) {
+bool ParsePortName(const std::string& name, uint32_t& port) {
     if (name.size() < 4 || name.size() > 13) return false;
     for (size_t i = 0; i < 3; ++i)
         if ((name[i] | 0x20) != "com"[i]) return false;
@@ -142,7 +141,7 @@ bool FindInPortsFile(const std::string& file, uint32_t port, std::string& device
         }
         const std::string path = Trimmed(line.substr(equals + 1));
         uint32_t n = 0;
-        if (!PortNumber(Trimmed(line.substr(0, equals)), n)) {
+        if (!ParsePortName(Trimmed(line.substr(0, equals)), n)) {
             skip("does not start with a port name such as COM3");
         } else if (path.empty() || path[0] != '/') {
             skip("does not name a device by its full path, such as /dev/ttyACM0");
@@ -159,7 +158,7 @@ bool FindInPortsFile(const std::string& file, uint32_t port, std::string& device
     return found;
 }
 
-// The three reasons a user can act on in words of their own, any other in the system's.
+// The three reasons a user can act on in words of our own, any other in the system's.
 std::string OpenFailure(int error) {
     switch (error) {
         case ENOENT:
