@@ -11,7 +11,7 @@ BUILD := $(ROOT)/build
 JOBS ?= 2
 TARGETS := linux64 linux32 win64 win32 asan
 
-CMAKE_linux64 :=
+CMAKE_linux64 := -DCMAKE_TOOLCHAIN_FILE=$(ROOT)/cmake/linux-x86_64.cmake
 CMAKE_linux32 := -DCMAKE_TOOLCHAIN_FILE=$(ROOT)/cmake/linux-i386.cmake
 CMAKE_win64 := -DCMAKE_TOOLCHAIN_FILE=$(ROOT)/cmake/mingw-x86_64.cmake
 CMAKE_win32 := -DCMAKE_TOOLCHAIN_FILE=$(ROOT)/cmake/mingw-i686.cmake
@@ -27,7 +27,11 @@ all: build
 deps:
 	@bash scripts/install-deps.sh
 
+# A build tree configured before its toolchain file changed is configured afresh.
+$(BUILD)/linux64/CMakeCache.txt: $(ROOT)/cmake/linux-x86_64.cmake $(ROOT)/cmake/debian11-sysroot.cmake
+$(BUILD)/linux32/CMakeCache.txt: $(ROOT)/cmake/linux-i386.cmake $(ROOT)/cmake/debian11-sysroot.cmake
 $(BUILD)/%/CMakeCache.txt:
+	rm -rf $(BUILD)/$*/CMakeCache.txt $(BUILD)/$*/CMakeFiles
 	cmake -S $(ROOT) -B $(BUILD)/$* -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_$*) >/dev/null
 
 build-%: $(BUILD)/%/CMakeCache.txt FORCE

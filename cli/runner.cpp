@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <fstream>
 #include <iomanip>
 
 namespace vkcli {
@@ -30,6 +31,25 @@ bool EqualsAsciiIgnoreCase(const std::string& a, const std::string& b) {
         if (x != y) return false;
     }
     return true;
+}
+
+// Where the log file ends now (0 when there is none yet).
+std::streamoff LogEnd(const std::string& path) {
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
+    return in ? static_cast<std::streamoff>(in.tellg()) : 0;
+}
+
+// The lines written to the log file after `from`; all of them when the file is new since then.
+void PrintLogSince(std::ostream& out, const std::string& path, std::streamoff from) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return;
+    in.seekg(0, std::ios::end);
+    if (in.tellg() < from) from = 0;
+    in.seekg(from);
+    for (std::string line; std::getline(in, line);) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        out << "log: " << line << '\n';
+    }
 }
 
 std::string DoubleText(double value) {
@@ -104,6 +124,7 @@ std::optional<ResolvedCall> Runner::Resolve(const CallLine& call, std::string& e
 bool Runner::Run(const ResolvedCall& call, CallOutcome* copy) {
     if (calls_++ > 0) out_ << '\n';
     out_ << "> " << call.line.text << '\n';
+    const std::streamoff logMark = LogEnd(session_.LogFile());
     const CallOutcome outcome = session_.Call(call.method, call.line.arguments);
     if (copy) *copy = outcome;
     if (outcome.accepted)
@@ -121,6 +142,8 @@ bool Runner::Run(const ResolvedCall& call, CallOutcome* copy) {
         if (error.hasCode) out_ << " (code " << error.code << ")";
         out_ << '\n';
     }
+    // What the driver wrote to its log during the call usually says why.
+    PrintLogSince(out_, session_.LogFile(), logMark);
     return false;
 }
 

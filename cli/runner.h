@@ -1,5 +1,6 @@
 // Runs calls on a session and prints what they gave back: the result, every out-parameter (text
-// exactly as the component returned it) and, when a method fails, GetLastError's text and code.
+// exactly as the component returned it) and, when a method fails, GetLastError's text and code
+// and the lines the call added to the driver's log ("log: ..." each).
 #pragma once
 
 #include <optional>

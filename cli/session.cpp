@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "log/logger.h"
+
 namespace vkcli {
 
 namespace {
@@ -70,6 +72,8 @@ std::unique_ptr<Session> Session::Open(const std::string& libraryPath, std::stri
         return nullptr;
     }
     if (extension) vk_memory_free(&session->memory_, extension);
+    // Found the way the driver finds it: the same Documents folder and today's file name.
+    session->logFile_ = vesklink::Logger().FilePath();
     return session;
 }
 

@@ -75,6 +75,9 @@ public:
     // The component's error text and code, through GetLastError.
     LastError FetchLastError();
 
+    // The driver's log file of today, the one the component writes to.
+    const std::string& LogFile() const { return logFile_; }
+
     // Destroys the component and checks the memory manager: returns a description of every
     // block the component handed over and nobody gave back, or of a block given back twice;
     // empty when the accounts balance. Called by the destructor if not called before.
@@ -91,6 +94,7 @@ private:
     void* component_ = nullptr;
     bool loaded_ = false;
     bool finished_ = false;
+    std::string logFile_;
 };
 
 }  // namespace vkcli

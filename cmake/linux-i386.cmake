@@ -1,9 +1,10 @@
-# Linux i386 with the multilib g++.
+# Linux i386 with the multilib g++, against the Debian 11 sysroot.
+include(${CMAKE_CURRENT_LIST_DIR}/debian11-sysroot.cmake)
 set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_SYSTEM_PROCESSOR i686)
 set(CMAKE_C_COMPILER gcc)
 set(CMAKE_CXX_COMPILER g++)
 set(CMAKE_C_FLAGS_INIT "-m32")
 set(CMAKE_CXX_FLAGS_INIT "-m32")
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-m32")
-set(CMAKE_SHARED_LINKER_FLAGS_INIT "-m32")
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-m32 ${VESKLINK_SYSROOT_LINK_FLAGS}")
+set(CMAKE_SHARED_LINKER_FLAGS_INIT "-m32 ${VESKLINK_SYSROOT_LINK_FLAGS}")

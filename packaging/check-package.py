@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """Checks an add-in package: MANIFEST.XML names one native component for each of Windows and
 Linux on i386 and x86_64, every file it names is in the archive, and each is a shared library of
-the stated system and architecture (ELF class and machine, PE machine and DLL flag). Nothing else
-may lie in the archive. Prints one line per component; exits 1 on the first fault."""
+the stated system and architecture (ELF class and machine, PE machine and DLL flag) without debug
+information (every client downloads the package; the debug information has a package of its own).
+Nothing else may lie in the archive. Prints one line per component; exits 1 on the first fault."""
 import struct
 import sys
 import xml.etree.ElementTree as ET
@@ -21,6 +22,63 @@ class Fault(Exception):
     pass
 
 
+def is_debug(section):
+    return section.startswith((".debug", ".zdebug", ".gnu.debuglto"))
+
+
+def elf_sections(name, data):
+    """Section names from the section headers and the section name table."""
+    wide = data[4] == 2
+    if len(data) < (64 if wide else 52):
+        raise Fault(f"{name}: ELF header cut short")
+    shoff, = struct.unpack_from("<Q" if wide else "<I", data, 0x28 if wide else 0x20)
+    shentsize, shnum, shstrndx = struct.unpack_from("<HHH", data, 0x3A if wide else 0x2E)
+    if shoff == 0 or shnum == 0:
+        return []
+    if shentsize < (64 if wide else 40) or shstrndx >= shnum or shoff + shnum * shentsize > len(data):
+        raise Fault(f"{name}: section headers lie outside the file")
+
+    def header(i):
+        at = shoff + i * shentsize
+        if wide:
+            name_at, offset, size = struct.unpack_from("<I20xQQ", data, at)
+        else:
+            name_at, offset, size = struct.unpack_from("<I12xII", data, at)
+        return name_at, offset, size
+
+    _, table_at, table_size = header(shstrndx)
+    table = data[table_at:table_at + table_size]
+    names = []
+    for i in range(shnum):
+        name_at = header(i)[0]
+        end = table.find(b"\0", name_at)
+        names.append(table[name_at:end if end >= 0 else len(table)].decode("latin-1"))
+    return names
+
+
+def pe_sections(data, offset):
+    """Section names; a long name ("/4") is read from the COFF string table."""
+    sections, optional_size = struct.unpack_from("<H12xH", data, offset + 6)
+    symbols_at, symbol_count = struct.unpack_from("<II", data, offset + 12)
+    strings_at = symbols_at + symbol_count * 18 if symbols_at else 0
+    names = []
+    first = offset + 24 + optional_size
+    for i in range(sections):
+        raw = data[first + i * 40:first + i * 40 + 8].rstrip(b"\0").decode("latin-1")
+        if raw.startswith("/") and raw[1:].isdigit() and strings_at:
+            start = strings_at + int(raw[1:])
+            end = data.find(b"\0", start)
+            raw = data[start:end if end >= 0 else len(data)].decode("latin-1")
+        names.append(raw)
+    return names
+
+
+def no_debug(name, sections):
+    debug = [s for s in sections if is_debug(s)]
+    if debug:
+        raise Fault(f"{name}: carries debug information ({', '.join(debug)}); package the stripped library")
+
+
 def check_elf(name, data, arch):
     if len(data) < 20 or data[:4] != b"\x7fELF":
         raise Fault(f"{name}: not an ELF file")
@@ -32,6 +90,7 @@ def check_elf(name, data, arch):
         raise Fault(f"{name}: ELF type {e_type}, not a shared object")
     if (elf_class, e_machine) != ELF_KIND[arch]:
         raise Fault(f"{name}: ELF class {elf_class} machine {e_machine}, not {arch}")
+    no_debug(name, elf_sections(name, data))
     return f"ELF{32 if elf_class == 1 else 64} shared object, machine {e_machine}"
 
 
@@ -47,6 +106,7 @@ def check_pe(name, data, arch):
         raise Fault(f"{name}: a PE image but not a DLL")
     if (machine, magic) != PE_KIND[arch]:
         raise Fault(f"{name}: PE machine 0x{machine:04x} magic 0x{magic:03x}, not {arch}")
+    no_debug(name, pe_sections(data, offset))
     return f"PE{'32+' if magic == 0x20B else '32'} DLL, machine 0x{machine:04x}"
 
 

@@ -10,6 +10,7 @@ SUDO=""
 packages=(
   build-essential cmake make pkg-config dpkg-dev
   g++-multilib gcc-multilib
+  debootstrap debian-archive-keyring gpgv
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64
   wine wine64 wine32:i386
   googletest locales zip unzip file python3
@@ -40,20 +41,9 @@ fi
 # system's apt configuration stays untouched.
 src_root="$here/.deps"
 if [ ! -f "$src_root/pugixml/src/pugixml.cpp" ]; then
-  mkdir -p "$src_root/apt/lists/partial" "$src_root/apt/sources.list.d" "$src_root/dl"
-  : > "$src_root/apt/sources.list"
-  for f in /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
-    [ -f "$f" ] || continue
-    sed -n 's/^[[:space:]]*deb[[:space:]]/deb-src /p' "$f" >> "$src_root/apt/sources.list"
-  done
-  for f in /etc/apt/sources.list.d/*.sources; do
-    [ -f "$f" ] || continue
-    sed 's/^Types:.*/Types: deb-src/' "$f" > "$src_root/apt/sources.list.d/$(basename "$f")"
-  done
-  aptopts=(-o "Dir::Etc::SourceList=$src_root/apt/sources.list"
-           -o "Dir::Etc::SourceParts=$src_root/apt/sources.list.d"
-           -o "Dir::State::Lists=$src_root/apt/lists"
-           -o "APT::Sandbox::User=root")
+  . "$here/scripts/apt-sources.sh"
+  apt_private "$src_root/apt" deb-src
+  mkdir -p "$src_root/dl"
   apt-get "${aptopts[@]}" update -qq
   (cd "$src_root/dl" && apt-get "${aptopts[@]}" source -qq pugixml >/dev/null)
   dir=$(find "$src_root/dl" -maxdepth 1 -type d -name 'pugixml-*' | head -n1)
@@ -62,6 +52,8 @@ if [ ! -f "$src_root/pugixml/src/pugixml.cpp" ]; then
   mv "$dir" "$src_root/pugixml"
   rm -rf "$src_root/dl"
 fi
+# The Debian 11 sysroot the Linux builds link against (glibc floor of the add-in libraries).
+bash "$here/scripts/sysroot.sh"
 # A comma-decimal locale, so the tests can check that no number the driver writes follows it.
 if ! locale -a 2>/dev/null | grep -qi '^ru_RU.utf8$'; then
   $SUDO localedef -i ru_RU -f UTF-8 ru_RU.UTF-8 >/dev/null 2>&1 || echo "install-deps: ru_RU.UTF-8 not generated"

@@ -32,6 +32,8 @@ for t in "${targets[@]}"; do
   else
     failed=$((failed + 1))
   fi
+  # ctest names a skipped test without its output: show why it could not run.
+  grep -h '^SKIPPED: ' "$root/build/$t/Testing/Temporary/LastTest.log" 2>/dev/null | sed "s/^/=== $t: /"
 done
 if [[ $built == *" linux64 "* && $built == *" linux32 "* && $built == *" win64 "* && $built == *" win32 "* ]]; then
   echo "=== package"

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Checks that an add-in library exports exactly the four entry points and depends only on system
-# libraries: the Linux C library family, or Windows system DLLs.
+# libraries: the Linux C library family, or Windows system DLLs. With VESKLINK_GLIBC_FLOOR set
+# (the builds against the older C library), a Linux library also needs no glibc symbol version
+# newer than that floor, and may take its unwinder from the system's libgcc_s.
 set -euo pipefail
 lib=$1
 expected="DestroyObject GetClassNames GetClassObject SetPlatformCapabilities"
@@ -28,12 +30,25 @@ case "$lib" in
     for so in $needed; do
       case "$so" in
         libc.so.*|libm.so.*|libdl.so.*|libpthread.so.*|librt.so.*|ld-linux*) ;;
+        libgcc_s.so.1)
+          [ -n "${VESKLINK_SANITIZE_BUILD:-}${VESKLINK_GLIBC_FLOOR:-}" ] || fail "depends on $so" ;;
         libasan.so.*|libubsan.so.*|libstdc++.so.*|libgcc_s.so.*)
           [ -n "${VESKLINK_SANITIZE_BUILD:-}" ] || fail "depends on $so" ;;
         *) fail "depends on non-system library $so (all: $needed)" ;;
       esac
     done
-    echo "ok: $lib exports: $exports; needs: $needed"
+    # Each imported symbol with its version: "... (GLIBC_2.34) pthread_once".
+    versions=$(objdump -T "$lib" | sed -n 's/.*[ (]\(GLIBC_[0-9.]*\))\{0,1\} \{1,\}\([^ ]*\)$/\1 \2/p')
+    glibc=$(echo "$versions" | awk '{print $1}' | sort -uV | tail -n1)
+    if [ -n "${VESKLINK_GLIBC_FLOOR:-}" ]; then
+      floor=GLIBC_$VESKLINK_GLIBC_FLOOR
+      [ -n "$glibc" ] || fail "no glibc symbol version found"
+      newer=$(echo "$versions" | while read -r version symbol; do
+        [ "$(printf '%s\n' "$version" "$floor" | sort -V | tail -n1)" = "$floor" ] || echo "$symbol@$version"
+      done | sort -u | xargs)
+      [ -z "$newer" ] || fail "needs glibc symbols newer than $floor: $newer"
+    fi
+    echo "ok: $lib exports: $exports; needs: $needed; newest glibc symbol version: ${glibc:-none}"
     ;;
   *) fail "unknown library type" ;;
 esac

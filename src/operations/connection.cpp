@@ -23,8 +23,17 @@ constexpr uint8_t kReceiptState = 0xF3;
 
 bool nAPI::Open() {
     // An open port keeps the settings it was opened with; changed ones apply after Close.
-    if (!Link.SerialLink.IsOpen())
+    if (!Link.SerialLink.IsOpen()) {
         Link.SerialLink.OpenPort(static_cast<uint32_t>(PortNumber), static_cast<uint32_t>(PortSpeed));
+        const PortOpenNotes& notes = Link.SerialLink.OpenNotes();
+        for (const std::string& warning : notes.warnings) Log(Utf8ToUtf16(warning), Warning);
+        if (!Link.SerialLink.IsOpen()) {
+            // Which device, and whether it is missing, forbidden or held by another program.
+            std::u16string line = u"Cannot open COM" + DecimalTextUnsigned(static_cast<uint32_t>(PortNumber));
+            if (!notes.device.empty()) line += u" (" + Utf8ToUtf16(notes.device) + u")";
+            Log(line + u": " + Utf8ToUtf16(notes.failure), Error);
+        }
+    }
     if (!Link.SerialLink.IsOpen()) {
         Log(u"Open error", Error);
         return false;

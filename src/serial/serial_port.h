@@ -2,14 +2,34 @@
 // without flow control, and driven synchronously by the frame exchange. Every operation on a
 // closed port does nothing and reports 0 (or true for ClosePort).
 //
-// Windows opens \\.\COM<port> with overlapped I/O; Linux opens the device named by the variable
-// VESKLINK_COM<port>, else /dev/ttyS<port-1>.
+// Windows opens \\.\COM<port> with overlapped I/O; Linux opens the device that PortDevice names.
 #pragma once
 
 #include <cstdint>
 #include <memory>
+#include <string>
+#include <vector>
 
 namespace vesklink {
+
+// What the last OpenPort found out, for the log: the device it tried (empty when the port number
+// names none), why opening it failed (empty after success), and what was wrong in the files that
+// name the ports (Linux: each malformed line of a ports.conf that was read).
+struct PortOpenNotes {
+    std::string device;
+    std::string failure;
+    std::vector<std::string> warnings;
+};
+
+#ifndef _WIN32
+// The Linux device of port N: the variable VESKLINK_COM<N>, else the line "COM<N> = <device>" of
+// the user's ports.conf ($XDG_CONFIG_HOME/vesklink/, else ~/.config/vesklink/), else of the
+// system's (systemFile), else /dev/ttyS<N-1>; empty for port 0 without a mapping. Lines are
+// "COM3 = /dev/ttyACM0", '#' starts a comment. A malformed line is skipped and described in
+// warnings; only the files actually consulted are read.
+std::string PortDevice(uint32_t port, std::vector<std::string>& warnings,
+                       const std::string& systemFile = "/etc/vesklink/ports.conf");
+#endif
 
 class SerialPort {
 public:
@@ -35,9 +55,13 @@ public:
     // True when input is waiting afterwards.
     bool WaitForInput(int milliseconds);
 
+    // The notes of the last OpenPort that tried to open the port (one on an open port does not).
+    const PortOpenNotes& OpenNotes() const { return notes_; }
+
 private:
     struct State;  // the platform's handles, created by the first OpenPort
     std::unique_ptr<State> state_;
+    PortOpenNotes notes_;
 };
 
 }  // namespace vesklink

@@ -1,11 +1,17 @@
 // Serial port on Linux: a tty device opened exclusively and set to raw 8N1 without flow control.
+// The device of a port number comes from the environment, the user's or the system's ports.conf,
+// or the /dev/ttyS<N-1> default.
 #include "serial/serial_port.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <string>
+#include <system_error>
 #include <thread>
 
 #include <fcntl.h>
@@ -92,12 +98,78 @@ bool SpeedFor(uint32_t baud, speed_t& code) {
     return false;
 }
 
-// VESKLINK_COM<N> names the device of port N; otherwise COM1 is /dev/ttyS0 and so on.
-std::string DevicePath(uint32_t port) {
-    const std::string variable = "VESKLINK_COM" + std::to_string(port);
-    if (const char* path = std::getenv(variable.c_str()); path && *path) return path;
-    if (port == 0) return {};
-    return "/dev/ttyS" + std::to_string(port - 1);
+std::string Trimmed(const std::string& text) {
+    const size_t start = text.find_first_not_of(" \t\r");
+    if (start == std::string::npos) return {};
+    return text.substr(start, text.find_last_not_of(" \t\r") - start + 1);
+}
+
+// "COM3", in any case, gives 3.
+bool ParsePortName(const std::string& name, uint32_t& port) {
+    if (name.size() < 4 || name.size() > 13) return false;
+    for (size_t i = 0; i < 3; ++i)
+        if ((name[i] | 0x20) != "com"[i]) return false;
+    uint64_t value = 0;
+    for (size_t i = 3; i < name.size(); ++i) {
+        if (name[i] < '0' || name[i] > '9') return false;
+        value = value * 10 + static_cast<uint64_t>(name[i] - '0');
+    }
+    if (value > UINT32_MAX) return false;
+    port = static_cast<uint32_t>(value);
+    return true;
+}
+
+// Looks up the port in one ports.conf; false when the file is absent or does not name it. The
+// whole file is read, so every malformed line in it is reported.
+bool FindInPortsFile(const std::string& file, uint32_t port, std::string& device,
+                     std::vector<std::string>& warnings) {
+    std::ifstream in(file);
+    if (!in) return false;
+    std::vector<uint32_t> named;
+    std::string raw;
+    bool found = false;
+    for (int number = 1; std::getline(in, raw); ++number) {
+        const std::string line = Trimmed(raw.substr(0, raw.find('#')));
+        if (line.empty()) continue;
+        auto skip = [&](const std::string& why) {
+            warnings.push_back(file + " line " + std::to_string(number) + " skipped: \"" + line + "\" " + why);
+        };
+        const size_t equals = line.find('=');
+        if (equals == std::string::npos) {
+            skip("has no '=' (lines read COM3 = /dev/ttyACM0)");
+            continue;
+        }
+        const std::string path = Trimmed(line.substr(equals + 1));
+        uint32_t n = 0;
+        if (!ParsePortName(Trimmed(line.substr(0, equals)), n)) {
+            skip("does not start with a port name such as COM3");
+        } else if (path.empty() || path[0] != '/') {
+            skip("does not name a device by its full path, such as /dev/ttyACM0");
+        } else if (std::find(named.begin(), named.end(), n) != named.end()) {
+            skip("names COM" + std::to_string(n) + " again; the earlier line holds");
+        } else {
+            named.push_back(n);
+            if (n == port) {
+                device = path;
+                found = true;
+            }
+        }
+    }
+    return found;
+}
+
+// The three reasons a user can act on in words of our own, any other in the system's.
+std::string OpenFailure(int error) {
+    switch (error) {
+        case ENOENT:
+        case ENODEV:
+        case ENXIO: return "no such device";
+        case EACCES:
+        case EPERM: return "permission denied";
+        case EBUSY:
+        case EWOULDBLOCK: return "busy: another program has the port open";
+        default: return std::generic_category().message(error);
+    }
 }
 
 void Release(int fd) {
@@ -127,6 +199,21 @@ bool Configure(int fd, uint32_t speed) {
 
 }  // namespace
 
+std::string PortDevice(uint32_t port, std::vector<std::string>& warnings, const std::string& systemFile) {
+    const std::string variable = "VESKLINK_COM" + std::to_string(port);
+    if (const char* path = std::getenv(variable.c_str()); path && *path) return path;
+    std::string device;
+    std::string config;
+    if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg)
+        config = xdg;
+    else if (const char* home = std::getenv("HOME"); home && *home)
+        config = std::string(home) + "/.config";
+    if (!config.empty() && FindInPortsFile(config + "/vesklink/ports.conf", port, device, warnings)) return device;
+    if (FindInPortsFile(systemFile, port, device, warnings)) return device;
+    if (port == 0) return {};
+    return "/dev/ttyS" + std::to_string(port - 1);
+}
+
 SerialPort::SerialPort() noexcept = default;
 
 SerialPort::~SerialPort() { ClosePort(); }
@@ -136,18 +223,42 @@ bool SerialPort::IsOpen() const { return state_ && state_->fd >= 0; }
 bool SerialPort::OpenPort(uint32_t port, uint32_t speed) {
     if (IsOpen()) return true;
     try {
-        const std::string path = DevicePath(port);
-        if (path.empty()) return false;
-        if (!state_) state_ = std::make_unique<State>();
-        const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-        if (fd < 0) return false;
-        // Exclusive: another program holding the lock, or the tty's exclusive mode, refuses us.
-        if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-            close(fd);
+        notes_ = {};
+        notes_.device = PortDevice(port, notes_.warnings);
+        const std::string& path = notes_.device;
+        if (path.empty()) {
+            notes_.failure = "no device is named for this port";
             return false;
         }
-        if (!isatty(fd) || ioctl(fd, TIOCEXCL) != 0 || !Configure(fd, speed)) {
+        if (!state_) state_ = std::make_unique<State>();
+        const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) {
+            notes_.failure = OpenFailure(errno);
+            return false;
+        }
+        // Exclusive: another program holding the lock, or the tty's exclusive mode, refuses us.
+        // The descriptor is given back before the reason is written down.
+        if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            const int error = errno;
+            close(fd);
+            notes_.failure = OpenFailure(error);
+            return false;
+        }
+        enum { Ready, NotTty, Exclusive, Line } problem = Ready;
+        int error = 0;
+        if (!isatty(fd)) {
+            problem = NotTty;
+        } else if (ioctl(fd, TIOCEXCL) != 0) {
+            problem = Exclusive;
+            error = errno;
+        } else if (!Configure(fd, speed)) {
+            problem = Line;
+        }
+        if (problem != Ready) {
             Release(fd);
+            notes_.failure = problem == NotTty      ? "not a serial device"
+                             : problem == Exclusive ? OpenFailure(error)
+                                                    : "the line cannot run at " + std::to_string(speed) + " baud, 8 data bits";
             return false;
         }
         tcflush(fd, TCIOFLUSH);

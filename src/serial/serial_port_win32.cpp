@@ -10,8 +10,10 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "serial/serial_port.h"
+#include "util/text.h"
 
 namespace vesklink {
 
@@ -169,9 +171,33 @@ bool SerialPort::OpenPort(uint32_t port, uint32_t speed) {
     State& s = *state_;
     char path[32];
     std::snprintf(path, sizeof path, "\\\\.\\COM%u", static_cast<unsigned>(port));
+    // Why the port could not be opened, in the system's words (in the user's language, hence
+    // the wide form) followed by the error number. Called once every handle is closed again.
+    auto noteFailure = [this](const char* what, DWORD error) noexcept {
+        try {
+            wchar_t* text = nullptr;
+            const DWORD length =
+                FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                               nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+            std::u16string message(text ? reinterpret_cast<const char16_t*>(text) : u"", text ? length : 0);
+            if (text) LocalFree(text);
+            while (!message.empty() && (message.back() == u'\r' || message.back() == u'\n' || message.back() == u' '))
+                message.pop_back();
+            notes_.failure = what + Utf16ToUtf8(message) + " (error " + std::to_string(error) + ")";
+        } catch (...) {
+        }
+    };
+    notes_ = {};
+    try {
+        notes_.device = path;
+    } catch (...) {
+    }
     HANDLE handle = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
-    if (handle == INVALID_HANDLE_VALUE || !handle) return false;
+    if (handle == INVALID_HANDLE_VALUE || !handle) {
+        noteFailure("", GetLastError());
+        return false;
+    }
     s.PortHandle = handle;
     s.ReadOverlapped = OVERLAPPED{};
     s.WriteOverlapped = OVERLAPPED{};
@@ -193,10 +219,12 @@ bool SerialPort::OpenPort(uint32_t port, uint32_t speed) {
         s.IsOpen = true;
         return true;
     }
+    const DWORD error = GetLastError();
     CloseIfSet(s.ReadOverlapped.hEvent);
     CloseIfSet(s.WriteOverlapped.hEvent);
     CloseIfSet(s.PortHandle);
     s.IsOpen = false;
+    noteFailure(configured ? "" : "the line settings were refused: ", error);
     return false;
 }
 

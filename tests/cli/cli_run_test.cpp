@@ -186,6 +186,29 @@ TEST_F(CliRun, FailedCallShowsTheErrorAndExitsWithOne) {
     EXPECT_EQ(r.out, "> GetLineLength out out\nresult: true\nparam 0: empty\nparam 1: 40 (uint)\n");
 }
 
+TEST_F(CliRun, FailedCallShowsWhatItWroteToTheLog) {
+    // The user's ports.conf maps COM5 to a device that is not there, and has a malformed line.
+    const std::string config = folder_ + "/config";
+    ASSERT_EQ(std::system(("mkdir -p '" + config + "/vesklink'").c_str()), 0);
+    const std::string ports = Write("config/vesklink/ports.conf", "COM5 = " + folder_ + "/ttyACM7\nCOM6 /dev/ttyS5\n");
+    setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+    unsetenv("VESKLINK_COM5");
+    const Result r = Cli("--port 5 call Open out");
+    unsetenv("XDG_CONFIG_HOME");
+    EXPECT_EQ(r.code, 1) << r.out << r.err;
+    std::vector<std::string> logged;
+    for (const std::string& line : Lines(r.out))
+        if (line.rfind("log: [", 0) == 0) logged.push_back(line.substr(line.find(']') + 2));
+    // Only the lines of this call: setting the port before it is not among them.
+    EXPECT_EQ(logged, (std::vector<std::string>{
+                          "[Warning] " + ports + " line 2 skipped: \"COM6 /dev/ttyS5\" has no '=' (lines read COM3 = /dev/ttyACM0)",
+                          "[Error] Cannot open COM5 (" + folder_ + "/ttyACM7): no such device",
+                          "[Error] Open error"}))
+        << r.out;
+    // The driver recorded no text of its own: the log is where the reason is.
+    EXPECT_TRUE(Contains(r.out, "result: false\nparam 0: empty\nerror: (no text) (code 0)\nlog: [")) << r.out;
+}
+
 TEST_F(CliRun, ScriptStopsAtTheFirstFailureUnlessKeepGoing) {
     const std::string script = Write("failing.txt",
                                      "GetLineLength\n"

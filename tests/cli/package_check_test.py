@@ -17,17 +17,47 @@ module_spec.loader.exec_module(check_package)
 MANIFEST = open(os.path.join(HERE, "..", "..", "packaging", "MANIFEST.XML"), "rb").read()
 
 
-def elf(elf_class, machine, e_type=3):
-    header = b"\x7fELF" + bytes([elf_class, 1, 1]) + bytes(9)
-    return header + struct.pack("<HH", e_type, machine) + bytes(44)
+def elf(elf_class, machine, e_type=3, sections=()):
+    """An ELF header, and with sections a section name table and the section headers."""
+    wide = elf_class == 2
+    size, entry = (64, 64) if wide else (52, 40)
+    head = bytearray(b"\x7fELF" + bytes([elf_class, 1, 1]) + bytes(9) + struct.pack("<HH", e_type, machine))
+    head += bytes(size - len(head))
+    if not sections:
+        return bytes(head)
+    names = ["", *sections, ".shstrtab"]
+    table = b"".join(n.encode() + b"\0" for n in names)
+    starts = [sum(len(n) + 1 for n in names[:i]) for i in range(len(names))]
+    if wide:
+        struct.pack_into("<Q", head, 0x28, size + len(table))
+        struct.pack_into("<HHH", head, 0x3A, entry, len(names), len(names) - 1)
+    else:
+        struct.pack_into("<I", head, 0x20, size + len(table))
+        struct.pack_into("<HHH", head, 0x2E, entry, len(names), len(names) - 1)
+    layout = "<I20xQQ24x" if wide else "<I12xII16x"
+    headers = b"".join(struct.pack(layout, at, size if i == len(names) - 1 else 0, len(table) if i == len(names) - 1 else 0)
+                       for i, at in enumerate(starts))
+    return bytes(head) + table + headers
 
 
-def pe(machine, magic, dll=True):
+def pe(machine, magic, dll=True, sections=()):
+    """A PE header and a section table; names longer than eight bytes go to the string table."""
     stub = bytearray(0x80)
     stub[0:2] = b"MZ"
     struct.pack_into("<I", stub, 0x3C, 0x80)
-    header = b"PE\0\0" + struct.pack("<HHIIIHH", machine, 1, 0, 0, 0, 0xE0, 0x2102 if dll else 0x0102)
-    return bytes(stub) + header + struct.pack("<H", magic) + bytes(64)
+    strings, raw = b"", []
+    for name in sections:
+        if len(name) <= 8:
+            raw.append(name.encode().ljust(8, b"\0"))
+        else:
+            raw.append(f"/{4 + len(strings)}".encode().ljust(8, b"\0"))
+            strings += name.encode() + b"\0"
+    table_at = 0x80 + 24 + 0xE0 + 40 * len(sections)
+    header = b"PE\0\0" + struct.pack("<HHIIIHH", machine, len(sections), 0, table_at if strings else 0, 0, 0xE0,
+                                      0x2102 if dll else 0x0102)
+    optional = struct.pack("<H", magic) + bytes(0xE0 - 2)
+    string_table = struct.pack("<I", 4 + len(strings)) + strings if strings else b""
+    return bytes(stub) + header + optional + b"".join(n + bytes(32) for n in raw) + string_table
 
 
 GOOD = {
@@ -78,6 +108,21 @@ class PackageCheck(unittest.TestCase):
         self.fails("vesklink_64.dll named by MANIFEST.XML is missing", files=files)
         self.fails("files the manifest does not name: readme.txt", extra={"readme.txt": b"x"})
         self.fails("no MANIFEST.XML", manifest=None)
+
+    def test_debug_information(self):
+        stripped = {
+            "vesklink_64.so": elf(2, 62, sections=[".text", ".gnu_debuglink"]),
+            "vesklink.so": elf(1, 3, sections=[".text", ".gnu_debuglink"]),
+            "vesklink_64.dll": pe(0x8664, 0x20B, sections=[".text", ".rdata"]),
+            "vesklink.dll": pe(0x14C, 0x10B, sections=[".text", ".reloc"]),
+        }
+        self.assertEqual(len(check_package.check(self.package(files=stripped))), 4)
+        for name, data in [("vesklink_64.so", elf(2, 62, sections=[".text", ".debug_info"])),
+                           ("vesklink.so", elf(1, 3, sections=[".text", ".zdebug_line"])),
+                           ("vesklink_64.dll", pe(0x8664, 0x20B, sections=[".text", ".debug_aranges"])),
+                           ("vesklink.dll", pe(0x14C, 0x10B, sections=[".text", ".debug_i"]))]:
+            with self.subTest(name):
+                self.fails(f"{name}: carries debug information", files=dict(stripped, **{name: data}))
 
     def test_manifest_shape(self):
         text = MANIFEST.decode()

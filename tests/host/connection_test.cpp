@@ -50,7 +50,21 @@ TEST_F(Connection, OpenOnAnOpenPortKeepsItAndRunsTheProceduresAgain) {
     EXPECT_TRUE(CallBool("Close", none));
     EXPECT_TRUE(CallBool("Close", none));  // closing a closed port is fine
     EXPECT_FALSE(CallBool("Open", none));  // port 99 does not exist
-    EXPECT_NE(LogText().find("[Error] Open error"), std::string::npos);
+    // The line before the failure names the device and why it could not be opened: Linux says
+    // the device is missing, Windows gives its own reason and error number.
+    const std::string log = LogText();
+#if defined(_WIN32)
+    const std::string reason = "[Error] Cannot open COM99 (\\\\.\\COM99): ";
+#else
+    const std::string reason = "[Error] Cannot open COM99 (/dev/ttyS98): no such device";
+#endif
+    const size_t at = log.find(reason);
+    ASSERT_NE(at, std::string::npos) << log;
+    const size_t next = log.find(kLogEol, at) + std::string(kLogEol).size();
+    EXPECT_TRUE(log.substr(next, log.find(kLogEol, next) - next).ends_with("] [Error] Open error")) << log;
+#if defined(_WIN32)
+    EXPECT_NE(log.find(" (error ", at), std::string::npos) << log;
+#endif
 }
 
 TEST_F(Connection, CommandsOnAClosedPortFailWithoutTraffic) {

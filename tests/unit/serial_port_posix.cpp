@@ -1,9 +1,17 @@
 // The Linux serial port against a real pseudo-terminal.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <optional>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "protocol/frame.h"
 #include "pty_peer_posix.h"
@@ -89,7 +97,10 @@ TEST_F(PosixPort, WaitForInputWakesOnArrival) {
 TEST_F(PosixPort, OpenIsExclusiveAndKeepsItsSettings) {
     SerialPort first, second;
     ASSERT_TRUE(first.OpenPort(Port, 57600));
+    EXPECT_EQ(first.OpenNotes().device, peer.DevicePath());
+    EXPECT_EQ(first.OpenNotes().failure, "");
     EXPECT_FALSE(second.OpenPort(Port, 57600));
+    EXPECT_EQ(second.OpenNotes().failure, "busy: another program has the port open");
     // Already open: other arguments are ignored and the same line stays in use.
     EXPECT_TRUE(first.OpenPort(Port + 100, 12345));
     const uint8_t byte = 0x5A;
@@ -104,6 +115,7 @@ TEST_F(PosixPort, UnsupportedSpeedFailsTheOpenAndALaterOpenStartsAfresh) {
     SerialPort port;
     EXPECT_FALSE(port.OpenPort(Port, 12345));
     EXPECT_FALSE(port.IsOpen());
+    EXPECT_EQ(port.OpenNotes().failure, "the line cannot run at 12345 baud, 8 data bits");
     EXPECT_FALSE(port.OpenPort(Port, 0));
     // Nothing stayed locked or exclusive.
     EXPECT_TRUE(port.OpenPort(Port, 115200));
@@ -114,15 +126,102 @@ TEST_F(PosixPort, DeviceNaming) {
     // Not a tty.
     setenv("VESKLINK_COM43", "/dev/null", 1);
     EXPECT_FALSE(port.OpenPort(43, 9600));
+    EXPECT_EQ(port.OpenNotes().failure, "not a serial device");
     unsetenv("VESKLINK_COM43");
     // Without a variable, COM250 is /dev/ttyS249, which does not exist; port 0 has no default.
     unsetenv("VESKLINK_COM250");
     EXPECT_FALSE(port.OpenPort(250, 9600));
+    EXPECT_EQ(port.OpenNotes().device, "/dev/ttyS249");
+    EXPECT_EQ(port.OpenNotes().failure, "no such device");
     unsetenv("VESKLINK_COM0");
     EXPECT_FALSE(port.OpenPort(0, 9600));
+    EXPECT_EQ(port.OpenNotes().device, "");
+    EXPECT_EQ(port.OpenNotes().failure, "no device is named for this port");
+    // A device the user may not open (root may open anything, so only a user can tell).
+    if (geteuid() != 0 && chmod(peer.DevicePath().c_str(), 0) == 0) {
+        EXPECT_FALSE(port.OpenPort(Port, 9600));
+        EXPECT_EQ(port.OpenNotes().failure, "permission denied");
+        chmod(peer.DevicePath().c_str(), 0600);
+    }
     peer.MapPort(0);
     EXPECT_TRUE(port.OpenPort(0, 9600));
     unsetenv("VESKLINK_COM0");
+}
+
+// The port map of the user's and the system's ports.conf, under the variables.
+TEST(PortDevice, VariableThenUserFileThenSystemFileThenTtyS) {
+    char pattern[] = "/tmp/vesklink-ports-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    const std::string folder = pattern;
+    const std::string user = folder + "/xdg/vesklink/ports.conf", home = folder + "/.config/vesklink/ports.conf";
+    const std::string system = folder + "/system.conf";
+    std::filesystem::create_directories(folder + "/xdg/vesklink");
+    std::filesystem::create_directories(folder + "/.config/vesklink");
+    std::ofstream(user) << "# the registers of this till\r\n"
+                           "COM3 = /dev/ttyACM0\n"
+                           "\tcom4=/dev/ttyUSB1   # the spare one\n"
+                           "COM5 /dev/ttyS9\n"
+                           "COMX = /dev/ttyS1\n"
+                           "COM6 = ttyACM1\n"
+                           "COM3 = /dev/ttyACM9\n";
+    std::ofstream(system) << "COM3 = /dev/system3\nCOM7 = /dev/system7\n=\n";
+    std::ofstream(home) << "COM7 = /dev/home7\n";
+    // The variables this test changes, given back at the end.
+    std::vector<std::pair<std::string, std::optional<std::string>>> saved;
+    for (const char* name : {"XDG_CONFIG_HOME", "HOME"}) {
+        const char* value = std::getenv(name);
+        saved.emplace_back(name, value ? std::optional<std::string>(value) : std::nullopt);
+    }
+    setenv("HOME", folder.c_str(), 1);
+
+    struct Case {
+        const char* xdg;  // nullptr: unset, so ~/.config is read
+        const char* variable;
+        uint32_t port;
+        const char* device;
+        size_t warnings;
+    } cases[] = {
+        {"/xdg", "/dev/from-variable", 3, "/dev/from-variable", 0},  // the files are not even read
+        {"/xdg", nullptr, 3, "/dev/ttyACM0", 4},                      // the user's file wins
+        {"/xdg", nullptr, 4, "/dev/ttyUSB1", 4},
+        {"/xdg", nullptr, 7, "/dev/system7", 5},                      // then the system's
+        {"/xdg", nullptr, 8, "/dev/ttyS7", 5},                        // then the default
+        {"/xdg", nullptr, 0, "", 5},
+        {nullptr, nullptr, 7, "/dev/home7", 0},                       // ~/.config without the variable
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE("COM" + std::to_string(c.port) + (c.variable ? " with variable" : ""));
+        if (c.xdg)
+            setenv("XDG_CONFIG_HOME", (folder + c.xdg).c_str(), 1);
+        else
+            unsetenv("XDG_CONFIG_HOME");
+        const std::string variable = "VESKLINK_COM" + std::to_string(c.port);
+        if (c.variable)
+            setenv(variable.c_str(), c.variable, 1);
+        else
+            unsetenv(variable.c_str());
+        std::vector<std::string> warnings;
+        EXPECT_EQ(PortDevice(c.port, warnings, system), c.device);
+        EXPECT_EQ(warnings.size(), c.warnings);
+        unsetenv(variable.c_str());
+    }
+    std::vector<std::string> warnings;
+    setenv("XDG_CONFIG_HOME", (folder + "/xdg").c_str(), 1);
+    PortDevice(7, warnings, system);
+    ASSERT_EQ(warnings.size(), 5u);
+    EXPECT_EQ(warnings[0], user + " line 4 skipped: \"COM5 /dev/ttyS9\" has no '=' (lines read COM3 = /dev/ttyACM0)");
+    EXPECT_EQ(warnings[1], user + " line 5 skipped: \"COMX = /dev/ttyS1\" does not start with a port name such as COM3");
+    EXPECT_EQ(warnings[2], user + " line 6 skipped: \"COM6 = ttyACM1\" does not name a device by its full path, such as /dev/ttyACM0");
+    EXPECT_EQ(warnings[3], user + " line 7 skipped: \"COM3 = /dev/ttyACM9\" names COM3 again; the earlier line holds");
+    EXPECT_EQ(warnings[4], system + " line 3 skipped: \"=\" does not start with a port name such as COM3");
+
+    for (const auto& [name, value] : saved) {
+        if (value)
+            setenv(name.c_str(), value->c_str(), 1);
+        else
+            unsetenv(name.c_str());
+    }
+    std::filesystem::remove_all(folder);
 }
 
 TEST_F(PosixPort, DestructorClosesThePort) {
