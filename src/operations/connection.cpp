@@ -36,11 +36,15 @@ bool nAPI::Open() {
 }
 
 bool nAPI::CancelHungReceipt() {
-    if (!Link.ExecuteCommand(kReceiptState)) return true;
-    const Bytes& reply = Link.ReplyBuffer;
-    if (reply.size() < 12 || (reply[8] != 1 && reply[9] != 1)) return true;
+    if (QueryReceiptOnRegister() != ReceiptOnRegister::Open) return true;
     if (CancelReceipt()) Log(u"Отмена зависшего чека", Warning);
     return true;
+}
+
+ReceiptOnRegister nAPI::QueryReceiptOnRegister() {
+    if (!Link.ExecuteCommand(kReceiptState) || Link.ReplyBuffer.size() < 12) return ReceiptOnRegister::Unknown;
+    const Bytes& reply = Link.ReplyBuffer;
+    return reply[8] == 1 || reply[9] == 1 ? ReceiptOnRegister::Open : ReceiptOnRegister::NotOpen;
 }
 
 bool nAPI::CancelReceipt() {

@@ -24,6 +24,10 @@ constexpr size_t kTaxationSystemsAt = 45;
 
 constexpr uint64_t kQuantityLimit = 10'000'000;  // thousandths: 9999.999 is the largest
 
+constexpr std::u16string_view kClosingUnanswered =
+    u"Нет ответа ККТ на закрытие чека, чек мог быть зарегистрирован. Перед повторной отправкой проверьте чек на "
+    u"ККТ (например, CheckNumber метода GetCurrentStatus)";
+
 struct Payments {
     int64_t Cash = 0, PrePayment = 0, Barter = 0, PostPayment = 0, ElectronicPayment = 0;
 };
@@ -184,8 +188,12 @@ bool nAPI::RegisterReceipt(tVariant* params, bool correction) {
         EncodeDeviceDate(date, header);
         AppendLengthPrefixedText(header, number);
     }
-    // A refused opening leaves nothing to cancel.
-    if (!Link.ExecuteCommand(correction ? kOpenCorrectionReceipt : kOpenReceipt, Link.PayloadBuffer)) return false;
+    // A refused opening leaves nothing to cancel. Without a usable reply the register may have
+    // opened the receipt all the same: it is asked, and a receipt it opened is cancelled.
+    if (!Link.ExecuteCommand(correction ? kOpenCorrectionReceipt : kOpenReceipt, Link.PayloadBuffer)) {
+        if (!Link.RefusedByDevice() && QueryReceiptOnRegister() == ReceiptOnRegister::Open) CancelReceipt();
+        return false;
+    }
 
     for (const pugi::xml_node line : Child(receipt, "Positions").children()) {
         bool ok = true;
@@ -204,7 +212,22 @@ bool nAPI::RegisterReceipt(tVariant* params, bool correction) {
     SendReceiptAttributes(receiptRecord);
 
     const Payments p = ReadPayments(receipt);
-    if (!CloseReceipt(p.Cash, p.PrePayment, p.Barter, p.PostPayment, p.ElectronicPayment)) {
+    ClosingOutcome closing = CloseReceipt(p.Cash, p.PrePayment, p.Barter, p.PostPayment, p.ElectronicPayment);
+    if (closing == ClosingOutcome::Unanswered) {
+        // The closing may have been carried out: the register is asked whether the receipt is
+        // still open. The closing command is never sent a second time.
+        switch (QueryReceiptOnRegister()) {
+            case ReceiptOnRegister::NotOpen:
+                ReadNumbersOfUnansweredClosing();
+                closing = ClosingOutcome::Closed;
+                break;
+            case ReceiptOnRegister::Open: closing = ClosingOutcome::Refused; break;
+            case ReceiptOnRegister::Unknown:
+                // Nothing more is sent: on a dead line each exchange only waits out its time limit.
+                return SetError(kClosingUnanswered);
+        }
+    }
+    if (closing != ClosingOutcome::Closed) {
         // With both, the cover is the text left.
         if (IsPaperOut()) SetErrorQuiet(u"В принтере нет бумаги");
         if (IsCoverOpen()) SetErrorQuiet(u"Открыта крышка");
@@ -227,6 +250,19 @@ bool nAPI::RegisterReceipt(tVariant* params, bool correction) {
     Log(text, Info);
     Log(u"Check ok", Info);
     return true;
+}
+
+void nAPI::ReadNumbersOfUnansweredClosing() {
+    // Only the closing reply carries the fiscal sign. A number the register cannot tell either is
+    // reported as 0, never as the previous receipt's.
+    LastFiscalSign.clear();
+    LastDocumentNumber = ShiftNumber = ShiftReceiptNumber = 0;
+    DeviceDateTime.clear();
+    QueryFnState();
+    QueryShiftNumbers();
+    ReadRegistrationText(Link, DeviceModeByte, 1060, FnsSiteAddress);
+    if (LastDocumentNumber != 0) QueryDocumentDate(LastDocumentNumber);
+    Log(u"Чек зарегистрирован, но его фискальный признак не получен", Warning);
 }
 
 bool nAPI::IsPaperOut() {
