@@ -132,7 +132,7 @@ void nAPI::GetLastError(tVariant* retValue, tVariant* params) {
 void nAPI::QueryDeviceError() {
     if (!Link.ExecuteCommand(kDeviceError) || Link.ReplyBuffer.size() < 51) return;
     LastErrorCode = static_cast<int32_t>(Link.ReplyInteger(8, 9));
-    LastErrorText = DecodeDeviceText(Link.ReplyBuffer, 10, 40);
+    LastErrorText = DecodeFixedDeviceText(Link.ReplyBuffer, 10, 40);
 }
 
 }  // namespace vesklink

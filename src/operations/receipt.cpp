@@ -86,6 +86,8 @@ bool nAPI::ValidateReceipt(std::u16string_view package, bool correction) {
         if (!HasAttribute(data, "Description")) return SetError(u"Не задано описание коррекции");
         if (!HasAttribute(data, "Date")) return SetError(u"Не задана дата коррекции");
         if (!HasAttribute(data, "Number")) return SetError(u"Не задан номар коррекции");
+        uint8_t type = 0;
+        if (!AttributeByte(data, "Type", type)) return SetError(u"Неверный тип коррекции: " + AttributeText(data, "Type"));
     }
 
     // The host's sum of the receipt, compared with the device's subtotal before closing. Every
@@ -111,7 +113,14 @@ bool nAPI::ValidateReceipt(std::u16string_view package, bool correction) {
         ReceiptTotal = static_cast<int64_t>(total);
         if (!HasAttribute(position, "VATRate")) return SetError(u"Отсутствует налоговая ставка");
 
-        const int subject = AttributeInt(position, "CalculationSubject");
+        // Both travel as one byte: a larger value would reach the register as another one (258
+        // as 2, excisable goods, past the registration check below).
+        uint8_t subject = 0;
+        if (!AttributeByte(position, "PaymentMethod", subject))
+            return SetError(u"Неверный признак способа расчета в позиции: " + AttributeText(position, "PaymentMethod"));
+        if (!AttributeByte(position, "CalculationSubject", subject))
+            return SetError(u"Неверный признак предмета расчета в позиции: " +
+                            AttributeText(position, "CalculationSubject"));
         if (!RegistrationData.IsExcisable && subject == 2)
             return SetError(u"Нет регистрации для продаж подакцизных товаров");
         if (!RegistrationData.IsLottery && (subject == 7 || subject == 8))
