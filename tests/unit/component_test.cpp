@@ -12,6 +12,10 @@ namespace {
 thread_local bool g_refuseAllocations = false;
 }  // namespace
 
+// These replace the runtime's allocation functions as a pair: what they hand out, they free.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+#endif
 void* operator new(std::size_t size) {
     if (g_refuseAllocations) throw std::bad_alloc();
     if (void* block = std::malloc(size ? size : 1)) return block;
