@@ -36,8 +36,12 @@ std::u16string HostText(const uint8_t* data, size_t size) {
 }
 
 void QuietLog() {
-    char folder[] = "/tmp/vesklink-fuzz-XXXXXX";
+    static char folder[] = "/tmp/vesklink-fuzz-XXXXXX";
     if (!mkdtemp(folder)) Fault("no temporary folder");
+    std::atexit([] {
+        std::error_code ignored;
+        std::filesystem::remove_all(folder, ignored);
+    });
     setenv("XDG_DOCUMENTS_DIR", folder, 1);
     const std::string logFolder = std::string(folder) + "/VESKLINK";
     std::filesystem::create_directory(logFolder);
