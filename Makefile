@@ -5,19 +5,22 @@
 #   make bench  times one command exchange over a pseudo-terminal (Linux x86_64 build), and a sale
 #               through each Windows library under Wine with a till's timing emulated
 #   make package  builds the four libraries and the add-in package build/vesklink.zip
+#   make fuzz FUZZ_SECONDS=N  runs every fuzz target for N seconds (`make test` runs each for 15)
 SHELL := /bin/bash
 ROOT := $(CURDIR)
 BUILD := $(ROOT)/build
 JOBS ?= 2
-TARGETS := linux64 linux32 win64 win32 asan
+TARGETS := linux64 linux32 win64 win32 asan fuzz
 
 CMAKE_linux64 := -DCMAKE_TOOLCHAIN_FILE=$(ROOT)/cmake/linux-x86_64.cmake
 CMAKE_linux32 := -DCMAKE_TOOLCHAIN_FILE=$(ROOT)/cmake/linux-i386.cmake
 CMAKE_win64 := -DCMAKE_TOOLCHAIN_FILE=$(ROOT)/cmake/mingw-x86_64.cmake
 CMAKE_win32 := -DCMAKE_TOOLCHAIN_FILE=$(ROOT)/cmake/mingw-i686.cmake
 CMAKE_asan := -DVESKLINK_SANITIZE=ON
+CMAKE_fuzz := -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DVESKLINK_FUZZ=ON -DVESKLINK_TESTS=OFF
+FUZZ_SECONDS ?= 60
 
-.PHONY: all deps build test demo bench package clean FORCE
+.PHONY: all deps build test demo bench package fuzz clean FORCE
 FORCE:
 # The configured build trees stay: each build only reconfigures what changed.
 .PRECIOUS: $(BUILD)/%/CMakeCache.txt
@@ -38,6 +41,13 @@ build-%: $(BUILD)/%/CMakeCache.txt FORCE
 	cmake --build $(BUILD)/$* -j $(JOBS)
 
 build: deps $(addprefix build-,$(TARGETS))
+
+# The fuzz build holds the fuzz targets only (libFuzzer, clang, both sanitizers).
+build-fuzz: $(BUILD)/fuzz/CMakeCache.txt FORCE
+	cmake --build $(BUILD)/fuzz -j $(JOBS) --target fuzz_targets
+
+fuzz: deps build-fuzz
+	bash fuzz/run.sh $(BUILD)/fuzz $(FUZZ_SECONDS)
 
 test-%: build-% FORCE
 	cd $(BUILD)/$* && ctest --output-on-failure

@@ -14,6 +14,7 @@ packages=(
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64
   wine wine64 wine32:i386
   googletest locales zip unzip file python3
+  clang libclang-rt-dev
 )
 
 missing=()

@@ -35,7 +35,11 @@ void* ADDIN_DTOR_CALL nAPI::DeletingDestructorSlot(unsigned int flags) {
 
 bool ADDIN_API nAPI::Init(void* connection) {
     Connection = static_cast<IAddInDefBase*>(connection);
-    Log(u"Init", Info);
+    try {
+        Log(u"Init", Info);
+    } catch (...) {
+        return false;  // the log line could not be built; nothing may reach the host
+    }
     return Connection != nullptr;
 }
 

@@ -29,6 +29,16 @@ struct RegistrationParameters {
          IsLottery = false;
 };
 
+// What the register says about an unfinished receipt (command 0xF3).
+enum class ReceiptOnRegister { Open, NotOpen, Unknown };
+
+// How the closing command (0x85) ended.
+enum class ClosingOutcome {
+    Closed,      // the reply carries the receipt's numbers
+    Refused,     // the register answered with a refusal, or the closing was stopped before it was sent
+    Unanswered,  // no usable reply: nothing came back, or the frame was cut short
+};
+
 class nAPI final : public IComponentBase {
 public:
     nAPI();
@@ -142,12 +152,14 @@ public:
     // Connection procedures (operations/connection.cpp).
     bool CancelHungReceipt();
     bool CancelReceipt();
+    ReceiptOnRegister QueryReceiptOnRegister();
     bool SetReceiptParameters();
     bool TestDevice();
     void QueryDeviceError();
 
     // Status queries and the close-shift sequence (operations/status.cpp).
     bool QueryShift();
+    bool QueryShiftNumbers();
     bool QueryShiftState();
     bool QueryBacklog();
     bool QueryDocumentDate(uint64_t documentNumber);
@@ -173,6 +185,7 @@ public:
     // Receipts as a whole: validation, opening, the walk over the lines, the result document
     // (operations/receipt.cpp).
     bool ValidateReceipt(std::u16string_view package, bool correction);
+    void ReadNumbersOfUnansweredClosing();
     bool IsPaperOut();
     bool IsCoverOpen();
 
@@ -183,8 +196,8 @@ public:
     bool SendReceiptAttributes(const ReceiptAttributes& record);
     bool PrintDiscountLine(std::u16string_view discount);
     bool ReadReceiptSubtotal();
-    bool CloseReceipt(int64_t cash, int64_t prePayment, int64_t barter, int64_t postPayment,
-                      int64_t electronicPayment);
+    ClosingOutcome CloseReceipt(int64_t cash, int64_t prePayment, int64_t barter, int64_t postPayment,
+                                int64_t electronicPayment);
 
 private:
     bool Dispatch(long method, tVariant* retValue, tVariant* params);

@@ -38,7 +38,11 @@ bool VariantInteger(const tVariant& variant, int64_t& value) {
         case VTYPE_UI4: value = variant.value.ulVal; return true;
         case VTYPE_UINT: value = variant.value.uintVal; return true;
         case VTYPE_I8: value = variant.value.llVal; return true;
-        case VTYPE_UI8: value = static_cast<int64_t>(variant.value.ullVal); return true;
+        case VTYPE_UI8:
+            // Above the signed range it saturates, as the narrower types' conversions do.
+            value = variant.value.ullVal > static_cast<uint64_t>(INT64_MAX) ? INT64_MAX
+                                                                           : static_cast<int64_t>(variant.value.ullVal);
+            return true;
         default: return false;
     }
 }

@@ -45,11 +45,15 @@ bool nAPI::Open() {
 }
 
 bool nAPI::CancelHungReceipt() {
-    if (!Link.ExecuteCommand(kReceiptState)) return true;
-    const Bytes& reply = Link.ReplyBuffer;
-    if (reply.size() < 12 || (reply[8] != 1 && reply[9] != 1)) return true;
+    if (QueryReceiptOnRegister() != ReceiptOnRegister::Open) return true;
     if (CancelReceipt()) Log(u"Отмена зависшего чека", Warning);
     return true;
+}
+
+ReceiptOnRegister nAPI::QueryReceiptOnRegister() {
+    if (!Link.ExecuteCommand(kReceiptState) || Link.ReplyBuffer.size() < 12) return ReceiptOnRegister::Unknown;
+    const Bytes& reply = Link.ReplyBuffer;
+    return reply[8] == 1 || reply[9] == 1 ? ReceiptOnRegister::Open : ReceiptOnRegister::NotOpen;
 }
 
 bool nAPI::CancelReceipt() {
@@ -137,7 +141,7 @@ void nAPI::GetLastError(tVariant* retValue, tVariant* params) {
 void nAPI::QueryDeviceError() {
     if (!Link.ExecuteCommand(kDeviceError) || Link.ReplyBuffer.size() < 51) return;
     LastErrorCode = static_cast<int32_t>(Link.ReplyInteger(8, 9));
-    LastErrorText = DecodeDeviceText(Link.ReplyBuffer, 10, 40);
+    LastErrorText = DecodeFixedDeviceText(Link.ReplyBuffer, 10, 40);
 }
 
 }  // namespace vesklink

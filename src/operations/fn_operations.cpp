@@ -30,6 +30,7 @@ struct RegistrationRequest {
     std::u16string CashierName, KKTNumber, CompanyName, INN, SaleAddress, SaleLocation, TaxationSystems,
         AgentTypes, AutomaticNumber, OFDCompany, OFDCompanyINN, FNSURL, SenderEmail;
     uint8_t ReasonCode = 0;
+    bool ReasonCodeFits = true;  // the value fits the one byte it is sent as
     bool IsOffline = false, IsEncrypted = false, IsService = false, IsExcisable = false, IsGambling = false,
          IsLottery = false, BSOSing = false, IsOnlineOnly = false, IsAutomaticPrinter = false, IsAutomatic = false;
 };
@@ -37,7 +38,7 @@ struct RegistrationRequest {
 RegistrationRequest ReadRequest(pugi::xml_node root) {
     RegistrationRequest r;
     r.CashierName = AttributeText(root, "CashierName");
-    r.ReasonCode = static_cast<uint8_t>(AttributeInt(root, "RegistrationReasonCode"));
+    r.ReasonCodeFits = AttributeByte(root, "RegistrationReasonCode", r.ReasonCode);
     r.KKTNumber = AttributeText(root, "KKTNumber");
     r.CompanyName = AttributeText(root, "CompanyName");
     r.INN = AttributeText(root, "INN");
@@ -147,6 +148,10 @@ bool nAPI::OperationFN(tVariant* params) {
             Link.PayloadBuffer = RegistrationPayload(request, 0x00, 1);
             break;
         case kChangeOfParameters:
+            // 259 would be sent as reason 3.
+            if (!request.ReasonCodeFits)
+                return SetError(u"Неверный код причины изменения параметров регистрации: " +
+                                AttributeText(document.document_element(), "RegistrationReasonCode"));
             Link.PayloadBuffer = RegistrationPayload(request, 0x02, CorrectedReasonCode(request, RegistrationData));
             break;
         default:

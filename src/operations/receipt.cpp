@@ -24,6 +24,10 @@ constexpr size_t kTaxationSystemsAt = 45;
 
 constexpr uint64_t kQuantityLimit = 10'000'000;  // thousandths: 9999.999 is the largest
 
+constexpr std::u16string_view kClosingUnanswered =
+    u"Нет ответа ККТ на закрытие чека, чек мог быть зарегистрирован. Перед повторной отправкой проверьте чек на "
+    u"ККТ (например, CheckNumber метода GetCurrentStatus)";
+
 struct Payments {
     int64_t Cash = 0, PrePayment = 0, Barter = 0, PostPayment = 0, ElectronicPayment = 0;
 };
@@ -82,6 +86,8 @@ bool nAPI::ValidateReceipt(std::u16string_view package, bool correction) {
         if (!HasAttribute(data, "Description")) return SetError(u"Не задано описание коррекции");
         if (!HasAttribute(data, "Date")) return SetError(u"Не задана дата коррекции");
         if (!HasAttribute(data, "Number")) return SetError(u"Не задан номар коррекции");
+        uint8_t type = 0;
+        if (!AttributeByte(data, "Type", type)) return SetError(u"Неверный тип коррекции: " + AttributeText(data, "Type"));
     }
 
     // The host's sum of the receipt, compared with the device's subtotal before closing. Every
@@ -107,7 +113,14 @@ bool nAPI::ValidateReceipt(std::u16string_view package, bool correction) {
         ReceiptTotal = static_cast<int64_t>(total);
         if (!HasAttribute(position, "VATRate")) return SetError(u"Отсутствует налоговая ставка");
 
-        const int subject = AttributeInt(position, "CalculationSubject");
+        // Both travel as one byte: a larger value would reach the register as another one (258
+        // as 2, excisable goods, past the registration check below).
+        uint8_t subject = 0;
+        if (!AttributeByte(position, "PaymentMethod", subject))
+            return SetError(u"Неверный признак способа расчета в позиции: " + AttributeText(position, "PaymentMethod"));
+        if (!AttributeByte(position, "CalculationSubject", subject))
+            return SetError(u"Неверный признак предмета расчета в позиции: " +
+                            AttributeText(position, "CalculationSubject"));
         if (!RegistrationData.IsExcisable && subject == 2)
             return SetError(u"Нет регистрации для продаж подакцизных товаров");
         if (!RegistrationData.IsLottery && (subject == 7 || subject == 8))
@@ -184,8 +197,12 @@ bool nAPI::RegisterReceipt(tVariant* params, bool correction) {
         EncodeDeviceDate(date, header);
         AppendLengthPrefixedText(header, number);
     }
-    // A refused opening leaves nothing to cancel.
-    if (!Link.ExecuteCommand(correction ? kOpenCorrectionReceipt : kOpenReceipt, Link.PayloadBuffer)) return false;
+    // A refused opening leaves nothing to cancel. Without a usable reply the register may have
+    // opened the receipt all the same: it is asked, and a receipt it opened is cancelled.
+    if (!Link.ExecuteCommand(correction ? kOpenCorrectionReceipt : kOpenReceipt, Link.PayloadBuffer)) {
+        if (!Link.RefusedByDevice() && QueryReceiptOnRegister() == ReceiptOnRegister::Open) CancelReceipt();
+        return false;
+    }
 
     for (const pugi::xml_node line : Child(receipt, "Positions").children()) {
         bool ok = true;
@@ -204,7 +221,22 @@ bool nAPI::RegisterReceipt(tVariant* params, bool correction) {
     SendReceiptAttributes(receiptRecord);
 
     const Payments p = ReadPayments(receipt);
-    if (!CloseReceipt(p.Cash, p.PrePayment, p.Barter, p.PostPayment, p.ElectronicPayment)) {
+    ClosingOutcome closing = CloseReceipt(p.Cash, p.PrePayment, p.Barter, p.PostPayment, p.ElectronicPayment);
+    if (closing == ClosingOutcome::Unanswered) {
+        // The closing may have been carried out: the register is asked whether the receipt is
+        // still open. The closing command is never sent a second time.
+        switch (QueryReceiptOnRegister()) {
+            case ReceiptOnRegister::NotOpen:
+                ReadNumbersOfUnansweredClosing();
+                closing = ClosingOutcome::Closed;
+                break;
+            case ReceiptOnRegister::Open: closing = ClosingOutcome::Refused; break;
+            case ReceiptOnRegister::Unknown:
+                // Nothing more is sent: on a dead line each exchange only waits out its time limit.
+                return SetError(kClosingUnanswered);
+        }
+    }
+    if (closing != ClosingOutcome::Closed) {
         // With both, the cover is the text left.
         if (IsPaperOut()) SetErrorQuiet(u"В принтере нет бумаги");
         if (IsCoverOpen()) SetErrorQuiet(u"Открыта крышка");
@@ -227,6 +259,19 @@ bool nAPI::RegisterReceipt(tVariant* params, bool correction) {
     Log(text, Info);
     Log(u"Check ok", Info);
     return true;
+}
+
+void nAPI::ReadNumbersOfUnansweredClosing() {
+    // Only the closing reply carries the fiscal sign. A number the register cannot tell either is
+    // reported as 0, never as the previous receipt's.
+    LastFiscalSign.clear();
+    LastDocumentNumber = ShiftNumber = ShiftReceiptNumber = 0;
+    DeviceDateTime.clear();
+    QueryFnState();
+    QueryShiftNumbers();
+    ReadRegistrationText(Link, DeviceModeByte, 1060, FnsSiteAddress);
+    if (LastDocumentNumber != 0) QueryDocumentDate(LastDocumentNumber);
+    Log(u"Чек зарегистрирован, но его фискальный признак не получен", Warning);
 }
 
 bool nAPI::IsPaperOut() {

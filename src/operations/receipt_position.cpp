@@ -178,8 +178,8 @@ bool nAPI::ReadReceiptSubtotal() {
     return true;
 }
 
-bool nAPI::CloseReceipt(int64_t cash, int64_t prePayment, int64_t barter, int64_t postPayment,
-                        int64_t electronicPayment) {
+ClosingOutcome nAPI::CloseReceipt(int64_t cash, int64_t prePayment, int64_t barter, int64_t postPayment,
+                                  int64_t electronicPayment) {
     // Without the device's sum the comparison runs against the 0 the receipt started with.
     ReadReceiptSubtotal();
 
@@ -190,7 +190,7 @@ bool nAPI::CloseReceipt(int64_t cash, int64_t prePayment, int64_t barter, int64_
         if (AbsoluteDifference(ReceiptSubtotal, ReceiptTotal) >= 100) {
             SetError(u"Некорректируемый подытог");
             CancelReceipt();
-            return false;
+            return ClosingOutcome::Refused;
         }
         // Less than one currency unit apart: the device takes the hundredths of the host's sum.
         correction = static_cast<uint8_t>(static_cast<uint64_t>(ReceiptTotal) % 100);
@@ -207,8 +207,15 @@ bool nAPI::CloseReceipt(int64_t cash, int64_t prePayment, int64_t barter, int64_
     for (int64_t amount : {cash, electronicPayment, prePayment, postPayment, barter})
         AppendLittleEndian(payload, static_cast<uint64_t>(amount), 8);
     if (correct) payload.push_back(correction);
-    if (!Link.ExecuteCommand(kCloseReceipt, Link.PayloadBuffer) || Link.ReplyBuffer.size() < 29) return false;
-    if (Link.ReplyBuffer[15] & 0x80) return SetError(u"Сумма оплаты меньше суммы чека");
+    if (!Link.ExecuteCommand(kCloseReceipt, Link.PayloadBuffer) || Link.ReplyBuffer.size() < 29) {
+        // Without the receipt's numbers only a refusal tells that the receipt is still open; after
+        // silence or a cut frame the register may well have registered it.
+        return Link.RefusedByDevice() ? ClosingOutcome::Refused : ClosingOutcome::Unanswered;
+    }
+    if (Link.ReplyBuffer[15] & 0x80) {
+        SetError(u"Сумма оплаты меньше суммы чека");
+        return ClosingOutcome::Refused;
+    }
 
     ShiftNumber = Link.ReplyInteger(16, 17);
     ShiftReceiptNumber = Link.ReplyInteger(18, 19);
@@ -217,7 +224,7 @@ bool nAPI::CloseReceipt(int64_t cash, int64_t prePayment, int64_t barter, int64_
     // The receipt is closed; a failed read leaves the previous value in the result.
     ReadRegistrationText(Link, DeviceModeByte, 1060, FnsSiteAddress);
     QueryDocumentDate(LastDocumentNumber);
-    return true;
+    return ClosingOutcome::Closed;
 }
 
 }  // namespace vesklink

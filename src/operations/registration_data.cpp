@@ -38,13 +38,6 @@ constexpr uint16_t kTagAutomaticPrinter = 1221, kTagBsoSing = 1110, kTagOnlineOn
                    kTagGambling = 1193, kTagLottery = 1126, kTagAgentTypes = 1057, kTagAutomaticNumber = 1036,
                    kTagOfdCompany = 1046, kTagOfdCompanyInn = 1017, kTagFnsUrl = 1060, kTagSenderEmail = 1117;
 
-// Fixed-width device fields are padded with zero bytes: the value ends at the first of them.
-std::u16string UpToZero(std::u16string text) {
-    const size_t zero = text.find(u'\0');
-    if (zero != std::u16string::npos) text.resize(zero);
-    return text;
-}
-
 }  // namespace
 
 bool nAPI::GetDataKKT(tVariant* params) {
@@ -58,7 +51,7 @@ bool nAPI::GetDataKKT(tVariant* params) {
     if (!QueryDeviceMode()) return false;
 
     if (!Link.ExecuteCommand(kDeviceInfo) || Link.ReplyBuffer.size() < kDeviceInfoSize) return false;
-    data.KKTSerialNumber = UpToZero(DecodeDeviceText(Link.ReplyBuffer, kKktSerialAt, kKktSerialWidth));
+    data.KKTSerialNumber = DecodeFixedDeviceText(Link.ReplyBuffer, kKktSerialAt, kKktSerialWidth);
     data.FFDVersionFN = Link.ReplyBuffer[kFfdCodeAt] == kFfd105 ? u"1.05" : u"1.1";
 
     // Only the fiscal-mode flag is reported, and it keeps its value when the query fails.
@@ -66,7 +59,7 @@ bool nAPI::GetDataKKT(tVariant* params) {
     data.FFDVersionKKT = u"1.05";
 
     if (!Link.ExecuteCommand(kFnSerial) || Link.ReplyBuffer.size() < kFnSerialSize) return false;
-    data.FNSerialNumber = UpToZero(DecodeDeviceText(Link.ReplyBuffer, kFnSerialAt, kFnSerialWidth));
+    data.FNSerialNumber = DecodeFixedDeviceText(Link.ReplyBuffer, kFnSerialAt, kFnSerialWidth);
 
     // An FN not yet registered has no record: its fields are reported empty.
     Link.PayloadBuffer = {DeviceModeByte};
@@ -75,14 +68,14 @@ bool nAPI::GetDataKKT(tVariant* params) {
         dateTime = FormatDeviceDateTime(Link.ReplyBuffer, kRecordDateAt);
         data.TaxationSystems = BitListText(Link.ReplyBuffer[kRecordTaxationAt]);
         data.KKTNumber =
-            UpToZero(DecodeDeviceText(Link.ReplyBuffer, kRecordKktNumberAt, kRecordKktNumberWidth));
+            DecodeFixedDeviceText(Link.ReplyBuffer, kRecordKktNumberAt, kRecordKktNumberWidth);
     }
 
     // An attribute that cannot be read stays empty or false and the others are still read.
     const uint8_t mode = DeviceModeByte;
     auto flag = [&](uint16_t tag, bool& member) { ReadRegistrationFlag(Link, mode, tag, member); };
     auto text = [&](uint16_t tag, std::u16string& member) {
-        if (ReadRegistrationText(Link, mode, tag, member)) member = UpToZero(member);
+        if (ReadRegistrationText(Link, mode, tag, member)) member = UpToFirstZero(member);
     };
     flag(kTagAutomaticPrinter, data.IsAutomaticPrinter);
     flag(kTagBsoSing, data.BSOSing);

@@ -42,10 +42,15 @@ bool nAPI::QueryShiftState() {
     return true;
 }
 
-bool nAPI::QueryShift() {
+bool nAPI::QueryShiftNumbers() {
     if (!Link.ExecuteCommand(kShift) || Link.ReplyBuffer.size() < 14) return false;
     ShiftNumber = Link.ReplyInteger(9, 10);
     ShiftReceiptNumber = Link.ReplyInteger(11, 12);
+    return true;
+}
+
+bool nAPI::QueryShift() {
+    if (!QueryShiftNumbers()) return false;
     // The host's code: 1 closed, 2 open, 3 expired. Without a fresh device byte the state is
     // left as it was rather than converted a second time.
     if (QueryShiftState() && ShiftState != 3) ShiftState += 1;

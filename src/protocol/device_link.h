@@ -46,6 +46,13 @@ public:
     bool ExecuteCommand(uint8_t command, const Bytes* payload = nullptr);
     bool ExecuteCommand(uint8_t command, const Bytes& payload) { return ExecuteCommand(command, &payload); }
 
+    // True when the last reply carries a non-zero status word: the register received the
+    // request and refused it. Silence, a lone NAK or a frame cut before its status word is no
+    // such answer: the request may or may not have been carried out.
+    bool RefusedByDevice() const {
+        return ReplyBuffer.size() >= 9 && (ReplyBuffer[5] != 0 || ReplyBuffer[6] != 0);
+    }
+
     // Collects the acknowledgement and one reply frame into ReplyBuffer, within ReplyTimeout.
     void ReceiveReply();
 

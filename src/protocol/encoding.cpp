@@ -109,6 +109,16 @@ std::u16string DecodeDeviceText(const Bytes& reply, size_t first, size_t count) 
     return DecodeDeviceText(reply.data() + first, count < available ? count : available);
 }
 
+std::u16string UpToFirstZero(std::u16string text) {
+    const size_t zero = text.find(u'\0');
+    if (zero != std::u16string::npos) text.resize(zero);
+    return text;
+}
+
+std::u16string DecodeFixedDeviceText(const Bytes& reply, size_t first, size_t width) {
+    return UpToFirstZero(DecodeDeviceText(reply, first, width));
+}
+
 void AppendLengthPrefixedText(Bytes& out, std::u16string_view text) {
     const std::u16string_view sent = text.substr(0, MaximumPrefixedTextUnits);
     AppendLittleEndian(out, sent.size(), 2);

@@ -40,6 +40,10 @@ std::u16string DecodeDeviceText(const uint8_t* data, size_t count);
 std::u16string DecodeDeviceText(const Bytes& bytes);
 // `count` bytes of a reply from offset `first`, clipped to the reply's end.
 std::u16string DecodeDeviceText(const Bytes& reply, size_t first, size_t count);
+// Fixed-width device fields are padded with zero bytes: their text ends at the first zero.
+std::u16string UpToFirstZero(std::u16string text);
+// A fixed-width text field of a reply: DecodeDeviceText up to the field's first zero byte.
+std::u16string DecodeFixedDeviceText(const Bytes& reply, size_t first, size_t width);
 
 // A 16-bit little-endian count and the encoded text. The count cannot exceed 65535, so a longer
 // text is cut to its first 65535 units; the count always equals the bytes that follow.

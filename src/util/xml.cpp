@@ -24,6 +24,41 @@ private:
     pugi::string_t& out_;
 };
 
+// The XML library reads a character reference into 32 bits without a range check: &#x110032; is
+// kept as a code point no text can hold (and cut to "2" on the way to UTF-16), and
+// &#x100000030; wraps to "0". &#0; would end the value early. A document holding such a
+// reference is refused as unreadable, wherever it stands. The reference syntax is the library's:
+// "&#x" and hexadecimal digits or "&#" and decimal digits, then ";". Returns the position of the
+// first such reference, or npos.
+size_t ReferenceOutOfRange(std::u16string_view text) {
+    constexpr uint32_t kLargest = 0x10FFFF;
+    for (size_t at = text.find(u"&#"); at != std::u16string_view::npos; at = text.find(u"&#", at + 1)) {
+        size_t i = at + 2;
+        const bool hex = i < text.size() && text[i] == u'x';
+        if (hex) ++i;
+        uint32_t value = 0;
+        bool beyond = false;
+        size_t digits = 0;
+        for (; i < text.size(); ++i, ++digits) {
+            const char16_t c = text[i];
+            uint32_t digit = 0;
+            if (c >= u'0' && c <= u'9')
+                digit = c - u'0';
+            else if (hex && (c | 0x20) >= u'a' && (c | 0x20) <= u'f')
+                digit = (c | 0x20) - u'a' + 10;
+            else
+                break;
+            value = value * (hex ? 16 : 10) + digit;
+            if (value > kLargest) {
+                beyond = true;
+                value = kLargest + 1;  // stays beyond: no later digit can bring it back
+            }
+        }
+        if (digits > 0 && i < text.size() && text[i] == u';' && (beyond || value == 0)) return at;
+    }
+    return std::u16string_view::npos;
+}
+
 }  // namespace
 
 pugi::string_t ToXmlText(std::u16string_view text) {
@@ -53,6 +88,8 @@ std::u16string FromXmlText(const pugi::char_t* text) {
         if (cp >= 0x10000 && cp <= 0x10FFFF) {
             out.push_back(static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10)));
             out.push_back(static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF)));
+        } else if (cp > 0x10FFFF) {
+            out.push_back(u'\uFFFD');  // no UTF-16 form; never cut to another character
         } else {
             out.push_back(static_cast<char16_t>(cp));
         }
@@ -61,6 +98,14 @@ std::u16string FromXmlText(const pugi::char_t* text) {
 }
 
 pugi::xml_parse_result ParseDocument(pugi::xml_document& document, std::u16string_view text) {
+    pugi::xml_parse_result refused;
+    const size_t at = ReferenceOutOfRange(text);
+    if (at != std::u16string_view::npos) {
+        document.reset();
+        refused.status = pugi::status_bad_pcdata;
+        refused.offset = static_cast<ptrdiff_t>(at);
+        return refused;
+    }
     const pugi::string_t wide = ToXmlText(text);
     return document.load_string(wide.c_str());
 }
@@ -102,6 +147,12 @@ bool HasAttribute(pugi::xml_node node, const char* name) {
 
 int AttributeInt(pugi::xml_node node, const char* name) {
     return node.attribute(Name(name).c_str()).as_int();
+}
+
+bool AttributeByte(pugi::xml_node node, const char* name, uint8_t& value) {
+    const int number = AttributeInt(node, name);
+    value = static_cast<uint8_t>(number);
+    return number >= 0 && number <= 0xFF;
 }
 
 bool AttributeFlag(pugi::xml_node node, const char* name) {

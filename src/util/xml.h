@@ -32,6 +32,9 @@ void AppendAmount(pugi::xml_node node, const char* name, double value);  // "%.1
 std::u16string AttributeText(pugi::xml_node node, const char* name);
 bool HasAttribute(pugi::xml_node node, const char* name);
 int AttributeInt(pugi::xml_node node, const char* name);
+// An integer attribute the device takes as one byte: false when its value lies outside 0 to 255,
+// where `value` would be another number than the host wrote.
+bool AttributeByte(pugi::xml_node node, const char* name, uint8_t& value);
 bool AttributeFlag(pugi::xml_node node, const char* name);
 pugi::xml_node Child(pugi::xml_node node, const char* name);
 // Element name compared without regard to case (the kinds of receipt and document lines).

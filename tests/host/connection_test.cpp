@@ -156,6 +156,13 @@ TEST_F(Connection, LastErrorComesFromTheDeviceUnlessTheDriverRecordedOne) {
     SimRegister::Execute("fault 0xD7 reply 01 00 41 42 once");
     EXPECT_EQ(LastError(&code), text);
     EXPECT_EQ(code, 0x0123u);
+
+    // A text filled with zero bytes ends at the first of them.
+    std::string zeros;
+    for (int i = 0; i < 30; ++i) zeros += " 00";
+    SimRegister::Execute("fault 0xD7 reply 40 00 8D A5 E2 20 A1 E3 AC A0 A3 A8" + zeros + " once");
+    EXPECT_EQ(LastError(&code), "Нет бумаги");
+    EXPECT_EQ(code, 0x40u);
 }
 
 TEST_F(Connection, RecordedErrorIsAnsweredOnceWithoutAskingTheDevice) {

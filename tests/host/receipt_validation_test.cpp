@@ -36,6 +36,11 @@ TEST_F(ReceiptValidation, PackageThatDoesNotParseSendsNothing) {
     uint32_t code = 0;
     EXPECT_EQ(LastError(&code), "Невозможно проверить чек, ошибка загрузки");
     EXPECT_EQ(code, 1u);
+    // A character reference beyond Unicode would be read as another character (&#x110032; as 2).
+    for (const char* quantity : {"&#x110032;", "&#x100000031;", "&#0;"})
+        EXPECT_EQ(Refusal(Sale(Position("x", quantity, "1", "1"), "Cash=\"1\"")), "Невозможно проверить чек, ошибка загрузки")
+            << quantity;
+    EXPECT_TRUE(Sent().empty());
     // The receipt block is logged whatever the text holds.
     EXPECT_NE(LogText().find(std::string("<CheckPackage><Parameters") + kLogEol + "---------------chek end-----------------"),
               std::string::npos);
@@ -110,6 +115,24 @@ TEST_F(ReceiptValidation, CalculationSubjectsNeedTheirRegistration) {
     SimRegister::Execute("set attr 1207 flag 1\nset attr 1126 flag 1\nset attr 1193 flag 1");
     for (int code : {2, 5, 6, 7, 8}) EXPECT_TRUE(Registered(subject(code))) << code;
     EXPECT_EQ(PayloadsOf(0xE9), (std::vector<std::string>{"01 B7 04", "01 66 04", "01 A9 04", "01 24 04"}));
+}
+
+// Values sent as one byte are refused when they do not fit it: 258 would reach the register as 2
+// (excisable goods) past the registration check.
+TEST_F(ReceiptValidation, ValuesSentAsOneByteMustFitIt) {
+    const auto sale = [](const std::string& attribute) {
+        return Sale("<FiscalString Name=\"x\" Quantity=\"1\" PriceWithDiscount=\"1\" AmountWithDiscount=\"1\" "
+                    "VATRate=\"20\" " + attribute + " />",
+                    "Cash=\"1\"");
+    };
+    for (const std::string subject : {"258", "263", "261", "-254", "256"})
+        EXPECT_EQ(Refusal(sale("CalculationSubject=\"" + subject + "\"")),
+                  "Неверный признак предмета расчета в позиции: " + subject);
+    EXPECT_EQ(Refusal(sale("PaymentMethod=\"260\"")), "Неверный признак способа расчета в позиции: 260");
+    EXPECT_EQ(Refusal(Package("OperationType=\"1\" TaxationSystem=\"1\"", kMilk, "Cash=\"100\"",
+                              "<CorrectionData Type=\"257\" Description=\"x\" Date=\"2021-03-05T10:00:00\" Number=\"1\" />"),
+                      true),
+              "Неверный тип коррекции: 257");
 }
 
 TEST_F(ReceiptValidation, PaymentsCoverTheTotalAndChangeComesOnlyFromCash) {

@@ -213,10 +213,11 @@ TEST_F(ReceiptWire, ClosingFailuresCancelTheReceipt) {
     EXPECT_EQ(AfterOpening(), (Codes{0x80, 0x89, 0x85, 0xF1, 0xF1, 0x88}));
     EXPECT_EQ(DeviceErrorText(), "Сумма оплаты меньше суммы чека");
 
-    // A reply too short for the receipt's numbers.
+    // A reply without the receipt's numbers and without a refusal: the register is asked whether
+    // the receipt is still open (0xF3). It is, so it is cancelled.
     SimRegister::Execute("fault 0x85 reply 00 00 00 00 once");
     EXPECT_FALSE(Sell(Position("x", "1", "1", "1"), "1"));
-    EXPECT_EQ(AfterOpening(), (Codes{0x80, 0x89, 0x85, 0xF1, 0xF1, 0x88}));
+    EXPECT_EQ(AfterOpening(), (Codes{0x80, 0x89, 0x85, 0xF3, 0xF1, 0xF1, 0x88}));
 
     // The reply's flag says the payments do not cover the receipt.
     SimRegister::Execute("fault 0x85 reply 00 00 00 00 00 00 00 80 01 00 01 00 02 00 00 00 01 00 00 00 00 once");
@@ -226,6 +227,27 @@ TEST_F(ReceiptWire, ClosingFailuresCancelTheReceipt) {
     EXPECT_EQ(LastError(&code), "Сумма оплаты меньше суммы чека");
     EXPECT_EQ(code, 1u);
     EXPECT_EQ(SimRegister::Tape().find("ИТОГ"), std::string::npos) << "no receipt was registered";
+}
+
+// A closing reply that neither carries the numbers nor refuses: the register is asked (0xF3). A
+// register that no longer holds the receipt open has registered it.
+TEST_F(ReceiptWire, UnusableClosingReplyAsksTheRegisterWhetherTheReceiptIsStillOpen) {
+    SimRegister::Execute("fault 0x85 reply 00 00 00 00 once\nfault 0xF3 reply 00 00 00 00 once");
+    std::string output;
+    ASSERT_TRUE(Check(Sale(Position("x", "1", "1", "1"), "Cash=\"1\""), false, &output));
+    EXPECT_EQ(AfterOpening(), (Codes{0x80, 0x89, 0x85, 0xF3, 0xE0, 0xEC, 0xE9, 0xE5}));
+    EXPECT_NE(output.find("ShiftNumber=\"1\" CheckNumber=\"1\" ShiftClosingCheckNumber=\"0\" "
+                          "AddressSiteInspections=\"www.nalog.gov.ru\" FiscalSign=\"\" DateTime=\"20"),
+              std::string::npos) << output;
+    EXPECT_NE(LogText().find("[Warning] Чек зарегистрирован, но его фискальный признак не получен"), std::string::npos);
+
+    // No usable answer to the question either: a text of its own, and nothing more is sent.
+    ASSERT_TRUE(Open());  // the simulated register never closed the receipt
+    SimRegister::Execute("fault 0x85 reply 00 00 00 00 once\nfault 0xF3 status 0x0001 once");
+    EXPECT_FALSE(Sell(Position("x", "1", "1", "1"), "1"));
+    EXPECT_EQ(AfterOpening(), (Codes{0x80, 0x89, 0x85, 0xF3}));
+    EXPECT_EQ(LastError(), "Нет ответа ККТ на закрытие чека, чек мог быть зарегистрирован. Перед повторной отправкой "
+                           "проверьте чек на ККТ (например, CheckNumber метода GetCurrentStatus)");
 }
 
 TEST_F(ReceiptWire, PaperOutAndCoverOpenExplainAFailedClosing) {

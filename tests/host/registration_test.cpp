@@ -290,7 +290,6 @@ TEST_F(Registration, ReasonCodeOfAChangeFollowsWhatChanged) {
         {4, {{"INN", " 007701234567"}}, 4},  // the same number
         {4, {{"CompanyName", "X"}, {"TaxationSystems", "0"}}, 4},
         {2, {{"CompanyName", "X"}}, 2},
-        {259, {{"TaxationSystems", "0"}}, 4},  // only the low byte counts
     };
     for (const auto& c : cases) {
         Fields fields = base;
@@ -311,6 +310,15 @@ TEST_F(Registration, ReasonCodeOfAChangeFollowsWhatChanged) {
     SimRegister::ClearJournal();
     ASSERT_TRUE(Operation(2, Xml(base)));
     EXPECT_EQ(PayloadOf(0x1D)[4], 3);
+
+    // A code that does not fit its byte is refused before anything is sent: 259 is not reason 3.
+    for (const std::string code : {"259", "-1"}) {
+        base["RegistrationReasonCode"] = code;
+        SimRegister::ClearJournal();
+        EXPECT_FALSE(Operation(2, Xml(base)));
+        EXPECT_TRUE(Sent().empty());
+        EXPECT_EQ(LastError(), "Неверный код причины изменения параметров регистрации: " + code);
+    }
 }
 
 TEST_F(Registration, OperationTypesAndUnreadableDocuments) {
@@ -322,6 +330,7 @@ TEST_F(Registration, OperationTypesAndUnreadableDocuments) {
 
     for (int type : {0, 4, 256, -1}) EXPECT_FALSE(Operation(type, "<Parameters />")) << type;
     EXPECT_FALSE(Operation(3, "<Parameters"));
+    EXPECT_FALSE(Operation(3, "<Parameters INN=\"&#x110037;\" />"));  // a reference beyond Unicode
     EXPECT_FALSE(Operation(1, ""));
     Params flag(&memory_, 3);
     flag.Bool(1, true);

@@ -131,6 +131,11 @@ TEST_F(Shell, Properties) {
     vk_variant_set_double(&v, 7.9);
     EXPECT_TRUE(vk_set_prop_val(component_, 0, &v));
     EXPECT_EQ(Property(0), 7);
+    // An unsigned 64-bit number above the signed range saturates rather than turning negative.
+    v.vt = 18;
+    v.value.ullVal = 0x8000000000000000ull;
+    EXPECT_TRUE(vk_set_prop_val(component_, 0, &v));
+    EXPECT_EQ(Property(0), INT32_MAX);
     vk_variant_set_string(&v, " 19200 baud");
     EXPECT_TRUE(vk_set_prop_val(component_, 1, &v));
     free(v.value.wstr.pwstrVal);

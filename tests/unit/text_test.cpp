@@ -108,4 +108,40 @@ TEST(Xml, ReadingMissingValues) {
     EXPECT_FALSE(ParseDocument(document, u"<R><P></R>"));
 }
 
+// A character reference stands for its character or makes the document unreadable; it never
+// becomes another character (the library keeps 32 bits: &#x110032; would end up as "2").
+TEST(Xml, CharacterReferencesBeyondUnicodeMakeTheDocumentUnreadable) {
+    struct Case {
+        const char16_t* value;
+        const char16_t* read;  // nullptr: the document is refused
+    };
+    for (const Case& c : {Case{u"&#x41;&#1025;", u"AЁ"}, Case{u"&#x10FFFF;", u"\U0010FFFF"},
+                          Case{u"&#x1F600;", u"\U0001F600"}, Case{u"&#x110032;", nullptr},
+                          Case{u"&#1114112;", nullptr}, Case{u"&#x100000030;", nullptr},
+                          Case{u"&#0;5", nullptr}, Case{u"1&#x;&#X110000;&#x110000", u"1&#x;&#X110000;&#x110000"}}) {
+        pugi::xml_document document;
+        const std::u16string xml = std::u16string(u"<R Q=\"") + c.value + u"\">" + c.value + u"</R>";
+        const bool read = ParseDocument(document, xml);
+        EXPECT_EQ(read, c.read != nullptr) << Utf16ToUtf8(c.value);
+        if (!read) {
+            EXPECT_FALSE(document.document_element()) << "nothing of a refused document is kept";
+            continue;
+        }
+        EXPECT_EQ(AttributeText(document.document_element(), "Q"), c.read);
+        EXPECT_EQ(FromXmlText(document.document_element().child_value()), c.read);
+    }
+}
+
+TEST(Xml, ByteAttributesRefuseWhatDoesNotFit) {
+    pugi::xml_document document;
+    ASSERT_TRUE(ParseDocument(document, u"<R A=\"255\" B=\"256\" C=\"-1\" D=\"99999999999\" />"));
+    const pugi::xml_node r = document.document_element();
+    uint8_t value = 0;
+    EXPECT_TRUE(AttributeByte(r, "A", value));
+    EXPECT_EQ(value, 255);
+    EXPECT_TRUE(AttributeByte(r, "Missing", value));
+    EXPECT_EQ(value, 0);
+    for (const char* name : {"B", "C", "D"}) EXPECT_FALSE(AttributeByte(r, name, value)) << name;
+}
+
 }  // namespace
