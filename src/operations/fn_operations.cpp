@@ -65,7 +65,8 @@ RegistrationRequest ReadRequest(pugi::xml_node root) {
 }
 
 // The operation type as the host passes it: a whole number, a fractional one (its integer part)
-// or text (its leading integer). Any other kind of value is no operation.
+// or text (its leading integer). Any other kind of value is no operation, and so is a number
+// beyond one byte: 259 must never close the FN as if it were 3.
 bool OperationType(const tVariant& variant, uint8_t& type) {
     int64_t number = 0;
     if (VariantInteger(variant, number)) {
@@ -80,7 +81,8 @@ bool OperationType(const tVariant& variant, uint8_t& type) {
     } else {
         return false;
     }
-    type = static_cast<uint8_t>(static_cast<uint64_t>(number) & 0xFF);
+    if (number < 0 || number > 0xFF) return false;
+    type = static_cast<uint8_t>(number);
     return true;
 }
 
