@@ -71,7 +71,6 @@ bool DeviceGone(DWORD error) {
         case ERROR_GEN_FAILURE:
         case ERROR_DEV_NOT_EXIST:
         case ERROR_BROKEN_PIPE:
-        case ERROR_NO_SUCH_DEVICE:
         case ERROR_OPERATION_ABORTED:
         case ERROR_DEVICE_NOT_CONNECTED:
         case ERROR_DEVICE_REMOVED: return true;
