@@ -3,8 +3,9 @@
 
 For each port number given, a pty is created and $WINEPREFIX/dosdevices/com<N> is linked to it,
 so the program opens it as \\\\.\\COM<N>. A thread per pty answers each request frame according to
-its command code (the table in answer()). The program learns the port numbers from
-VESKLINK_TEST_PORTS. The exit status is the program's.
+its command code (the table in answer()); some commands make the device restart or go away for a
+while, as a register on USB does: the link is then re-pointed to a new pty. The program learns the
+port numbers from VESKLINK_TEST_PORTS. The exit status is the program's.
 """
 import argparse
 import os
@@ -25,13 +26,43 @@ def reply_frame(command, status, data=b""):
 
 
 class Peer(threading.Thread):
-    def __init__(self, port):
+    def __init__(self, port, link):
         super().__init__(daemon=True)
         self.port = port
+        self.link = link
+        self.generation = 1  # counts the restarts: which device answers
         self.master, self.slave = os.openpty()
         self.path = os.ttyname(self.slave)
         self.stop = False
         self.cooked()
+        self.restart = None  # (delay, away) of a restart the last request asked for
+
+    def point_link(self):
+        """Points the COM link at the current pty in one step, as udev re-points a device name."""
+        fresh = self.link + ".new"
+        if os.path.lexists(fresh):
+            os.remove(fresh)
+        os.symlink(self.path, fresh)
+        os.replace(fresh, self.link)
+
+    def replug(self, away):
+        """The device restarts: a new pty under the link, then the old one closes. With `away`,
+        the old one closes and the link goes first, and the device comes back after that many
+        seconds."""
+        old = (self.master, self.slave)
+        if away:
+            for fd in old:
+                os.close(fd)
+            os.remove(self.link)
+            time.sleep(away)
+        self.master, self.slave = os.openpty()
+        self.path = os.ttyname(self.slave)
+        self.cooked()
+        self.point_link()
+        if not away:
+            for fd in old:
+                os.close(fd)
+        self.generation += 1
 
     def cooked(self):
         """Puts the line back the way a fresh terminal starts: canonical, echo, XON/XOFF."""
@@ -79,6 +110,17 @@ class Peer(threading.Thread):
             return bytes([0xA1, 0xA2, 0xA3, 0xA4, 0xA5])
         if command == 0x71:  # which port answers
             return reply_frame(0x71, 0, bytes([self.port]))
+        if command == 0x73:  # which device answers: 1, then one more after each restart
+            return reply_frame(0x73, 0, bytes([self.generation]))
+        if command == 0x7A:  # restarts 50 ms after the reply
+            self.restart = (0.05, 0)
+            return reply_frame(0x7A, 0)
+        if command == 0x7B:  # goes away 50 ms after the reply, for 1.5 s
+            self.restart = (0.05, 1.5)
+            return reply_frame(0x7B, 0)
+        if command == 0x7C:  # restarts 100 ms after the request, without a reply
+            self.restart = (0.1, 0)
+            return b""
         if command == 0xFF:
             return reply_frame(0xFF, 0, bytes((i * 7) & 0xFF for i in range(300)))
         return reply_frame(command, 0x0001)
@@ -109,6 +151,13 @@ class Peer(threading.Thread):
                 answer = self.answer(request)
                 if answer:
                     self.send(answer)
+                if self.restart:
+                    delay, away = self.restart
+                    self.restart = None
+                    time.sleep(delay)
+                    self.replug(away)
+                    pending = b""
+                    break
 
 
 def main():
@@ -134,14 +183,10 @@ def main():
     subprocess.run(["wine", "cmd", "/c", "exit"], env=env, check=False, **quiet)
 
     ports = [int(p) for p in args.ports.split(",")]
-    peers = [Peer(p) for p in ports]
-    links = []
+    peers = [Peer(p, os.path.join(prefix, "dosdevices", "com%d" % p)) for p in ports]
+    links = [peer.link for peer in peers]
     for peer in peers:
-        link = os.path.join(prefix, "dosdevices", "com%d" % peer.port)
-        if os.path.lexists(link):
-            os.remove(link)
-        os.symlink(peer.path, link)
-        links.append(link)
+        peer.point_link()
         peer.start()
     env["VESKLINK_TEST_PORTS"] = ",".join(str(p) for p in ports)
     try:

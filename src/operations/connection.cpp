@@ -19,22 +19,43 @@ constexpr uint8_t kPrintCopy = 0x8C;
 constexpr uint8_t kDeviceError = 0xD7;
 constexpr uint8_t kReceiptState = 0xF3;
 
+// "COM5 (/dev/ttyACM0)": the port and the device it was opened on, as the log names them.
+std::u16string PortName(uint32_t port, const std::string& device) {
+    std::u16string name = u"COM" + DecimalTextUnsigned(port);
+    if (!device.empty()) name += u" (" + Utf8ToUtf16(device) + u")";
+    return name;
+}
+
+// The register going away under an open port and coming back, in this component's log. Set by
+// the two methods that open the port, before they open it.
+void LogPortEvents(nAPI& component) {
+    component.Link.SerialLink.SetEventSink([&component](const PortEvent& event) {
+        const std::u16string port = PortName(event.port, event.device);
+        if (event.kind == PortEvent::DeviceLost)
+            component.Log(port + u": device lost (" + Utf8ToUtf16(event.why) + u")", Warning);
+        else
+            component.Log(port + u": reopened", Warning);
+    });
+}
+
 }  // namespace
 
 bool nAPI::Open() {
-    // An open port keeps the settings it was opened with; changed ones apply after Close.
-    if (!Link.SerialLink.IsOpen()) {
-        Link.SerialLink.OpenPort(static_cast<uint32_t>(PortNumber), static_cast<uint32_t>(PortSpeed));
-        const PortOpenNotes& notes = Link.SerialLink.OpenNotes();
+    LogPortEvents(*this);
+    SerialPort& port = Link.SerialLink;
+    // A device that went away since the last call is noticed here. An open port keeps the
+    // settings it was opened with, and a lost one is opened again with them; changed ones apply
+    // after Close.
+    port.CheckDevice();
+    if (!port.IsOpen()) {
+        port.OpenPort(static_cast<uint32_t>(PortNumber), static_cast<uint32_t>(PortSpeed));
+        const PortOpenNotes& notes = port.OpenNotes();
         for (const std::string& warning : notes.warnings) Log(Utf8ToUtf16(warning), Warning);
-        if (!Link.SerialLink.IsOpen()) {
-            // Which device, and whether it is missing, forbidden or held by another program.
-            std::u16string line = u"Cannot open COM" + DecimalTextUnsigned(static_cast<uint32_t>(PortNumber));
-            if (!notes.device.empty()) line += u" (" + Utf8ToUtf16(notes.device) + u")";
-            Log(line + u": " + Utf8ToUtf16(notes.failure), Error);
-        }
+        // Which device, and whether it is missing, forbidden or held by another program.
+        if (!port.IsOpen())
+            Log(u"Cannot open " + PortName(notes.port, notes.device) + u": " + Utf8ToUtf16(notes.failure), Error);
     }
-    if (!Link.SerialLink.IsOpen()) {
+    if (!port.IsOpen()) {
         Log(u"Open error", Error);
         return false;
     }
@@ -77,7 +98,7 @@ bool nAPI::SetReceiptParameters() {
 }
 
 bool nAPI::Close() {
-    if (Link.SerialLink.IsOpen()) Link.SerialLink.ClosePort();
+    Link.SerialLink.ClosePort();  // also forgets a port whose device went away
     return true;
 }
 
@@ -93,15 +114,17 @@ bool nAPI::DeviceTest(tVariant* params) {
 }
 
 bool nAPI::TestDevice() {
-    const bool wasOpen = Link.SerialLink.IsOpen();
-    if (!wasOpen) Link.SerialLink.OpenPort(static_cast<uint32_t>(PortNumber), static_cast<uint32_t>(PortSpeed));
-    if (!Link.SerialLink.IsOpen()) return false;
+    LogPortEvents(*this);
+    SerialPort& port = Link.SerialLink;
+    // A port whose device went away is still connected: the test's exchange opens it again.
+    const bool wasOpen = port.IsOpen() || port.IsLost();
+    if (!wasOpen && !port.OpenPort(static_cast<uint32_t>(PortNumber), static_cast<uint32_t>(PortSpeed))) return false;
     if (Link.ExecuteCommand(kDeviceTest)) {
-        if (!wasOpen) Link.SerialLink.ClosePort();
+        if (!wasOpen) port.ClosePort();
         return true;
     }
-    // A failed test disconnects, even a port that Open had opened.
-    Link.SerialLink.ClosePort();
+    // A failed test disconnects, even a port that Open had opened (or that was lost).
+    port.ClosePort();
     return false;
 }
 

@@ -23,7 +23,9 @@ bool DeviceLink::ExecuteCommand(uint8_t command, const Bytes* payload) {
         Bytes body = LittleEndianBytes(AccessCode, 4);
         if (payload) body.insert(body.end(), payload->begin(), payload->end());
         ReplyBuffer.clear();
-        if (!SerialLink.IsOpen()) return false;
+        // A device that went away, since the last exchange or before it, has its port opened
+        // again here, once; one still away fails the exchange at once, and so does a closed port.
+        if (!SerialLink.Reconnect()) return false;
         if (body.size() > MaximumFrameBody) return false;  // the length field cannot count it
 
         // A late reply to an earlier request must never mix with the reply to this one.
@@ -57,6 +59,8 @@ void DeviceLink::DiscardStaleInput() {
 // One byte from the line, waiting for it as long as the time limit allows.
 bool DeviceLink::NextByte(uint8_t& byte, std::chrono::steady_clock::duration start) {
     for (;;) {
+        // A device that goes away during the exchange cannot answer it any more.
+        if (!SerialLink.IsOpen()) return false;
         if (clock_->Now() - start >= ReplyTimeout) return false;
         if (SerialLink.QueuedBytes() < 1) {
             clock_->WaitForInput(SerialLink, PollPauseMs);

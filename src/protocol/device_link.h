@@ -41,8 +41,9 @@ public:
 
     // Sends one command and collects its reply. True when the reply holds at least 9 bytes and
     // its status word is zero. Fails at once on a closed port (the port is never opened here), on
-    // a payload too long to be counted in the frame, and when the frame could not be written
-    // whole. Never logs, never retries.
+    // a lost port that cannot be opened again (SerialPort::Reconnect), on a payload too long to
+    // be counted in the frame, and when the frame could not be written whole; ends as soon as the
+    // device goes away. Never logs, never retries.
     bool ExecuteCommand(uint8_t command, const Bytes* payload = nullptr);
     bool ExecuteCommand(uint8_t command, const Bytes& payload) { return ExecuteCommand(command, &payload); }
 

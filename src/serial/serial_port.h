@@ -2,12 +2,20 @@
 // without flow control, and driven synchronously by the frame exchange. Every operation on a
 // closed port does nothing and reports 0 (or true for ClosePort).
 //
+// A register on USB goes away when it is switched off, unplugged or restarted, and comes back
+// under the same name. An I/O error or hang-up that means the device is gone closes the dead
+// handle and leaves the port lost: not open, but still connected, so Reconnect (the start of
+// every exchange) or OpenPort opens it again with the settings of its first open. A device that
+// is there but silent is never taken for a lost one.
+//
 // Windows opens \\.\COM<port> with overlapped I/O; Linux opens the device that PortDevice names.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace vesklink {
@@ -16,10 +24,21 @@ namespace vesklink {
 // names none), why opening it failed (empty after success), and what was wrong in the files that
 // name the ports (Linux: each malformed line of a ports.conf that was read).
 struct PortOpenNotes {
+    uint32_t port = 0;
     std::string device;
     std::string failure;
     std::vector<std::string> warnings;
 };
+
+// What happened to the device of a connected port, for the log: it went away (why: the system's
+// error or a hang-up), or it is back and the port was opened again.
+struct PortEvent {
+    enum Kind { DeviceLost, Reopened } kind = DeviceLost;
+    uint32_t port = 0;
+    std::string device;
+    std::string why;  // DeviceLost only
+};
+using PortEventSink = std::function<void(const PortEvent&)>;
 
 #ifndef _WIN32
 // The Linux device of port N: the variable VESKLINK_COM<N>, else the line "COM<N> = <device>" of
@@ -38,11 +57,24 @@ public:
     SerialPort(const SerialPort&) = delete;
     SerialPort& operator=(const SerialPort&) = delete;
 
-    // True if the port is open afterwards. An open port stays as it is: a changed port number or
-    // speed takes effect only after ClosePort. A speed the line cannot run at fails the open.
+    // True if the port is open afterwards. An open port stays as it is, and a lost one is opened
+    // again with the port and speed of its first open: a changed port number or speed takes
+    // effect only after ClosePort. A speed the line cannot run at fails the open.
     bool OpenPort(uint32_t port, uint32_t speed);
-    bool ClosePort();  // always true
+    bool ClosePort();  // always true; a lost port is forgotten, nothing is reported
     bool IsOpen() const;
+    // The device went away under the open port and the port has not been opened again yet.
+    bool IsLost() const { return lost_; }
+    // Whether the device of an open port is still there, without waiting: a device gone since the
+    // last call makes the port lost. False on a port that is not open.
+    bool CheckDevice();
+    // What every exchange does first: an open port whose device is gone, and a port lost
+    // earlier, are opened again, once. True when the port is open afterwards; a closed port
+    // stays closed.
+    bool Reconnect();
+    // Who hears that the device went away and that its port was opened again (the log). Events
+    // come from inside the calls above and the I/O operations below, never from ClosePort.
+    void SetEventSink(PortEventSink sink) { events_ = std::move(sink); }
 
     // Received bytes not yet read; pending line errors are cleared on the way.
     int32_t QueuedBytes();
@@ -59,9 +91,23 @@ public:
     const PortOpenNotes& OpenNotes() const { return notes_; }
 
 private:
+    // The platform's part: open the device of a port as OpenPort describes (filling notes_),
+    // and close it.
+    bool OpenDevice(uint32_t port, uint32_t speed);
+    void CloseDevice();
+    // Called by the platform's part once the handle is no longer in use in the current call:
+    // closes the port whose device has gone, marks it lost and reports it.
+    void Lose(const std::string& why);
+    void Report(PortEvent::Kind kind, const std::string& why) noexcept;
+
     struct State;  // the platform's handles, created by the first OpenPort
     std::unique_ptr<State> state_;
     PortOpenNotes notes_;
+    // The settings of the first open, kept for opening a lost port again.
+    uint32_t openedPort_ = 0;
+    uint32_t openedSpeed_ = 0;
+    bool lost_ = false;
+    PortEventSink events_;
 };
 
 }  // namespace vesklink

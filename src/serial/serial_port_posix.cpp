@@ -172,6 +172,17 @@ std::string OpenFailure(int error) {
     }
 }
 
+// Errors that say the device behind the descriptor is gone, not that the line had a problem: a
+// hung-up tty (USB device unplugged or switched off, the other end of a pty closed) fails every
+// read, write and ioctl with EIO; ENXIO and ENODEV come from a driver whose device was removed;
+// EBADF from a descriptor that is no longer valid.
+bool DeviceGone(int error) { return error == EIO || error == ENXIO || error == ENODEV || error == EBADF; }
+
+// A hang-up or error condition of the descriptor, as poll reports it for a device that is gone.
+bool HungUp(const pollfd& p) { return (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0; }
+
+std::string ErrorText(int error) { return std::generic_category().message(error); }
+
 void Release(int fd) {
     ioctl(fd, TIOCNXCL);  // the exclusive flag outlives the descriptor on a pty; drop it first
     close(fd);            // also releases the flock
@@ -220,10 +231,10 @@ SerialPort::~SerialPort() { ClosePort(); }
 
 bool SerialPort::IsOpen() const { return state_ && state_->fd >= 0; }
 
-bool SerialPort::OpenPort(uint32_t port, uint32_t speed) {
-    if (IsOpen()) return true;
+bool SerialPort::OpenDevice(uint32_t port, uint32_t speed) {
     try {
         notes_ = {};
+        notes_.port = port;
         notes_.device = PortDevice(port, notes_.warnings);
         const std::string& path = notes_.device;
         if (path.empty()) {
@@ -269,18 +280,30 @@ bool SerialPort::OpenPort(uint32_t port, uint32_t speed) {
     }
 }
 
-bool SerialPort::ClosePort() {
-    if (!IsOpen()) return true;
+void SerialPort::CloseDevice() {
+    if (!IsOpen()) return;
     Release(state_->fd);
     state_->fd = -1;
+}
+
+bool SerialPort::CheckDevice() {
+    if (!IsOpen()) return false;
+    pollfd p{state_->fd, POLLIN, 0};
+    if (poll(&p, 1, 0) > 0 && HungUp(p)) {
+        Lose("hang-up");
+        return false;
+    }
     return true;
 }
 
 int32_t SerialPort::QueuedBytes() {
     if (!IsOpen()) return 0;
     int queued = 0;
-    if (ioctl(state_->fd, FIONREAD, &queued) != 0 || queued < 0) return 0;
-    return queued;
+    if (ioctl(state_->fd, FIONREAD, &queued) != 0) {
+        if (DeviceGone(errno)) Lose(ErrorText(errno));
+        return 0;
+    }
+    return queued < 0 ? 0 : queued;
 }
 
 int32_t SerialPort::ReadBytes(uint8_t* buffer, int32_t maximum) {
@@ -292,6 +315,7 @@ int32_t SerialPort::ReadBytes(uint8_t* buffer, int32_t maximum) {
         const ssize_t got = read(state_->fd, buffer, wanted);
         if (got > 0) return static_cast<int32_t>(got);
         if (got < 0 && errno == EINTR) continue;
+        if (got < 0 && DeviceGone(errno)) Lose(ErrorText(errno));
         return 0;
     }
 }
@@ -308,14 +332,21 @@ int32_t SerialPort::WriteBytes(const uint8_t* data, int32_t count) {
             continue;
         }
         if (put < 0 && errno == EINTR) continue;
-        if (put < 0 && errno != EAGAIN && errno != EWOULDBLOCK) break;
+        if (put < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+            if (DeviceGone(errno)) Lose(ErrorText(errno));
+            break;
+        }
         // The output queue is full: wait for room, within both limits.
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
         if (left <= 0) break;
         pollfd p{state_->fd, POLLOUT, 0};
         const int ready = poll(&p, 1, static_cast<int>(left < WriteStallTimeoutMs ? left : WriteStallTimeoutMs));
         if (ready < 0 && errno == EINTR) continue;
-        if (ready <= 0 || (p.revents & (POLLERR | POLLHUP | POLLNVAL))) break;
+        if (ready > 0 && HungUp(p)) {
+            Lose("hang-up");
+            break;
+        }
+        if (ready <= 0) break;
     }
     return written;
 }
@@ -323,7 +354,7 @@ int32_t SerialPort::WriteBytes(const uint8_t* data, int32_t count) {
 bool SerialPort::WaitForInput(int milliseconds) {
     if (!IsOpen()) return false;
     if (QueuedBytes() > 0) return true;
-    if (milliseconds <= 0) return false;
+    if (milliseconds <= 0 || !IsOpen()) return false;
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
     for (;;) {
@@ -333,10 +364,14 @@ bool SerialPort::WaitForInput(int milliseconds) {
         const int ready = poll(&p, 1, static_cast<int>(left));
         if (ready < 0 && errno == EINTR) continue;
         if (ready < 0) return false;
+        if (ready > 0 && HungUp(p)) {
+            // Unplugged, switched off, or the other end of a pty closed: nothing can come any more.
+            Lose("hang-up");
+            return false;
+        }
         if (QueuedBytes() > 0) return true;
         if (ready == 0) return false;
-        // A hang-up (the other end of a pty closed) keeps poll from blocking: wait out the rest
-        // of the interval instead of spinning.
+        // Readable without a byte to read: wait out the rest of the interval instead of spinning.
         std::this_thread::sleep_until(deadline);
         return QueuedBytes() > 0;
     }

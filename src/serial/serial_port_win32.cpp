@@ -39,6 +39,9 @@ struct PortState {
     // The last failure of a read, a write, a queue query or a wait on one of them, as the system
     // reported it; every such failure passes through RecordIoError.
     DWORD LastIoError = ERROR_SUCCESS;
+    // The first of those failures that says the device is gone (ERROR_SUCCESS: none). The call
+    // that met it closes the port as it returns.
+    DWORD GoneError = ERROR_SUCCESS;
 };
 
 constexpr DWORD QueueSize = 10000;
@@ -50,7 +53,37 @@ void CloseIfSet(HANDLE& handle) {
     handle = nullptr;
 }
 
-void RecordIoError(PortState& s, DWORD error) { s.LastIoError = error; }
+// Errors that say the device behind the handle is gone rather than that one request failed. A USB
+// serial device that is unplugged or switched off fails the requests on its open handle with
+// ERROR_BAD_COMMAND, ERROR_ACCESS_DENIED, ERROR_GEN_FAILURE, ERROR_DEVICE_REMOVED,
+// ERROR_DEV_NOT_EXIST or ERROR_DEVICE_NOT_CONNECTED (which one depends on its driver), and
+// aborts the request pending at that moment with ERROR_OPERATION_ABORTED; ERROR_INVALID_HANDLE
+// and ERROR_FILE_NOT_FOUND mean the handle or the device no longer exists. Under Wine, a COM
+// port whose pseudo-terminal closed fails with ERROR_NOT_READY, and its reads complete with
+// ERROR_BROKEN_PIPE. A device that is there but silent fails nothing: its waits run out.
+bool DeviceGone(DWORD error) {
+    switch (error) {
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_ACCESS_DENIED:
+        case ERROR_INVALID_HANDLE:
+        case ERROR_NOT_READY:
+        case ERROR_BAD_COMMAND:
+        case ERROR_GEN_FAILURE:
+        case ERROR_DEV_NOT_EXIST:
+        case ERROR_BROKEN_PIPE:
+        case ERROR_OPERATION_ABORTED:
+        case ERROR_DEVICE_NOT_CONNECTED:
+        case ERROR_DEVICE_REMOVED: return true;
+        default: return false;
+    }
+}
+
+std::string GoneText(const PortState& s) { return "error " + std::to_string(s.GoneError); }
+
+void RecordIoError(PortState& s, DWORD error) {
+    s.LastIoError = error;
+    if (s.GoneError == ERROR_SUCCESS && DeviceGone(error)) s.GoneError = error;
+}
 
 // Waits for a pending operation; one that outlives the wait is cancelled. Either way the
 // operation has completed when this returns (GetOverlappedResult waits for the completion that
@@ -58,11 +91,14 @@ void RecordIoError(PortState& s, DWORD error) { s.LastIoError = error; }
 DWORD FinishPending(PortState& s, OVERLAPPED& overlapped, DWORD waitMs) {
     const DWORD waited = WaitForSingleObject(overlapped.hEvent, waitMs);
     if (waited == WAIT_FAILED) RecordIoError(s, GetLastError());
-    if (waited != WAIT_OBJECT_0) CancelIoEx(s.PortHandle, &overlapped);
+    const bool cancelled = waited != WAIT_OBJECT_0;
+    if (cancelled) CancelIoEx(s.PortHandle, &overlapped);
     DWORD transferred = 0;
     if (!GetOverlappedResult(s.PortHandle, &overlapped, &transferred, TRUE)) {
         const DWORD error = GetLastError();
-        if (error != ERROR_OPERATION_ABORTED) RecordIoError(s, error);
+        // The abort that our own cancellation brings ends a wait on a silent line; an abort we
+        // did not ask for is the system's, when the device goes away.
+        if (!(cancelled && error == ERROR_OPERATION_ABORTED)) RecordIoError(s, error);
         // Cancelled or failed: the record still says how much went through before that.
         transferred = static_cast<DWORD>(overlapped.InternalHigh);
     }
@@ -161,8 +197,7 @@ SerialPort::~SerialPort() { ClosePort(); }
 
 bool SerialPort::IsOpen() const { return state_ && state_->IsOpen && state_->PortHandle; }
 
-bool SerialPort::OpenPort(uint32_t port, uint32_t speed) {
-    if (IsOpen()) return true;
+bool SerialPort::OpenDevice(uint32_t port, uint32_t speed) {
     try {
         if (!state_) state_ = std::make_unique<State>();
     } catch (...) {
@@ -188,6 +223,7 @@ bool SerialPort::OpenPort(uint32_t port, uint32_t speed) {
         }
     };
     notes_ = {};
+    notes_.port = port;
     try {
         notes_.device = path;
     } catch (...) {
@@ -228,8 +264,8 @@ bool SerialPort::OpenPort(uint32_t port, uint32_t speed) {
     return false;
 }
 
-bool SerialPort::ClosePort() {
-    if (!IsOpen()) return true;
+void SerialPort::CloseDevice() {
+    if (!IsOpen()) return;
     State& s = *state_;
     CloseIfSet(s.ReadOverlapped.hEvent);
     CloseIfSet(s.WriteOverlapped.hEvent);
@@ -240,30 +276,47 @@ bool SerialPort::ClosePort() {
     s.AheadCount = 0;
     s.ReadWaitLimitMs = 0;
     s.LastIoError = ERROR_SUCCESS;
-    return true;
+    s.GoneError = ERROR_SUCCESS;
+}
+
+// Every call below that uses the handle ends by closing the port when a failure it met said the
+// device is gone: by then the handle is no longer in use.
+
+bool SerialPort::CheckDevice() {
+    if (!IsOpen()) return false;
+    State& s = *state_;
+    DriverQueue(s);
+    if (s.GoneError) Lose(GoneText(s));
+    return IsOpen();
 }
 
 int32_t SerialPort::QueuedBytes() {
     if (!IsOpen()) return 0;
     State& s = *state_;
-    return DriverQueue(s) + static_cast<int32_t>(s.AheadCount);
+    const int32_t queued = DriverQueue(s) + static_cast<int32_t>(s.AheadCount);
+    if (!s.GoneError) return queued;
+    Lose(GoneText(s));
+    return 0;
 }
 
 int32_t SerialPort::ReadBytes(uint8_t* buffer, int32_t maximum) {
     if (!IsOpen() || !buffer || maximum <= 0) return 0;
     State& s = *state_;
-    const int32_t delivered = TakeAhead(s, buffer, maximum);
+    int32_t delivered = TakeAhead(s, buffer, maximum);
     const int32_t queued = delivered < maximum ? DriverQueue(s) : 0;
-    if (queued <= 0) return delivered;
     const int32_t wanted = maximum - delivered;
-    if (queued <= wanted)
-        return delivered + static_cast<int32_t>(ReadQueued(s, buffer + delivered, static_cast<DWORD>(queued)));
-    // More is queued than asked for: one read takes it (up to the read-ahead's size), the rest
-    // waits here for the next call. Nothing is read ahead at this point.
-    const DWORD ahead = static_cast<DWORD>(queued) < ReadAheadSize ? static_cast<DWORD>(queued) : ReadAheadSize;
-    s.AheadFirst = 0;
-    s.AheadCount = ReadQueued(s, s.Ahead, ahead);
-    return delivered + TakeAhead(s, buffer + delivered, wanted);
+    if (queued > 0 && queued <= wanted) {
+        delivered += static_cast<int32_t>(ReadQueued(s, buffer + delivered, static_cast<DWORD>(queued)));
+    } else if (queued > 0) {
+        // More is queued than asked for: one read takes it (up to the read-ahead's size), the
+        // rest waits here for the next call. Nothing is read ahead at this point.
+        const DWORD ahead = static_cast<DWORD>(queued) < ReadAheadSize ? static_cast<DWORD>(queued) : ReadAheadSize;
+        s.AheadFirst = 0;
+        s.AheadCount = ReadQueued(s, s.Ahead, ahead);
+        delivered += TakeAhead(s, buffer + delivered, wanted);
+    }
+    if (s.GoneError) Lose(GoneText(s));
+    return delivered;
 }
 
 int32_t SerialPort::WriteBytes(const uint8_t* data, int32_t count) {
@@ -276,13 +329,14 @@ int32_t SerialPort::WriteBytes(const uint8_t* data, int32_t count) {
         return WriteFile(s.PortHandle, data, wanted, done, &s.WriteOverlapped) != FALSE;
     });
     s.WriteOverlapped.Offset += put;
+    if (s.GoneError) Lose(GoneText(s));
     return static_cast<int32_t>(put < wanted ? put : wanted);
 }
 
 bool SerialPort::WaitForInput(int milliseconds) {
     if (!IsOpen()) return false;
     if (QueuedBytes() > 0) return true;
-    if (milliseconds <= 0) return false;
+    if (milliseconds <= 0 || !IsOpen()) return false;
     State& s = *state_;
     const DWORD limit = static_cast<DWORD>(milliseconds);
     // A one-byte read that the driver completes as soon as a byte arrives. The wait on it is
@@ -308,12 +362,14 @@ bool SerialPort::WaitForInput(int milliseconds) {
         s.AheadCount = 1;
         return true;
     }
-    if (!waited) {
+    if (!waited && !s.GoneError) {
         // The port cannot wait for input: pause for the interval rather than let the caller spin.
         ResetEvent(s.ReadOverlapped.hEvent);
         WaitForSingleObject(s.ReadOverlapped.hEvent, limit);
     }
-    return DriverQueue(s) > 0;
+    const bool waiting = !s.GoneError && DriverQueue(s) > 0;
+    if (s.GoneError) Lose(GoneText(s));
+    return waiting;
 }
 
 }  // namespace vesklink

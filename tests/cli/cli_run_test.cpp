@@ -5,11 +5,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "vk_host.h"
@@ -302,27 +304,44 @@ protected:
         link_ = folder_ + "/com4";
         unlink(link_.c_str());
         tape_ = folder_ + "/tape";
-        pid_ = fork();
-        ASSERT_GE(pid_, 0);
-        if (pid_ == 0) {
-            freopen("/dev/null", "w", stdout);
-            execl(VESKLINK_SIM, VESKLINK_SIM, "--link", link_.c_str(), "--tape", tape_.c_str(),
-                  static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        for (int i = 0; i < 200 && access(link_.c_str(), F_OK) != 0; ++i) usleep(25000);
-        ASSERT_EQ(access(link_.c_str(), F_OK), 0) << "the simulator did not start";
+        state_ = folder_ + "/register";
+        unlink(state_.c_str());  // a new register for every test
+        control_ = folder_ + "/control";
+        ASSERT_EQ(std::system(("rm -rf '" + control_ + "' && mkdir -p '" + control_ + "'").c_str()), 0);
+        pid_ = StartSimulator(control_);
+        ASSERT_GT(pid_, 0) << "the simulator did not start";
         setenv("VESKLINK_COM4", link_.c_str(), 1);
     }
     void TearDown() override {
-        if (pid_ > 0) {
-            kill(pid_, SIGTERM);
-            int status = 0;
-            waitpid(pid_, &status, 0);
-        }
+        StopSimulator(pid_);
         unsetenv("VESKLINK_COM4");
     }
-    std::string link_, tape_;
+    // Starts a simulator that keeps its register in state_ and its journal in `control`, and
+    // waits until link_ points at its pseudo-terminal. Its process id, or -1.
+    pid_t StartSimulator(const std::string& control) {
+        const std::string before = LinkTarget();
+        const pid_t pid = fork();
+        if (pid == 0) {
+            freopen("/dev/null", "w", stdout);
+            execl(VESKLINK_SIM, VESKLINK_SIM, "--link", link_.c_str(), "--tape", tape_.c_str(), "--state",
+                  state_.c_str(), "--control", control.c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        for (int i = 0; i < 200 && LinkTarget() == before; ++i) usleep(25000);
+        return pid > 0 && LinkTarget() != before ? pid : -1;
+    }
+    static void StopSimulator(pid_t pid) {
+        if (pid <= 0) return;
+        kill(pid, SIGTERM);
+        int status = 0;
+        waitpid(pid, &status, 0);
+    }
+    std::string LinkTarget() const {
+        char target[512];
+        const ssize_t n = readlink(link_.c_str(), target, sizeof target);
+        return n > 0 ? std::string(target, static_cast<size_t>(n)) : std::string();
+    }
+    std::string link_, tape_, state_, control_;
     pid_t pid_ = -1;
 };
 
@@ -353,6 +372,50 @@ TEST_F(CliWithSimulator, AFailedDeviceCallShowsTheDevicesError) {
     EXPECT_TRUE(Contains(r.out, "> CashInOutcome s: s: i:5\nresult: false\n")) << r.out;
     EXPECT_TRUE(Contains(r.out, "error: ")) << r.out;
     EXPECT_FALSE(Contains(r.out, "error: (no text)")) << r.out;
+}
+
+TEST_F(CliWithSimulator, ARegisterRestartedUnderTheSameLinkIsUsedAgainAtTheNextCall) {
+    // The register restarts while the driver waits for its reply to the X report: the simulator
+    // comes up again on a new pseudo-terminal behind the same --link, with the register it had,
+    // and then the old one goes.
+    std::ofstream(control_ + "/commands.next") << "fault 0x40 silence once\n";
+    ASSERT_EQ(std::rename((control_ + "/commands.next").c_str(), (control_ + "/commands").c_str()), 0);
+    const std::string script = Write("restart.txt",
+                                     "Open\n"
+                                     "OpenShift s: s:'<InputParameters><Parameters CashierName=\"Орлова\" /></InputParameters>' out\n"
+                                     "PrintXReport s:\n"
+                                     "GetCurrentStatus s: s: out\n"
+                                     "Open\n"
+                                     "CloseShift s: s: out\n");
+    Result r;
+    const auto start = std::chrono::steady_clock::now();
+    std::thread cli([&] { r = Cli("--port 4 run --keep-going '" + script + "'"); });
+    bool waiting = false;
+    for (int i = 0; i < 400 && !waiting; ++i) {
+        const std::string journal = Slurp(control_ + "/journal");
+        waiting = journal.rfind("40 ", 0) == 0 || Contains(journal, "\n40 ");
+        if (!waiting) usleep(25000);
+    }
+    const pid_t first = pid_;
+    pid_ = StartSimulator(folder_);  // its journal goes beside the first one's folder
+    StopSimulator(first);
+    cli.join();
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    ASSERT_TRUE(waiting) << r.out << r.err;
+    ASSERT_GT(pid_, 0);
+
+    EXPECT_EQ(r.code, 1) << r.out << r.err;
+    const std::string port = "COM4 (" + link_ + ")";
+    // The X report under way fails as soon as the register goes, not after the 10-second limit.
+    EXPECT_TRUE(Contains(r.out, "> PrintXReport s:\nresult: false\n")) << r.out;
+    EXPECT_TRUE(Contains(r.out, "[Warning] " + port + ": device lost (")) << r.out;
+    EXPECT_LT(seconds, 8.0);
+    // The next call reaches the register that came back, shift still open; Open and the rest work.
+    EXPECT_TRUE(Contains(r.out, "> GetCurrentStatus s: s: out\nresult: true\n")) << r.out;
+    EXPECT_TRUE(Contains(r.out, "ShiftState=\"2\"")) << r.out;
+    EXPECT_TRUE(Contains(r.out, "> Open\nresult: true\n\n> CloseShift s: s: out\nresult: true\n")) << r.out;
+    const std::string log = LogText();
+    EXPECT_TRUE(Contains(log, "[Warning] " + port + ": reopened")) << log;
 }
 
 TEST_F(CliRun, DemoRunsTheWholeDayAndStopsItsSimulator) {

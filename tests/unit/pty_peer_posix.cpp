@@ -52,6 +52,11 @@ void PtyPeer::MapPort(uint32_t port) const {
     setenv(("VESKLINK_COM" + std::to_string(port)).c_str(), path_.c_str(), 1);
 }
 
+unsigned PtyPeer::LineSpeed() const {
+    termios line{};  // the master reads the settings of its terminal side
+    return tcgetattr(master_, &line) == 0 ? static_cast<unsigned>(cfgetospeed(&line)) : 0;
+}
+
 void PtyPeer::Start(Responder responder) {
     responder_ = std::move(responder);
     stop_ = false;

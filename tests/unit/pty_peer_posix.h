@@ -32,6 +32,8 @@ public:
     const std::string& DevicePath() const { return path_; }
     // Sets VESKLINK_COM<port> to the pty's device.
     void MapPort(uint32_t port) const;
+    // The speed the driver set the line to (a termios speed code such as B57600).
+    unsigned LineSpeed() const;
 
     // Starts the answering thread.
     void Start(Responder responder);

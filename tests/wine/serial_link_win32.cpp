@@ -51,14 +51,30 @@ protected:
         ports = TestPorts();
         ASSERT_EQ(ports.size(), 2u) << "run through tests/wine_com_peer.py";
         link.SetReplyClock(&clock);
+        link.SerialLink.SetEventSink([this](const PortEvent& e) {
+            events.push_back((e.kind == PortEvent::DeviceLost ? "lost COM" : "reopened COM") + std::to_string(e.port) +
+                             " " + e.device);
+            if (e.kind == PortEvent::DeviceLost) whys.push_back(e.why);
+        });
         ASSERT_TRUE(link.SerialLink.OpenPort(ports[1], 57600)) << "COM" << ports[1];
     }
     Bytes Data() const { return Bytes(link.ReplyBuffer.begin() + 8, link.ReplyBuffer.end() - 1); }
     double Seconds() const { return std::chrono::duration<double>(clock.now).count(); }
+    // The restart count of the device on the port: 1 until it first restarts, 0 when none answered.
+    int Generation() { return link.ExecuteCommand(0x73) ? link.ReplyBuffer.at(8) : 0; }
+    std::string Lost() const { return "lost COM" + std::to_string(ports[1]) + " \\\\.\\COM" + std::to_string(ports[1]); }
+    std::string Reopened() const {
+        return "reopened COM" + std::to_string(ports[1]) + " \\\\.\\COM" + std::to_string(ports[1]);
+    }
+    static double SecondsSince(std::chrono::steady_clock::time_point start) {
+        return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    }
 
     std::vector<uint32_t> ports;
     DeviceLink link;
     FakeClock clock;
+    std::vector<std::string> events;
+    std::vector<std::string> whys;  // why each loss was taken for one: the system's error
 };
 
 Bytes AllByteValues() {
@@ -184,6 +200,10 @@ TEST_F(WineLink, TimeLimit) {
     EXPECT_TRUE(link.ReplyBuffer.empty());
     EXPECT_GE(Seconds(), 10.0);
     EXPECT_LT(Seconds(), 11.0);
+    // Every wait on the silent line was cancelled by the port itself: none of those aborts is
+    // taken for a device that went away.
+    EXPECT_TRUE(link.SerialLink.IsOpen());
+    EXPECT_TRUE(events.empty());
     clock.now = {};
     EXPECT_FALSE(link.ExecuteCommand(0x44));
     EXPECT_EQ(link.ReplyBuffer, Bytes{0x15});
@@ -200,6 +220,49 @@ TEST_F(WineLink, RealWaitsAreShort) {
     const auto start = std::chrono::steady_clock::now();
     for (int i = 0; i < 5; ++i) ASSERT_TRUE(link.ExecuteCommand(0xFF));
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+}
+
+// The register restarts under the same port: the peer re-points the COM link to a new pty and
+// closes the old one. The exchange under way when that happens fails as soon as the device goes,
+// not at the time limit; the next one opens the port again and reaches the new device.
+TEST_F(WineLink, TheNextExchangeReachesTheRestartedDevice) {
+    link.SetReplyClock(nullptr);
+    const struct {
+        const char* when;
+        uint8_t command;  // the request after which the device restarts
+        bool answered;
+    } cases[] = {{"between exchanges", 0x7A, true}, {"during an exchange", 0x7C, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.when);
+        events.clear();
+        const int before = Generation();
+        ASSERT_GT(before, 0);
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(link.ExecuteCommand(c.command), c.answered);
+        EXPECT_LT(SecondsSince(start), 3.0);
+        if (c.answered) Sleep(300);  // the restart comes 50 ms after the reply, while the port is idle
+        EXPECT_EQ(Generation(), before + 1);
+        EXPECT_EQ(events, (std::vector<std::string>{Lost(), Reopened()}));
+    }
+}
+
+TEST_F(WineLink, ADeviceThatStaysAwayFailsAtOnceAndIsUsedAgainWhenItReturns) {
+    link.SetReplyClock(nullptr);
+    const int before = Generation();
+    ASSERT_TRUE(link.ExecuteCommand(0x7B));  // away for 1.5 s from 50 ms after this reply
+    Sleep(300);
+    const auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(Generation(), 0);
+    EXPECT_LT(SecondsSince(start), 1.0);
+    EXPECT_TRUE(link.SerialLink.IsLost());
+    EXPECT_EQ(events, std::vector<std::string>{Lost()});
+    int answered = 0;
+    for (int i = 0; i < 100 && answered == 0; ++i) {
+        answered = Generation();
+        if (answered == 0) Sleep(100);
+    }
+    EXPECT_EQ(answered, before + 1);
+    EXPECT_EQ(events, (std::vector<std::string>{Lost(), Reopened()}));
 }
 
 // The same line at a till: Windows' timer tick and a USB port's bus frame, emulated for this
