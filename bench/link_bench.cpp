@@ -1,6 +1,6 @@
 // Median time of one command exchange against a device that answers at once, over a real
-// pseudo-terminal: the bare round trip of the same bytes, ExecuteCommand as built (waiting for
-// input between polls), and ExecuteCommand with a blind 10 ms sleep between polls for comparison.
+// pseudo-terminal: the bare round trip of the same bytes, Exchange as built (waiting for
+// input between polls), and Exchange with a blind 10 ms sleep between polls for comparison.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -50,7 +50,7 @@ double RoundTripMicros(SerialPort& port, const Bytes& frame, size_t replySize) {
 
 double ExchangeMicros(DeviceLink& link, uint8_t command) {
     const auto start = Clock::now();
-    const bool ok = link.ExecuteCommand(command);
+    const bool ok = link.Exchange(command).Executed();
     const double micros = std::chrono::duration<double, std::micro>(Clock::now() - start).count();
     return ok ? micros : -1;
 }
@@ -103,7 +103,7 @@ int main(int argc, char** argv) {
     }
     std::printf("one exchange over a pty, device answering at once; median of %d (blind sleep: of %d)\n", rounds,
                 std::min(rounds, 50));
-    std::printf("%-21s %14s %18s %12s %20s\n", "command", "round trip", "ExecuteCommand", "overhead",
+    std::printf("%-21s %14s %18s %12s %20s\n", "command", "round trip", "Exchange", "overhead",
                 "blind 10 ms sleep");
     const bool ok = Measure(link, 0x13, testReply.size(), rounds, std::min(rounds, 50)) &&
                     Measure(link, 0xFF, longReply.size(), rounds, std::min(rounds, 50));

@@ -110,7 +110,7 @@ struct Harness {
         fuzzhost::QuietLog();
         host = new fuzzhost::Host();
         host->SetPort(kPort);
-        host->Object().Link.SetReplyClock(&line);
+        host->Object().Device.Link.SetReplyClock(&line);
     }
 };
 
@@ -162,7 +162,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static Harness* harness = new Harness();
     fuzzhost::Host& host = *harness->host;
     // A failed device test or Close leaves the port closed; the next input finds it open again.
-    if (!host.Object().Link.SerialLink.IsOpen()) {
+    if (!host.Object().Device.Link.SerialLink.IsOpen()) {
         harness->line.Load({});
         fuzzhost::Host::Params p(1);
         host.Call(u"Open", p);
@@ -178,6 +178,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     harness->line.Load(std::move(replies));
     CallMethod(host, data[0]);
     // Never more than one whole frame: acknowledgement, start, length, 65535 counted bytes, checksum.
-    if (host.Object().Link.ReplyBuffer.size() > 4 + 0xFFFF + 1) std::abort();
+    if (host.Object().Device.Link.ReplyBuffer.size() > 4 + 0xFFFF + 1) std::abort();
     return 0;
 }

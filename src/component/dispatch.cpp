@@ -1,10 +1,13 @@
-// Method and property dispatch: name lookup, the two properties and CallAsFunc.
-#include <cmath>
+// Method and property dispatch: name lookup, the two properties, and the method table that
+// turns each call's host values into one operation's arguments and its result back.
 #include <limits>
+#include <optional>
 
 #include "component/names.h"
 #include "component/napi.h"
 #include "component/variant.h"
+#include "operations/operations.h"
+#include "protocol/encoding.h"
 #include "util/text.h"
 
 namespace vesklink {
@@ -26,53 +29,171 @@ const char16_t* DispatcherFailureLine(long method) {
     }
 }
 
-// A property value set from a host variant: integers as they are, a double by its integer part,
-// text by the leading-integer rule. Other types are refused.
+// The index of a name the host looks up, or -1.
+long FindHostName(const WCHAR_T* name, const char16_t* const* english, const char16_t* const* russian, long count) {
+    if (!name) return -1;
+    try {
+        return FindName(HostText(name), english, russian, count);
+    } catch (...) {
+        return -1;
+    }
+}
+
+// A name in host memory: alias 0 the English one, 1 the Russian one.
+const WCHAR_T* NameForHost(nAPI& component, long index, long alias, const char16_t* const* english,
+                           const char16_t* const* russian, long count) {
+    if (index < 0 || index >= count || (alias != 0 && alias != 1)) return nullptr;
+    try {
+        return component.CopyToHost(alias == 0 ? english[index] : russian[index]);
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+// A property value set from a host variant: a whole number (see VariantWholeNumber), held to the
+// 32-bit range. Other types are refused.
 bool PropertyValue(const tVariant& variant, int32_t& out) {
     int64_t number = 0;
-    if (VariantInteger(variant, number)) {
-    } else if (variant.vt == VTYPE_R8 || variant.vt == VTYPE_R4) {
-        const double value = variant.vt == VTYPE_R8 ? variant.value.dblVal : variant.value.fltVal;
-        if (std::isnan(value)) return false;
-        const double whole = std::trunc(value);
-        if (whole >= static_cast<double>(std::numeric_limits<int32_t>::max()))
-            number = std::numeric_limits<int32_t>::max();
-        else if (whole <= static_cast<double>(std::numeric_limits<int32_t>::min()))
-            number = std::numeric_limits<int32_t>::min();
-        else
-            number = static_cast<int64_t>(whole);
-    } else if (variant.vt == VTYPE_PWSTR) {
-        number = LeadingInteger32(VariantString(variant));
-    } else {
-        return false;
-    }
+    if (!VariantWholeNumber(variant, number)) return false;
     if (number > std::numeric_limits<int32_t>::max()) number = std::numeric_limits<int32_t>::max();
     if (number < std::numeric_limits<int32_t>::min()) number = std::numeric_limits<int32_t>::min();
     out = static_cast<int32_t>(number);
     return true;
 }
 
+PortSettings Settings(const nAPI& component) {
+    return {static_cast<uint32_t>(component.PortNumber), static_cast<uint32_t>(component.PortSpeed)};
+}
+
+// The operation type of OperationFN: a whole number that fits its one byte; 259 must never close
+// the FN as if it were 3.
+std::optional<uint8_t> OperationType(const tVariant& variant) {
+    int64_t number = 0;
+    if (!VariantWholeNumber(variant, number) || number < 0 || number > 0xFF) return {};
+    return static_cast<uint8_t>(number);
+}
+
+// The cash amount of CashInOutcome in hundredths: a number, or decimal text.
+std::optional<int64_t> CashAmount(const tVariant& variant) {
+    int64_t whole = 0;
+    if (VariantInteger(variant, whole)) return HundredthsFromInteger(whole);
+    if (variant.vt == VTYPE_R8) return HundredthsFromDouble(variant.value.dblVal);
+    if (variant.vt == VTYPE_R4) return HundredthsFromDouble(variant.value.fltVal);
+    if (variant.vt == VTYPE_PWSTR) return ParseScaledDecimal(VariantString(variant), 2);
+    return {};
+}
+
+// "ProcessCheck" passes the electronic flag as a boolean; an integer counts as set when it is not zero.
+bool ElectronicFlag(const tVariant& variant) {
+    if (variant.vt == VTYPE_BOOL) return variant.value.bVal;
+    int64_t number = 0;
+    return VariantInteger(variant, number) && number != 0;
+}
+
+// A result document handed to the host, when the operation produced one; the operation's success.
+bool Hand(nAPI& component, const std::optional<std::u16string>& document, tVariant* out) {
+    if (document) component.ReturnString(*document, out);
+    return document.has_value();
+}
+
+bool Hand(nAPI& component, const DocumentResult& result, tVariant* out) {
+    Hand(component, result.Document, out);
+    return result.Ok;
+}
+
+bool SetParameter(nAPI& component, tVariant* params) {
+    if (params[0].vt != VTYPE_PWSTR || params[1].vt != VTYPE_PWSTR) {
+        component.Log(u"Неверный тип одного из параметров, должена быть строка", Error);
+        return false;
+    }
+    const int32_t value = LeadingInteger32(VariantString(params[1]));
+    const long index = FindName(VariantString(params[0]), PropertyNamesEnglish, PropertyNamesRussian, kPropertyCount);
+    if (index == PortProperty) component.PortNumber = value;
+    if (index == SpeedProperty) component.PortSpeed = value;
+    return true;
+}
+
+void AnswerLastError(nAPI& component, tVariant* retValue, tVariant* params) {
+    ErrorState& error = component.Device.LastError;
+    // A text the driver recorded itself is answered once; after that the device is asked.
+    if (error.AskDevice) component.Device.QueryDeviceError();
+    component.ReturnString(error.Text, &params[0]);
+    SetUInt32Variant(retValue, static_cast<uint32_t>(error.Code));
+    error.AskDevice = true;
+}
+
+// One entry per method, in the order of the name tables: the method's success, or nothing when
+// the handler has set the result variant itself.
+using Handler = std::optional<bool> (*)(nAPI& component, tVariant* retValue, tVariant* params);
+using Result = std::optional<bool>;
+
+const Handler kMethods[kMethodCount] = {
+    [](nAPI&, tVariant* r, tVariant*) -> Result { return SetUInt32Variant(r, InterfaceRevision), std::nullopt; },
+    [](nAPI& c, tVariant*, tVariant* p) -> Result {
+        // The result variant is left as the host passed it.
+        const std::u16string description = BuildDescription();
+        c.Log(u"Description is" + description, Info);
+        c.ReturnString(description, &p[0]);
+        return {};
+    },
+    [](nAPI& c, tVariant* r, tVariant* p) -> Result { return AnswerLastError(c, r, p), std::nullopt; },
+    [](nAPI& c, tVariant*, tVariant* p) -> Result { return c.ReturnString(BuildSettingsForm(), &p[0]); },
+    [](nAPI& c, tVariant*, tVariant* p) -> Result { return SetParameter(c, p); },
+    [](nAPI& c, tVariant*, tVariant*) -> Result { return Open(c.Device, Settings(c)); },
+    [](nAPI& c, tVariant*, tVariant*) -> Result { return Close(c.Device); },
+    [](nAPI& c, tVariant*, tVariant* p) -> Result {
+        c.ReturnString(u"", &p[1]);
+        const bool ok = DeviceTest(c.Device, Settings(c));
+        c.ReturnString(ok ? u"Test OK" : u"Test not OK", &p[0]);
+        return ok;
+    },
+    [](nAPI& c, tVariant*, tVariant* p) -> Result { return c.ReturnString(BuildActions(), &p[0]); },
+    [](nAPI&, tVariant*, tVariant*) -> Result { return true; },
+    [](nAPI& c, tVariant*, tVariant* p) -> Result {
+        // A document the host never receives is no success.
+        const std::optional<std::u16string> document = GetDataKKT(c.Device);
+        return document && c.ReturnString(*document, &p[1]);
+    },
+    [](nAPI& c, tVariant*, tVariant* p) -> Result {
+        return OperationFN(c.Device, OperationType(p[1]), VariantString(p[2]));
+    },
+    [](nAPI& c, tVariant*, tVariant* p) -> Result { return Hand(c, OpenShift(c.Device, VariantTextLenient(p[1])), &p[2]); },
+    [](nAPI& c, tVariant*, tVariant* p) -> Result { return Hand(c, CloseShift(c.Device), &p[2]); },
+    [](nAPI& c, tVariant*, tVariant* p) -> Result {
+        return Hand(c, RegisterReceipt(c.Device, VariantString(p[2]), false, ElectronicFlag(p[1])), &p[3]);
+    },
+    [](nAPI& c, tVariant*, tVariant* p) -> Result {
+        return Hand(c, RegisterReceipt(c.Device, VariantString(p[1]), true, false), &p[2]);
+    },
+    [](nAPI& c, tVariant* r, tVariant* p) -> Result {
+        if (p[1].vt == VTYPE_PWSTR) return PrintTextDocument(c.Device, VariantString(p[1]));
+        return SetBoolVariant(r, false), std::nullopt;  // no failure line
+    },
+    [](nAPI& c, tVariant*, tVariant* p) -> Result {
+        const std::optional<int64_t> amount = CashAmount(p[2]);
+        if (!amount) return c.Device.SetError(u"Сумма внесения или выемки должна быть числом или строкой");
+        return CashInOutcome(c.Device, *amount);
+    },
+    [](nAPI& c, tVariant*, tVariant*) -> Result { return PrintXReport(c.Device); },
+    [](nAPI& c, tVariant*, tVariant* p) -> Result {
+        return PrintCheckCopy(c.Device, static_cast<uint32_t>(LeadingInteger32(VariantTextLenient(p[1]))));
+    },
+    [](nAPI& c, tVariant*, tVariant* p) -> Result { return Hand(c, GetCurrentStatus(c.Device), &p[2]); },
+    [](nAPI& c, tVariant*, tVariant* p) -> Result { return Hand(c, ReportCurrentStatusOfSettlements(c.Device), &p[2]); },
+    [](nAPI& c, tVariant*, tVariant*) -> Result { return OpenCashDrawer(c.Device); },
+    [](nAPI&, tVariant*, tVariant* p) -> Result { return SetUInt32Variant(&p[1], LineLength), true; },
+};
+
 }  // namespace
 
 long ADDIN_API nAPI::GetNProps() { return kPropertyCount; }
 
 long ADDIN_API nAPI::FindProp(const WCHAR_T* propName) {
-    if (!propName) return -1;
-    try {
-        std::u16string storage;
-        return FindName(HostName(propName, storage), PropertyNamesEnglish, PropertyNamesRussian, kPropertyCount);
-    } catch (...) {
-        return -1;
-    }
+    return FindHostName(propName, PropertyNamesEnglish, PropertyNamesRussian, kPropertyCount);
 }
 
 const WCHAR_T* ADDIN_API nAPI::GetPropName(long propNum, long propAlias) {
-    if (propNum < 0 || propNum >= kPropertyCount || (propAlias != 0 && propAlias != 1)) return nullptr;
-    try {
-        return CopyToHost(propAlias == 0 ? PropertyNamesEnglish[propNum] : PropertyNamesRussian[propNum]);
-    } catch (...) {
-        return nullptr;
-    }
+    return NameForHost(*this, propNum, propAlias, PropertyNamesEnglish, PropertyNamesRussian, kPropertyCount);
 }
 
 bool ADDIN_API nAPI::GetPropVal(const long propNum, tVariant* value) {
@@ -107,22 +228,11 @@ bool ADDIN_API nAPI::IsPropWritable(const long) { return true; }
 long ADDIN_API nAPI::GetNMethods() { return kMethodCount; }
 
 long ADDIN_API nAPI::FindMethod(const WCHAR_T* methodName) {
-    if (!methodName) return -1;
-    try {
-        std::u16string storage;
-        return FindName(HostName(methodName, storage), MethodNamesEnglish, MethodNamesRussian, kMethodCount);
-    } catch (...) {
-        return -1;
-    }
+    return FindHostName(methodName, MethodNamesEnglish, MethodNamesRussian, kMethodCount);
 }
 
 const WCHAR_T* ADDIN_API nAPI::GetMethodName(const long methodNum, const long methodAlias) {
-    if (methodNum < 0 || methodNum >= kMethodCount || (methodAlias != 0 && methodAlias != 1)) return nullptr;
-    try {
-        return CopyToHost(methodAlias == 0 ? MethodNamesEnglish[methodNum] : MethodNamesRussian[methodNum]);
-    } catch (...) {
-        return nullptr;
-    }
+    return NameForHost(*this, methodNum, methodAlias, MethodNamesEnglish, MethodNamesRussian, kMethodCount);
 }
 
 long ADDIN_API nAPI::GetNParams(const long methodNum) {
@@ -139,79 +249,19 @@ bool ADDIN_API nAPI::CallAsFunc(const long methodNum, tVariant* retValue, tVaria
     // A call with fewer parameters than the method takes would read past the host's array.
     if (paramCount < MethodParamCounts[methodNum] || (MethodParamCounts[methodNum] > 0 && !params)) return false;
     try {
-        CallStrings.clear();
         Dispatch(methodNum, retValue, params);
-        CallStrings.clear();
         return true;
     } catch (...) {
         return false;
     }
 }
 
-bool nAPI::SetParameter(tVariant* params) {
-    if (params[0].vt != VTYPE_PWSTR || params[1].vt != VTYPE_PWSTR) {
-        Log(u"Неверный тип одного из параметров, должена быть строка", Error);
-        return false;
-    }
-    const std::u16string name = VariantString(params[0]);
-    const int32_t value = LeadingInteger32(VariantString(params[1]));
-    const long index = FindName(name, PropertyNamesEnglish, PropertyNamesRussian, kPropertyCount);
-    if (index == PortProperty) PortNumber = value;
-    if (index == SpeedProperty) PortSpeed = value;
-    return true;
-}
-
-bool nAPI::Dispatch(long method, tVariant* retValue, tVariant* params) {
-    bool ok = false;
-    switch (method) {
-        case GetInterfaceRevisionMethod:
-            SetUInt32Variant(retValue, InterfaceRevision);
-            return true;
-        case GetDescriptionMethod:
-            // The result variant is left as the host passed it.
-            GetDescription(params);
-            return true;
-        case GetLastErrorMethod:
-            GetLastError(retValue, params);
-            return true;
-        case GetParametersMethod: ok = GetParameters(params); break;
-        case SetParameterMethod: ok = SetParameter(params); break;
-        case OpenMethod: ok = Open(); break;
-        case CloseMethod: ok = Close(); break;
-        case DeviceTestMethod: ok = DeviceTest(params); break;
-        case GetAdditionalActionsMethod: ok = GetAdditionalActions(params); break;
-        case DoAdditionalActionMethod: ok = true; break;
-        case GetDataKKTMethod: ok = GetDataKKT(params); break;
-        case OperationFNMethod: ok = OperationFN(params); break;
-        case OpenShiftMethod: ok = OpenShift(params); break;
-        case CloseShiftMethod: ok = CloseShift(params); break;
-        case ProcessCheckMethod: ok = RegisterReceipt(params, false); break;
-        case ProcessCorrectionCheckMethod: ok = RegisterReceipt(params, true); break;
-        case PrintTextDocumentMethod:
-            if (params[1].vt != VTYPE_PWSTR) {
-                SetBoolVariant(retValue, false);
-                return false;
-            }
-            ok = PrintTextDocument(VariantString(params[1]));
-            break;
-        case CashInOutcomeMethod: ok = CashInOutcome(params); break;
-        case PrintXReportMethod: ok = PrintXReport(); break;
-        case PrintCheckCopyMethod: ok = PrintCheckCopy(params); break;
-        case GetCurrentStatusMethod: ok = GetCurrentStatus(params); break;
-        case ReportCurrentStatusOfSettlementsMethod: ok = ReportCurrentStatusOfSettlements(params); break;
-        case OpenCashDrawerMethod: ok = OpenCashDrawer(); break;
-        case GetLineLengthMethod:
-            SetUInt32Variant(&params[1], LineLength);
-            ok = true;
-            break;
-        default:
-            return false;
-    }
-    if (!ok) {
+void nAPI::Dispatch(long method, tVariant* retValue, tVariant* params) {
+    const std::optional<bool> ok = kMethods[method](*this, retValue, params);
+    if (!ok) return;
+    if (!*ok)
         if (const char16_t* line = DispatcherFailureLine(method)) Log(line, Error);
-    }
-    SetBoolVariant(retValue, ok);
-    return ok;
+    SetBoolVariant(retValue, *ok);
 }
 
 }  // namespace vesklink

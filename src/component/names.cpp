@@ -28,7 +28,6 @@ const char16_t* const PropertyNamesEnglish[kPropertyCount] = {u"Port", u"Speed"}
 const char16_t* const PropertyNamesRussian[kPropertyCount] = {u"Порт", u"Скорость"};
 
 const char16_t ExtensionName[] = u"vesklink";
-const char16_t DriverVersion[] = u"1.94";
 
 long FindName(std::u16string_view name, const char16_t* const* english, const char16_t* const* russian, long count) {
     for (long i = 0; i < count; ++i)
@@ -36,13 +35,6 @@ long FindName(std::u16string_view name, const char16_t* const* english, const ch
     for (long i = 0; i < count; ++i)
         if (name == russian[i]) return i;
     return -1;
-}
-
-std::u16string_view HostName(const WCHAR_T* name, std::u16string& storage) {
-    storage.clear();
-    if (name)
-        for (; *name; ++name) storage.push_back(static_cast<char16_t>(*name));
-    return storage;
 }
 
 }  // namespace vesklink

@@ -48,13 +48,9 @@ extern const char16_t* const PropertyNamesEnglish[kPropertyCount];
 extern const char16_t* const PropertyNamesRussian[kPropertyCount];
 
 extern const char16_t ExtensionName[];
-extern const char16_t DriverVersion[];
 constexpr long InterfaceRevision = 3003;
-constexpr uint32_t LineLength = 40;
 
 // Index of the name in the English table, else in the Russian one, else -1. Exact, case-sensitive.
 long FindName(std::u16string_view name, const char16_t* const* english, const char16_t* const* russian, long count);
-// Host text up to its terminating zero.
-std::u16string_view HostName(const WCHAR_T* name, std::u16string& storage);
 
 }  // namespace vesklink

@@ -4,20 +4,10 @@
 #include <clocale>
 
 #include "component/names.h"
+#include "component/variant.h"
 #include "util/text.h"
 
 namespace vesklink {
-
-namespace {
-
-std::u16string HostText(const WCHAR_T* text) {
-    std::u16string out;
-    if (text)
-        for (; *text; ++text) out.push_back(static_cast<char16_t>(*text));
-    return out;
-}
-
-}  // namespace
 
 nAPI::nAPI() = default;
 nAPI::~nAPI() = default;
@@ -93,36 +83,10 @@ void ADDIN_API nAPI::SetUserInterfaceLanguageCode(const WCHAR_T* languageCode) {
     }
 }
 
-bool nAPI::SetError(std::u16string_view text) {
-    LastErrorCode = 1;
-    LastErrorText = text;
-    AskDeviceForError = false;
-    Log(text, Error);
-    return false;
-}
-
-bool nAPI::SetErrorQuiet(std::u16string_view text) {
-    LastErrorCode = 1;
-    LastErrorText = text;
-    AskDeviceForError = false;
-    return true;
-}
-
 bool nAPI::ReturnString(std::u16string_view text, tVariant* variant) {
     if (!variant) return false;
     WCHAR_T* copy = CopyToHost(text);
     if (!copy) return false;
-    if (variant->vt == VTYPE_PWSTR) {
-        void* previous = variant->value.wstr.pwstrVal;
-        for (auto it = CallStrings.begin(); it != CallStrings.end(); ++it) {
-            if (*it == previous) {
-                CallStrings.erase(it);
-                MemoryManager->FreeMemory(&previous);
-                break;
-            }
-        }
-    }
-    CallStrings.push_back(copy);
     variant->vt = VTYPE_PWSTR;
     variant->value.wstr.pwstrVal = copy;
     variant->value.wstr.wstrLen = static_cast<uint32_t>(text.size());

@@ -1,5 +1,7 @@
 #include "component/variant.h"
 
+#include <cmath>
+
 #include "util/text.h"
 
 namespace vesklink {
@@ -17,6 +19,13 @@ void SetUInt32Variant(tVariant* variant, uint32_t value) {
 void SetInt32Variant(tVariant* variant, int32_t value) {
     variant->vt = VTYPE_I4;
     variant->value.lVal = value;
+}
+
+std::u16string HostText(const WCHAR_T* text) {
+    std::u16string out;
+    if (text)
+        for (; *text; ++text) out.push_back(static_cast<char16_t>(*text));
+    return out;
 }
 
 std::u16string VariantString(const tVariant& variant) {
@@ -45,6 +54,24 @@ bool VariantInteger(const tVariant& variant, int64_t& value) {
             return true;
         default: return false;
     }
+}
+
+bool VariantWholeNumber(const tVariant& variant, int64_t& value) {
+    if (VariantInteger(variant, value)) return true;
+    if (variant.vt == VTYPE_PWSTR) {
+        value = LeadingInteger64(VariantString(variant));
+        return true;
+    }
+    if (variant.vt != VTYPE_R8 && variant.vt != VTYPE_R4) return false;
+    const double whole = std::trunc(variant.vt == VTYPE_R8 ? variant.value.dblVal : variant.value.fltVal);
+    if (std::isnan(whole)) return false;
+    if (whole >= 9223372036854775808.0)
+        value = INT64_MAX;
+    else if (whole < -9223372036854775808.0)
+        value = INT64_MIN;
+    else
+        value = static_cast<int64_t>(whole);
+    return true;
 }
 
 std::u16string VariantTextLenient(const tVariant& variant) {

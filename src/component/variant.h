@@ -12,6 +12,9 @@ void SetBoolVariant(tVariant* variant, bool value);
 void SetUInt32Variant(tVariant* variant, uint32_t value);
 void SetInt32Variant(tVariant* variant, int32_t value);
 
+// Host text up to its terminating zero; empty for none.
+std::u16string HostText(const WCHAR_T* text);
+
 // The text of a string variant (type 22); empty for any other type.
 std::u16string VariantString(const tVariant& variant);
 
@@ -21,5 +24,10 @@ std::u16string VariantTextLenient(const tVariant& variant);
 
 // The integer value of an integer variant of any width; false for other types.
 bool VariantInteger(const tVariant& variant, int64_t& value);
+
+// A whole number as the host passes one: an integer as it is, a fractional number by its integer
+// part (saturated at the 64-bit limits; NaN is none), text by its leading integer. False for other
+// types.
+bool VariantWholeNumber(const tVariant& variant, int64_t& value);
 
 }  // namespace vesklink

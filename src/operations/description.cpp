@@ -1,8 +1,6 @@
-// The driver's description, its settings form and its (empty) list of additional actions.
-#include "operations/description.h"
-
-#include "component/names.h"
-#include "component/napi.h"
+// GetDescription, GetParameters, GetAdditionalActions: the driver's description, its settings
+// form and its (empty) list of additional actions.
+#include "operations/operations.h"
 #include "util/text.h"
 #include "util/xml.h"
 
@@ -64,15 +62,5 @@ std::u16string BuildActions() {
     document.append_child(PUGIXML_TEXT("Actions"));
     return SerializeDocument(document);
 }
-
-void nAPI::GetDescription(tVariant* params) {
-    const std::u16string description = BuildDescription();
-    Log(u"Description is" + description, Info);
-    ReturnString(description, &params[0]);
-}
-
-bool nAPI::GetParameters(tVariant* params) { return ReturnString(BuildSettingsForm(), &params[0]); }
-
-bool nAPI::GetAdditionalActions(tVariant* params) { return ReturnString(BuildActions(), &params[0]); }
 
 }  // namespace vesklink

@@ -1,10 +1,10 @@
-// Receipts and correction receipts as a whole: the package is checked before anything is opened,
-// the taxation system is checked against the registration, the receipt is opened, its lines are
-// sent in document order, and the closing answers the host with the receipt's numbers. Once the
-// receipt is open, every failure cancels it.
-#include "component/napi.h"
-#include "component/variant.h"
-#include "protocol/device_queries.h"
+// ProcessCheck and ProcessCorrectionCheck: the package is read once and checked before anything is
+// opened, the taxation system is checked against the registration, the receipt is opened, its
+// lines are sent in document order, and the closing answers the host with the receipt's numbers.
+// Once the receipt is open it is cancelled unless it was registered.
+#include "operations/operations.h"
+#include "operations/receipt.h"
+#include "protocol/commands.h"
 #include "protocol/encoding.h"
 #include "util/text.h"
 #include "util/xml.h"
@@ -13,273 +13,323 @@ namespace vesklink {
 
 namespace {
 
-constexpr uint8_t kOpenReceipt = 0x8D;
-constexpr uint8_t kOpenCorrectionReceipt = 0xD6;
-constexpr uint8_t kRegistrationRecord = 0xE8;
-constexpr uint8_t kPrinterFlags = 0xF1;
-
-constexpr uint16_t kPrintedReceipt = 4;
-constexpr uint16_t kElectronicReceipt = 6;
-constexpr size_t kTaxationSystemsAt = 45;
-
-constexpr uint64_t kQuantityLimit = 10'000'000;  // thousandths: 9999.999 is the largest
+constexpr uint16_t kPrintedReceipt = 4, kElectronicReceipt = 6;
+constexpr size_t kNameUnits = 120;
+// The two bytes, the six bytes and the rest of a decoded marking code go into separate parts of
+// the block; a code shorter than the first two parts cannot fill it.
+constexpr size_t kMarkingCodeMinimum = 8;
+constexpr uint16_t kSumCorrectionFlags = 0x1000;
+// The position command follows the receipt's operation: sale, return of sale, purchase, return
+// of purchase.
+constexpr uint8_t kPositionCommands[] = {cmd::Sale, cmd::ReturnOfSale, cmd::Purchase, cmd::ReturnOfPurchase};
 
 constexpr std::u16string_view kClosingUnanswered =
     u"Нет ответа ККТ на закрытие чека, чек мог быть зарегистрирован. Перед повторной отправкой проверьте чек на "
     u"ККТ (например, CheckNumber метода GetCurrentStatus)";
 
-struct Payments {
-    int64_t Cash = 0, PrePayment = 0, Barter = 0, PostPayment = 0, ElectronicPayment = 0;
+// An open receipt: cancelled on the register when it goes out of scope uncommitted.
+class OpenReceipt {
+public:
+    explicit OpenReceipt(Register& device) : device_(device) {}
+    OpenReceipt(const OpenReceipt&) = delete;
+    OpenReceipt& operator=(const OpenReceipt&) = delete;
+    ~OpenReceipt() {
+        if (committed_) return;
+        try {
+            device_.CancelReceipt();
+        } catch (...) {
+        }
+    }
+    // The receipt stays as the register has it.
+    void Commit() { committed_ = true; }
+
+private:
+    Register& device_;
+    bool committed_ = false;
 };
 
-Payments ReadPayments(const pugi::xml_node& receipt) {
-    const pugi::xml_node payments = Child(receipt, "Payments");
-    Payments p;
-    p.Cash = ParseScaledDecimal(AttributeText(payments, "Cash"), 2);
-    p.PrePayment = ParseScaledDecimal(AttributeText(payments, "PrePayment"), 2);
-    p.Barter = ParseScaledDecimal(AttributeText(payments, "Barter"), 2);
-    p.PostPayment = ParseScaledDecimal(AttributeText(payments, "PostPayment"), 2);
-    p.ElectronicPayment = ParseScaledDecimal(AttributeText(payments, "ElectronicPayment"), 2);
-    return p;
-}
+struct ReceiptNumbers {
+    uint64_t Shift = 0, ShiftReceipt = 0, Document = 0;
+    std::u16string FiscalSign;
+};
 
-// Sums of amounts already known to be non-negative; false when the sum leaves the 64-bit range.
-bool AddAmount(uint64_t& sum, int64_t amount) {
-    const auto add = static_cast<uint64_t>(amount);
-    if (sum + add < sum || sum + add > static_cast<uint64_t>(INT64_MAX)) return false;
-    sum += add;
-    return true;
-}
-
-// "ProcessCheck" passes the flag as a boolean; an integer counts as set when it is not zero.
-bool ElectronicFlag(const tVariant& variant) {
-    if (variant.vt == VTYPE_BOOL) return variant.value.bVal;
-    int64_t number = 0;
-    return VariantInteger(variant, number) && number != 0;
-}
+enum class ClosingOutcome {
+    Closed,      // the reply carries the receipt's numbers
+    Refused,     // the register answered with a refusal, or the closing was stopped before it was sent
+    Unanswered,  // no usable reply: nothing came back, or the frame was cut short
+};
 
 uint8_t TaxationBit(int code) { return code >= 0 && code <= 5 ? static_cast<uint8_t>(1u << code) : 0; }
 
-}  // namespace
+uint8_t VatCode(std::u16string_view rate) {
+    if (EqualsIgnoreCase(rate, u"10")) return 2;
+    if (EqualsIgnoreCase(rate, u"0")) return 3;
+    if (EqualsIgnoreCase(rate, u"none")) return 4;
+    if (EqualsIgnoreCase(rate, u"20/120")) return 5;
+    if (EqualsIgnoreCase(rate, u"10/110")) return 6;
+    return 1;
+}
 
-bool nAPI::ValidateReceipt(std::u16string_view package, bool correction) {
-    pugi::xml_document document;
-    if (!ParseDocument(document, package)) return SetError(u"Невозможно проверить чек, ошибка загрузки");
-    if (!QueryDeviceMode()) return SetError(u"ФН не зарестрирован");
-    ReadRegistrationFlag(Link, DeviceModeByte, 1207, RegistrationData.IsExcisable);
-    ReadRegistrationFlag(Link, DeviceModeByte, 1126, RegistrationData.IsLottery);
-    ReadRegistrationFlag(Link, DeviceModeByte, 1193, RegistrationData.IsGambling);
-    ReceiptTotal = 0;
+// "AAA=" stands for a position without a marking code.
+bool HasMarkingCode(std::u16string_view code) { return !code.empty() && code != u"AAA="; }
 
-    const pugi::xml_node receipt = document.document_element();
-    const pugi::xml_node parameters = Child(receipt, "Parameters");
-    if (!HasAttribute(parameters, "OperationType")) return SetError(u"Не задан тип операции");
-    const int operationType = AttributeInt(parameters, "OperationType");
-    if (operationType < 1 || operationType > 4) return SetError(u"Неверный тип операции");
-    if (!HasAttribute(parameters, "TaxationSystem")) return SetError(u"Не задан код системы налогообложения");
-    const int taxationSystem = AttributeInt(parameters, "TaxationSystem");
-    if (taxationSystem < 0 || taxationSystem > 5) return SetError(u"Неверный код системы налогообложения");
+// The marking code block: the whole length, two zero bytes, the first two decoded bytes in
+// reverse order, the 16-bit 6 and the next six bytes, then the rest with its own length.
+void AppendMarkingBlock(Bytes& out, const Bytes& d) {
+    const size_t n = d.size();
+    AppendLittleEndian(out, n + 6, 2);
+    out.push_back(0x00);
+    out.push_back(0x00);
+    out.push_back(d[1]);
+    out.push_back(d[0]);
+    AppendLittleEndian(out, 6, 2);
+    out.insert(out.end(), d.begin() + 2, d.begin() + 8);
+    AppendLittleEndian(out, n - 8, 2);
+    out.insert(out.end(), d.begin() + 8, d.end());
+}
 
+uint64_t AbsoluteDifference(int64_t a, int64_t b) {
+    return a >= b ? static_cast<uint64_t>(a) - static_cast<uint64_t>(b)
+                  : static_cast<uint64_t>(b) - static_cast<uint64_t>(a);
+}
+
+// A refused attribute does not stop the position or the receipt.
+void SendAttributes(Register& device, const ReceiptAttributes& record) {
+    const std::pair<uint16_t, const std::u16string*> tags[] = {
+        {1008, &record.CustomerEmail},         {1008, &record.CustomerPhone},
+        {1005, &record.AcquirerOperatorAddress}, {1016, &record.AcquirerOperatorInn},
+        {1026, &record.AcquirerOperatorName},  {1044, &record.AgentOperation},
+        {1073, &record.AgentPhone},            {1074, &record.PaymentProcessorPhone},
+        {1075, &record.AcquirerOperatorPhone}, {1171, &record.VendorPhone},
+        {1225, &record.VendorName},            {1226, &record.VendorInn},
+    };
+    for (const auto& [tag, text] : tags)
+        if (!text->empty()) WriteTag(device.Link, tag, *text);
+}
+
+// Right-aligned: the amount ends in the last column.
+void PrintDiscountLine(Register& device, std::u16string_view discount) {
+    const std::u16string_view suffix = discount.find(u'.') != std::u16string_view::npos ? u" РУБ" : u".00 РУБ";
+    const std::u16string_view label = u"Скидка: ";
+    const size_t used = discount.size() + suffix.size() + label.size();
+    std::u16string line(used < LineLength ? LineLength - used : 0, u' ');
+    line.append(label).append(discount).append(suffix);
+    PrintTextLine(device, line);
+}
+
+// The registration record says which taxation systems the register may use. A refused opening
+// leaves nothing to cancel; without a usable reply the register may have opened the receipt all
+// the same: it is asked, and a receipt it opened is cancelled.
+bool OpenOnRegister(Register& device, const ReceiptPackage& package, bool correction, bool electronic) {
+    const uint8_t taxationBit = TaxationBit(package.TaxationSystem);
+    if (!device.QueryDeviceMode()) return false;
+    const Reply record = device.Link.Exchange(cmd::RegistrationRecord, {device.DeviceModeByte});
+    if (record.Size() < cmd::registration_record::ForReceipt) return false;
+    if ((record.Byte(cmd::registration_record::Taxation) & taxationBit) == 0)
+        return device.SetError(u"Система налогообложения не зарегистрирована!");
+
+    Bytes header = LittleEndianBytes(electronic ? kElectronicReceipt : kPrintedReceipt, 2);
+    header.push_back(static_cast<uint8_t>(package.OperationType - 1));
+    header.push_back(taxationBit);
     if (correction) {
-        const pugi::xml_node data = Child(parameters, "CorrectionData");
-        if (!HasAttribute(data, "Type")) return SetError(u"Не задан тип коррекции");
-        if (!HasAttribute(data, "Description")) return SetError(u"Не задано описание коррекции");
-        if (!HasAttribute(data, "Date")) return SetError(u"Не задана дата коррекции");
-        if (!HasAttribute(data, "Number")) return SetError(u"Не задан номар коррекции");
-        uint8_t type = 0;
-        if (!AttributeByte(data, "Type", type)) return SetError(u"Неверный тип коррекции: " + AttributeText(data, "Type"));
+        header.push_back(static_cast<uint8_t>(package.Correction.Type));
+        AppendLengthPrefixedText(header, package.Correction.Description);
+        // A date shorter than YYYY-MM-DDT is left out; the number then follows the description.
+        std::u16string date = package.Correction.Date;
+        EncodeDeviceDate(date, header);
+        AppendLengthPrefixedText(header, package.Correction.Number);
     }
+    const Reply opened = device.Link.Exchange(correction ? cmd::OpenCorrectionReceipt : cmd::OpenReceipt, header);
+    if (opened.Executed()) return true;
+    if (!opened.Refused() && QueryReceiptOnRegister(device.Link) == ReceiptOnRegister::Open) device.CancelReceipt();
+    return false;
+}
 
-    // The host's sum of the receipt, compared with the device's subtotal before closing. Every
-    // amount must be non-negative: the device reads them as unsigned numbers.
-    uint64_t total = 0;
-    for (const pugi::xml_node position : Child(receipt, "Positions").children()) {
-        if (!NameIs(position, u"FiscalString")) continue;
-        if (!HasAttribute(position, "Name")) return SetError(u"Отсутствует имя позиции");
-        if (!HasAttribute(position, "Quantity")) return SetError(u"Отсутствует количество");
-        const int64_t quantity = ParseScaledDecimal(AttributeText(position, "Quantity"), 3);
-        if (quantity < 0) return SetError(u"Отрицательное количество в позиции");
-        if (static_cast<uint64_t>(quantity) >= kQuantityLimit)
-            return SetError(u"Максимальное количество товара в одной позиции 9999.999");
-        if (!HasAttribute(position, "PriceWithDiscount")) return SetError(u"Отсутствует цена");
-        if (ParseScaledDecimal(AttributeText(position, "PriceWithDiscount"), 2) < 0)
-            return SetError(u"Отрицательная цена в позиции");
-        if (!HasAttribute(position, "AmountWithDiscount")) return SetError(u"Отсутствует сумма");
-        const int64_t amount = ParseScaledDecimal(AttributeText(position, "AmountWithDiscount"), 2);
-        if (amount < 0) return SetError(u"Отрицательная сумма позиции");
-        if (ParseScaledDecimal(AttributeText(position, "ExciseAmount"), 2) < 0)
-            return SetError(u"Отрицательная сумма акциза в позиции");
-        if (!AddAmount(total, amount)) return SetError(u"Сумма чека слишком велика");
-        ReceiptTotal = static_cast<int64_t>(total);
-        if (!HasAttribute(position, "VATRate")) return SetError(u"Отсутствует налоговая ставка");
+Bytes PositionPayload(const ReceiptLine& p, std::u16string_view name, const Bytes& markingCode) {
+    uint8_t flags = 0;
+    if (!p.AdditionalAttribute.empty()) flags |= 0x02;
+    if (HasMarkingCode(p.MarkingCode)) flags |= 0x04;
+    if (!p.CustomsDeclaration.empty()) flags |= 0x08;
+    Bytes body{flags, 0x00, static_cast<uint8_t>(p.PaymentMethod), static_cast<uint8_t>(p.CalculationSubject)};
+    AppendDeviceText(body, p.CountryOfOrigin.size() == 3 ? std::u16string_view(p.CountryOfOrigin) : u"000");
+    AppendLittleEndian(body, static_cast<uint64_t>(p.Quantity), 5);
+    AppendLittleEndian(body, static_cast<uint64_t>(p.Price), 8);
+    AppendLittleEndian(body, static_cast<uint64_t>(p.Excise), 8);
+    body.push_back(VatCode(p.VatRate));
+    AppendLengthPrefixedText(body, name);
+    if (flags & 0x02) AppendLengthPrefixedText(body, p.AdditionalAttribute);
+    if (flags & 0x04) AppendMarkingBlock(body, markingCode);
+    if (flags & 0x08) AppendLengthPrefixedText(body, p.CustomsDeclaration);
+    return body;
+}
 
-        // Both travel as one byte: a larger value would reach the register as another one (258
-        // as 2, excisable goods, past the registration check below).
-        uint8_t subject = 0;
-        if (!AttributeByte(position, "PaymentMethod", subject))
-            return SetError(u"Неверный признак способа расчета в позиции: " + AttributeText(position, "PaymentMethod"));
-        if (!AttributeByte(position, "CalculationSubject", subject))
-            return SetError(u"Неверный признак предмета расчета в позиции: " +
-                            AttributeText(position, "CalculationSubject"));
-        if (!RegistrationData.IsExcisable && subject == 2)
-            return SetError(u"Нет регистрации для продаж подакцизных товаров");
-        if (!RegistrationData.IsLottery && (subject == 7 || subject == 8))
-            return SetError(u"Нет регистрации для лотерей");
-        if (!RegistrationData.IsGambling && (subject == 5 || subject == 6))
-            return SetError(u"Нет регистрации для азартных игр");
+// A refused position cancels the receipt at once (the receipt's guard then cancels it again).
+bool SendPosition(Register& device, const ReceiptLine& position, int operationIndex) {
+    std::u16string name = position.Name;
+    if (name.size() > kNameUnits) name.resize(kNameUnits);
+    // A marked good is never sold without its code: a code too short for the block refuses the
+    // position before anything of it reaches the device.
+    Bytes markingCode;
+    if (HasMarkingCode(position.MarkingCode)) {
+        markingCode = DecodeBase64Lenient(position.MarkingCode);
+        if (markingCode.size() < kMarkingCodeMinimum)
+            return device.SetError(u"Код маркировки позиции \"" + name + u"\" короче 8 байт");
     }
-    Log(u"AmountWithDiscountSum: " + DecimalText(ReceiptTotal), Info);
-
-    const Payments p = ReadPayments(receipt);
-    for (int64_t amount : {p.Cash, p.PrePayment, p.Barter, p.PostPayment, p.ElectronicPayment})
-        if (amount < 0) return SetError(u"Отрицательная сумма оплаты");
-    uint64_t nonCash = 0;
-    uint64_t paid = 0;
-    if (!AddAmount(nonCash, p.ElectronicPayment) || !AddAmount(nonCash, p.PostPayment) ||
-        !AddAmount(nonCash, p.Barter) || !AddAmount(nonCash, p.PrePayment) || !AddAmount(paid, p.Cash) ||
-        !AddAmount(paid, static_cast<int64_t>(nonCash)))
-        return SetError(u"Сумма оплаты слишком велика");
-
-    // Change can only be given from cash.
-    if (total > paid) return SetError(u"Сумма оплаты меньше суммы чека");
-    if (total < nonCash) return SetError(u"Невозможно дать сдачу по безналичному расчету");
+    // The position's own agent and supplier attributes reach the device before the position.
+    SendAttributes(device, position.Attributes);
+    const Bytes body = PositionPayload(position, name, markingCode);
+    if (operationIndex < 0 || operationIndex > 3) return true;
+    if (!device.Link.Exchange(kPositionCommands[operationIndex], body).Executed()) {
+        device.CancelReceipt();
+        return false;
+    }
+    if (!position.Discount.empty() && !EqualsIgnoreCase(position.Discount, u"0"))
+        PrintDiscountLine(device, position.Discount);
     return true;
 }
 
-bool nAPI::RegisterReceipt(tVariant* params, bool correction) {
-    ReceiptSubtotal = 0;
-    const std::u16string package = VariantString(params[correction ? 1 : 2]);
-    const bool electronic = !correction && ElectronicFlag(params[1]);
-    tVariant* output = &params[correction ? 2 : 3];
-    ReceiptAttributes receiptRecord;
-
-    pugi::xml_document document;
-    ParseDocument(document, package);
-    Logger.LogReceiptBlock(package);
-    if (!ValidateReceipt(package, correction)) return false;
-    Log(u"Check correct", Info);
-
-    const pugi::xml_node receipt = document.document_element();
-    const pugi::xml_node parameters = Child(receipt, "Parameters");
-    receiptRecord.CashierName = AttributeText(parameters, "CashierName");
-    receiptRecord.CashierInn = AttributeText(parameters, "CashierINN");
-    const int operationType = AttributeInt(parameters, "OperationType");
-    const int taxationSystem = AttributeInt(parameters, "TaxationSystem");
-    receiptRecord.CustomerEmail = AttributeText(parameters, "CustomerEmail");
-    receiptRecord.CustomerPhone = AttributeText(parameters, "CustomerPhone");
-    ReadAgentData(Child(parameters, "AgentData"), Child(parameters, "VendorData"), receiptRecord);
-
-    const pugi::xml_node correctionData = Child(parameters, "CorrectionData");
-    const auto correctionType = static_cast<uint8_t>(AttributeInt(correctionData, "Type"));
-    const std::u16string description = AttributeText(correctionData, "Description");
-    std::u16string date = AttributeText(correctionData, "Date");
-    const std::u16string number = AttributeText(correctionData, "Number");
-
-    const uint8_t taxationBit = TaxationBit(taxationSystem);
-
-    // The registration record says which taxation systems the register may use.
-    if (!QueryDeviceMode()) return false;
-    Link.PayloadBuffer = {DeviceModeByte};
-    Link.ExecuteCommand(kRegistrationRecord, Link.PayloadBuffer);
-    if (Link.ReplyBuffer.size() < 52) return false;
-    if ((Link.ReplyBuffer[kTaxationSystemsAt] & taxationBit) == 0)
-        return SetError(u"Система налогообложения не зарегистрирована!");
-
-    Bytes& header = Link.PayloadBuffer;
-    header.clear();
-    AppendLittleEndian(header, electronic ? kElectronicReceipt : kPrintedReceipt, 2);
-    header.push_back(static_cast<uint8_t>(operationType - 1));
-    header.push_back(taxationBit);
-    if (correction) {
-        header.push_back(correctionType);
-        AppendLengthPrefixedText(header, description);
-        // A date shorter than YYYY-MM-DDT is left out; the number then follows the description.
-        EncodeDeviceDate(date, header);
-        AppendLengthPrefixedText(header, number);
+bool SendLine(Register& device, const ReceiptLine& line, int operationIndex) {
+    switch (line.Kind) {
+        case ReceiptLine::FiscalString: return SendPosition(device, line, operationIndex);
+        case ReceiptLine::TextString: return PrintTextLine(device, line.Text);
+        case ReceiptLine::Barcode: PrintBarcode(device, line.BarcodeType, line.BarcodeValue); return true;
     }
-    // A refused opening leaves nothing to cancel. Without a usable reply the register may have
-    // opened the receipt all the same: it is asked, and a receipt it opened is cancelled.
-    if (!Link.ExecuteCommand(correction ? kOpenCorrectionReceipt : kOpenReceipt, Link.PayloadBuffer)) {
-        if (!Link.RefusedByDevice() && QueryReceiptOnRegister() == ReceiptOnRegister::Open) CancelReceipt();
-        return false;
-    }
+    return true;
+}
 
-    for (const pugi::xml_node line : Child(receipt, "Positions").children()) {
-        bool ok = true;
-        if (NameIs(line, u"FiscalString"))
-            ok = RegisterPosition(line, operationType - 1);
-        else if (NameIs(line, u"TextString"))
-            ok = PrintTextLine(AttributeText(line, "Text"));
-        else if (NameIs(line, u"Barcode"))
-            ok = PrintBarcode(AttributeText(line, "Type"), AttributeText(line, "ValueBase64"));
-        if (!ok) {
-            CancelReceipt();
-            return false;
+// The device's subtotal (0x89), or 0 when it cannot be read.
+int64_t ReadReceiptSubtotal(Register& device) {
+    const Reply reply = device.Link.Exchange(cmd::Subtotal, {0x00, 0x00});
+    if (!reply.Holds(cmd::subtotal::Minimum)) return 0;
+    const auto subtotal = static_cast<int64_t>(reply.Integer(cmd::subtotal::Amount, cmd::subtotal::Amount + 7));
+    device.Log(u"Check subtotal: " + DecimalText(subtotal), Info);
+    return subtotal;
+}
+
+// The closing with the payments. A subtotal less than one currency unit away from the package's
+// sum is corrected to the sum's hundredths; further away, the receipt is cancelled.
+ClosingOutcome CloseReceipt(Register& device, const ReceiptPackage& p, int64_t total, ReceiptNumbers& numbers) {
+    const int64_t subtotal = ReadReceiptSubtotal(device);
+    Bytes payload = LittleEndianBytes(subtotal != total ? kSumCorrectionFlags : 0, 2);
+    // The wire order differs from the package's order.
+    for (int64_t amount : {p.Cash, p.ElectronicPayment, p.PrePayment, p.PostPayment, p.Barter})
+        AppendLittleEndian(payload, static_cast<uint64_t>(amount), 8);
+    if (subtotal != total) {
+        if (AbsoluteDifference(subtotal, total) >= 100) {
+            device.SetError(u"Некорректируемый подытог");
+            device.CancelReceipt();
+            return ClosingOutcome::Refused;
         }
+        const auto correction = static_cast<uint8_t>(static_cast<uint64_t>(total) % 100);
+        device.Log(u"Коррекция суммы чека", Error);
+        device.Log(u"Коррекция к: " + DecimalText(correction), Info);
+        payload.push_back(correction);
     }
+    using namespace cmd::closing;
+    const Reply reply = device.Link.Exchange(cmd::CloseReceipt, payload);
+    // Without the receipt's numbers only a refusal tells that the receipt is still open; after
+    // silence or a cut frame the register may well have registered it.
+    if (!reply.Holds(Minimum)) return reply.Refused() ? ClosingOutcome::Refused : ClosingOutcome::Unanswered;
+    if (reply.Byte(Flags) & 0x80) {
+        device.SetError(u"Сумма оплаты меньше суммы чека");
+        return ClosingOutcome::Refused;
+    }
+    numbers = {reply.Integer(Shift, Shift + 1), reply.Integer(ShiftReceipt, ShiftReceipt + 1),
+               reply.Integer(Document, Document + 3), DecimalTextUnsigned(reply.Integer(FiscalSign, FiscalSign + 3))};
+    device.LastDocumentNumber = numbers.Document;
+    // The receipt is closed; a failed read leaves the previous value in the result.
+    device.ReadFnsSiteAddress();
+    device.QueryDocumentDate(numbers.Document);
+    return ClosingOutcome::Closed;
+}
 
-    SendReceiptAttributes(receiptRecord);
+// Only the closing reply carries the fiscal sign. A number the register cannot tell either is
+// reported as 0, never as the previous receipt's.
+ReceiptNumbers ReadNumbersOfUnansweredClosing(Register& device) {
+    ReceiptNumbers numbers;
+    device.LastDocumentNumber = 0;
+    device.DeviceDateTime.clear();
+    device.QueryFnState();
+    numbers.Document = device.LastDocumentNumber;
+    if (const std::optional<ShiftNumbers> shift = QueryShiftNumbers(device.Link)) {
+        numbers.Shift = shift->Shift;
+        numbers.ShiftReceipt = shift->Receipts;
+    }
+    device.ReadFnsSiteAddress();
+    if (numbers.Document != 0) device.QueryDocumentDate(numbers.Document);
+    device.Log(u"Чек зарегистрирован, но его фискальный признак не получен", Warning);
+    return numbers;
+}
 
-    const Payments p = ReadPayments(receipt);
-    ClosingOutcome closing = CloseReceipt(p.Cash, p.PrePayment, p.Barter, p.PostPayment, p.ElectronicPayment);
+bool PrinterFlag(Register& device, uint8_t bit) {
+    const Reply reply = device.Link.Exchange(cmd::PrinterFlags);
+    return reply.Holds(cmd::printer_flags::Minimum) && (reply.Byte(cmd::printer_flags::Flags) & bit);
+}
+
+std::optional<ReceiptNumbers> SendReceipt(Register& device, const ReceiptPackage& package, bool correction,
+                                          bool electronic, uint64_t total) {
+    if (!OpenOnRegister(device, package, correction, electronic)) return {};
+    OpenReceipt receipt(device);
+    for (const ReceiptLine& line : package.Lines)
+        if (!SendLine(device, line, package.OperationType - 1)) return {};
+    SendAttributes(device, package.Attributes);
+    ReceiptNumbers numbers;
+    ClosingOutcome closing = CloseReceipt(device, package, static_cast<int64_t>(total), numbers);
     if (closing == ClosingOutcome::Unanswered) {
         // The closing may have been carried out: the register is asked whether the receipt is
         // still open. The closing command is never sent a second time.
-        switch (QueryReceiptOnRegister()) {
+        switch (QueryReceiptOnRegister(device.Link)) {
             case ReceiptOnRegister::NotOpen:
-                ReadNumbersOfUnansweredClosing();
+                numbers = ReadNumbersOfUnansweredClosing(device);
                 closing = ClosingOutcome::Closed;
                 break;
             case ReceiptOnRegister::Open: closing = ClosingOutcome::Refused; break;
             case ReceiptOnRegister::Unknown:
                 // Nothing more is sent: on a dead line each exchange only waits out its time limit.
-                return SetError(kClosingUnanswered);
+                receipt.Commit();
+                device.SetError(kClosingUnanswered);
+                return {};
         }
     }
     if (closing != ClosingOutcome::Closed) {
-        // With both, the cover is the text left.
-        if (IsPaperOut()) SetErrorQuiet(u"В принтере нет бумаги");
-        if (IsCoverOpen()) SetErrorQuiet(u"Открыта крышка");
-        CancelReceipt();
-        return false;
+        // With both, the cover is the text left. The receipt is cancelled on the way out.
+        if (PrinterFlag(device, 0x02)) device.SetErrorQuiet(u"В принтере нет бумаги");
+        if (PrinterFlag(device, 0x01)) device.SetErrorQuiet(u"Открыта крышка");
+        return {};
     }
+    receipt.Commit();
+    return numbers;
+}
 
+std::u16string ResultDocument(const Register& device, const ReceiptNumbers& numbers) {
     pugi::xml_document result;
-    pugi::xml_node out = result.append_child(PUGIXML_TEXT("DocumentOutputParameters")).append_child(PUGIXML_TEXT("Parameters"));
-    AppendUnsigned(out, "ShiftNumber", ShiftNumber);
-    AppendUnsigned(out, "CheckNumber", LastDocumentNumber);
-    AppendUnsigned(out, "ShiftClosingCheckNumber", ShiftReceiptNumber);
-    AppendText(out, "AddressSiteInspections", FnsSiteAddress);
-    AppendText(out, "FiscalSign", LastFiscalSign);
-    AppendText(out, "DateTime", DeviceDateTime);
-    const std::u16string text = SerializeDocument(result);
-    ReturnString(text, output);
-
-    Log(u"Check output parameteres:", Info);
-    Log(text, Info);
-    Log(u"Check ok", Info);
-    return true;
+    pugi::xml_node out =
+        result.append_child(PUGIXML_TEXT("DocumentOutputParameters")).append_child(PUGIXML_TEXT("Parameters"));
+    AppendUnsigned(out, "ShiftNumber", numbers.Shift);
+    AppendUnsigned(out, "CheckNumber", numbers.Document);
+    AppendUnsigned(out, "ShiftClosingCheckNumber", numbers.ShiftReceipt);
+    AppendText(out, "AddressSiteInspections", device.FnsSiteAddress);
+    AppendText(out, "FiscalSign", numbers.FiscalSign);
+    AppendText(out, "DateTime", device.DeviceDateTime);
+    return SerializeDocument(result);
 }
 
-void nAPI::ReadNumbersOfUnansweredClosing() {
-    // Only the closing reply carries the fiscal sign. A number the register cannot tell either is
-    // reported as 0, never as the previous receipt's.
-    LastFiscalSign.clear();
-    LastDocumentNumber = ShiftNumber = ShiftReceiptNumber = 0;
-    DeviceDateTime.clear();
-    QueryFnState();
-    QueryShiftNumbers();
-    ReadRegistrationText(Link, DeviceModeByte, 1060, FnsSiteAddress);
-    if (LastDocumentNumber != 0) QueryDocumentDate(LastDocumentNumber);
-    Log(u"Чек зарегистрирован, но его фискальный признак не получен", Warning);
-}
+}  // namespace
 
-bool nAPI::IsPaperOut() {
-    return Link.ExecuteCommand(kPrinterFlags) && Link.ReplyBuffer.size() >= 12 && (Link.ReplyBuffer[8] & 0x02);
-}
-
-bool nAPI::IsCoverOpen() {
-    return Link.ExecuteCommand(kPrinterFlags) && Link.ReplyBuffer.size() >= 12 && (Link.ReplyBuffer[8] & 0x01);
+std::optional<std::u16string> RegisterReceipt(Register& device, std::u16string_view text, bool correction,
+                                              bool electronic) {
+    const ReceiptPackage package = ReadReceiptPackage(text);
+    device.LogReceiptBlock(text);
+    const std::optional<uint64_t> total = ValidateReceipt(device, package, correction);
+    if (!total) return {};
+    device.Log(u"Check correct", Info);
+    const std::optional<ReceiptNumbers> numbers = SendReceipt(device, package, correction, electronic, *total);
+    if (!numbers) return {};
+    const std::u16string document = ResultDocument(device, *numbers);
+    device.Log(u"Check output parameteres:", Info);
+    device.Log(document, Info);
+    device.Log(u"Check ok", Info);
+    return document;
 }
 
 }  // namespace vesklink

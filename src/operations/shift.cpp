@@ -1,6 +1,6 @@
-// Opening and closing shifts, and the cashier recorded on the device when a shift opens.
-#include "component/napi.h"
-#include "component/variant.h"
+// OpenShift and CloseShift, and the cashier recorded on the register when a shift opens.
+#include "operations/operations.h"
+#include "protocol/commands.h"
 #include "protocol/encoding.h"
 #include "util/xml.h"
 
@@ -8,106 +8,95 @@ namespace vesklink {
 
 namespace {
 
-constexpr uint8_t kReadCashier = 0x09;
-constexpr uint8_t kWriteCashier = 0x0A;
-constexpr uint8_t kOpenShift = 0xD9;
 constexpr uint16_t kCashierTable = 320;
 
-// The cashier record: 96 bytes at reply offsets 8 to 103.
-constexpr size_t kRecordOffset = 8;
-constexpr size_t kRecordSize = 96;
-constexpr size_t kNameAt = 3, kNameWidth = 64;
-constexpr size_t kInnAt = 67, kInnWidth = 12;
-constexpr size_t kTailAt = 79;
+// The cashier's name and INN replace those of the register's first cashier record; an empty INN
+// keeps the one recorded. Nothing is written without a name.
+bool WriteCashier(Register& device, std::u16string_view name, std::u16string_view inn) {
+    if (name.empty()) return true;
+    Bytes request = LittleEndianBytes(kCashierTable, 2);
+    AppendLittleEndian(request, 1, 2);
+    using namespace cmd::cashier;
+    const Reply reply = device.Link.Exchange(cmd::ReadCashier, request);
+    if (!reply.Holds(Minimum)) return false;
+    const auto record = reply.Data().begin() + Record;
+
+    Bytes payload = request;
+    payload.insert(payload.end(), record, record + Name);
+    AppendFixedDeviceText(payload, name, NameWidth);
+    if (inn.empty()) {
+        device.Log(u"ИНН не задан, используется существующий", Warning);
+        payload.insert(payload.end(), record + Inn, record + Inn + InnWidth);
+    } else {
+        AppendFixedDeviceText(payload, inn, InnWidth);
+    }
+    payload.insert(payload.end(), record + Tail, record + RecordSize);
+    if (device.Link.Exchange(cmd::WriteCashier, payload).Executed()) return true;
+    device.Log(u"Имя кассира и ИНН не установлены, вероятно некорректный ИНН", Warning);
+    return false;
+}
+
+// 0xD9 and the open-shift document.
+std::optional<std::u16string> SendOpenShift(Register& device) {
+    device.QueryDeviceMode();
+    if (device.DeviceModeByte == 0) {
+        device.SetError(u"ФН не зарегтрирован");
+        return {};
+    }
+    const std::optional<FnState> fn = device.QueryFnState();
+    if (!fn) return {};
+    const Reply opened = device.Link.Exchange(cmd::OpenShift, {0x00, 0x00});
+    if (!opened.Holds(cmd::shift_document::Minimum)) return {};
+    const size_t number = cmd::shift_document::Document;
+    device.LastDocumentNumber = opened.Integer(number, number + 3);
+    const std::optional<ShiftNumbers> shift = device.QueryShift();
+    if (!shift || !device.QueryDocumentDate(device.LastDocumentNumber)) return {};
+
+    pugi::xml_document document;
+    pugi::xml_node parameters = AppendOutputParameters(document);
+    AppendText(parameters, "DateTime", device.DeviceDateTime);
+    AppendFlag(parameters, "FNError", fn->Error);
+    AppendFlag(parameters, "FNOverflow", fn->Overflow);
+    AppendFlag(parameters, "FNFail", fn->Fail);
+    AppendUnsigned(parameters, "ShiftNumber", shift->Shift);
+    AppendSigned(parameters, "ShiftState", device.ShiftState);
+    return SerializeDocument(document);
+}
 
 }  // namespace
 
-bool nAPI::OpenShift(tVariant* params) {
+DocumentResult OpenShift(Register& device, std::u16string_view cashierXml) {
+    pugi::xml_document input;
+    ParseDocument(input, cashierXml);
+    const pugi::xml_node cashier = Child(Child(input, "InputParameters"), "Parameters");
     // A cashier that cannot be recorded does not keep the shift from opening.
-    ReadCashierInput(VariantTextLenient(params[1]));
-    QueryShiftState();
-    if (ShiftState != 0) {
-        Log(u"Смена уже была открыта или истекла, закрыть", Warning);
-        CloseShiftSequence(params);
+    WriteCashier(device, AttributeText(cashier, "CashierName"), AttributeText(cashier, "CashierINN"));
+
+    DocumentResult result;
+    // A shift still open (or expired) is closed first; without an answer none is assumed.
+    if (QueryShiftState(device.Link).value_or(0) != 0) {
+        device.Log(u"Смена уже была открыта или истекла, закрыть", Warning);
+        result.Document = CloseShiftWithReport(device);
     }
-    if (RunOpenShift(params)) return true;
-    Log(u"Ошибка открытия смены", Error);
-    return false;
-}
-
-bool nAPI::ReadCashierInput(std::u16string_view inputXml) {
-    pugi::xml_document document;
-    ParseDocument(document, inputXml);
-    const pugi::xml_node parameters = Child(Child(document, "InputParameters"), "Parameters");
-    CashierName = AttributeText(parameters, "CashierName");
-    CashierInn = AttributeText(parameters, "CashierINN");
-    return WriteCashier(1);
-}
-
-bool nAPI::WriteCashier(uint16_t record) {
-    if (CashierName.empty()) return true;
-    Bytes request;
-    AppendLittleEndian(request, kCashierTable, 2);
-    AppendLittleEndian(request, record, 2);
-    Link.PayloadBuffer = request;
-    if (!Link.ExecuteCommand(kReadCashier, Link.PayloadBuffer) ||
-        Link.ReplyBuffer.size() < kRecordOffset + kRecordSize + 1)
-        return false;
-    const auto recordBytes = Link.ReplyBuffer.begin() + kRecordOffset;
-
-    Link.PayloadBuffer = request;
-    Link.PayloadBuffer.insert(Link.PayloadBuffer.end(), recordBytes, recordBytes + kNameAt);
-    AppendFixedDeviceText(Link.PayloadBuffer, CashierName, kNameWidth);
-    if (CashierInn.empty()) {
-        Log(u"ИНН не задан, используется существующий", Warning);
-        Link.PayloadBuffer.insert(Link.PayloadBuffer.end(), recordBytes + kInnAt, recordBytes + kInnAt + kInnWidth);
-    } else {
-        AppendFixedDeviceText(Link.PayloadBuffer, CashierInn, kInnWidth);
+    if (std::optional<std::u16string> opened = SendOpenShift(device)) {
+        result.Document = std::move(opened);
+        result.Ok = true;
+        return result;
     }
-    Link.PayloadBuffer.insert(Link.PayloadBuffer.end(), recordBytes + kTailAt, recordBytes + kRecordSize);
+    device.Log(u"Ошибка открытия смены", Error);
+    return result;
+}
 
-    if (!Link.ExecuteCommand(kWriteCashier, Link.PayloadBuffer)) {
-        Log(u"Имя кассира и ИНН не установлены, вероятно некорректный ИНН", Warning);
-        return false;
+DocumentResult CloseShift(Register& device) {
+    device.QueryShift();
+    if (device.ShiftState == 1) {
+        device.Log(u"Смена уже была закрыта, не закрывать", Warning);
+        return {true, {}};
     }
-    return true;
-}
-
-bool nAPI::RunOpenShift(tVariant* params) {
-    QueryDeviceMode();
-    if (DeviceModeByte == 0) return SetError(u"ФН не зарегтрирован");
-    if (!QueryFnState() || !SendOpenShift() || !QueryShift() || !QueryDocumentDate(LastDocumentNumber)) return false;
-
-    pugi::xml_document document;
-    pugi::xml_node parameters =
-        document.append_child(PUGIXML_TEXT("OutputParameters")).append_child(PUGIXML_TEXT("Parameters"));
-    AppendText(parameters, "DateTime", DeviceDateTime);
-    AppendFlag(parameters, "FNError", FnError);
-    AppendFlag(parameters, "FNOverflow", FnOverflow);
-    AppendFlag(parameters, "FNFail", FnFail);
-    AppendUnsigned(parameters, "ShiftNumber", ShiftNumber);
-    AppendSigned(parameters, "ShiftState", ShiftState);
-    ReturnString(SerializeDocument(document), &params[2]);
-    return true;
-}
-
-bool nAPI::SendOpenShift() {
-    Link.PayloadBuffer = {0x00, 0x00};
-    if (!Link.ExecuteCommand(kOpenShift, Link.PayloadBuffer) || Link.ReplyBuffer.size() < 15) return false;
-    ShiftNumber = Link.ReplyInteger(8, 9);
-    LastDocumentNumber = Link.ReplyInteger(10, 13);
-    return true;
-}
-
-bool nAPI::CloseShift(tVariant* params) {
-    QueryShift();
-    if (ShiftState == 1) {
-        Log(u"Смена уже была закрыта, не закрывать", Warning);
-        return true;
-    }
-    if (CloseShiftSequence(params)) return true;
-    Log(u"Ошибка закрытия смены", Error);
-    return false;
+    DocumentResult result{false, CloseShiftWithReport(device)};
+    result.Ok = result.Document.has_value();
+    if (!result.Ok) device.Log(u"Ошибка закрытия смены", Error);
+    return result;
 }
 
 }  // namespace vesklink

@@ -17,32 +17,49 @@ ReplyClock& SystemReplyClock() {
     return clock;
 }
 
-bool DeviceLink::ExecuteCommand(uint8_t command, const Bytes* payload) {
+LinkOutcome Reply::Outcome() const {
+    if (!sent_) return LinkOutcome::NotSent;
+    if (bytes_.size() >= 9) return bytes_[5] != 0 || bytes_[6] != 0 ? LinkOutcome::Refused : LinkOutcome::Executed;
+    if (bytes_.empty()) return LinkOutcome::Silence;
+    return bytes_[0] == NAK ? LinkOutcome::Nak : LinkOutcome::CutFrame;
+}
+
+uint64_t Reply::Integer(size_t first, size_t last) const {
+    if (first > last || last >= bytes_.size()) return 0;
+    uint64_t value = 0;
+    for (size_t i = first; i <= last && i - first < 8; ++i) value |= static_cast<uint64_t>(bytes_[i]) << (8 * (i - first));
+    return value;
+}
+
+Reply DeviceLink::Exchange(uint8_t command, const Bytes& payload) {
     try {
-        // The body is copied first, so a payload taken from ReplyBuffer itself survives.
-        Bytes body = LittleEndianBytes(AccessCode, 4);
-        if (payload) body.insert(body.end(), payload->begin(), payload->end());
-        ReplyBuffer.clear();
-        // A device that went away, since the last exchange or before it, has its port opened
-        // again here, once; one still away fails the exchange at once, and so does a closed port.
-        if (!SerialLink.Reconnect()) return false;
-        if (body.size() > MaximumFrameBody) return false;  // the length field cannot count it
-
-        // A late reply to an earlier request must never mix with the reply to this one.
-        DiscardStaleInput();
-
-        const Bytes frame = BuildFrame(command, body);
-        const int32_t size = static_cast<int32_t>(frame.size());
-        // A frame that did not go out whole cannot be answered; waiting 10 s for nothing would
-        // only block the caller.
-        if (SerialLink.WriteBytes(frame.data(), size) != size) return false;
-
+        if (!Send(command, payload)) return Reply();
         ReceiveReply();
-        return ReplyBuffer.size() >= 9 && ReplyBuffer[5] == 0 && ReplyBuffer[6] == 0;
+        return Reply(ReplyBuffer, true);
     } catch (...) {
         ReplyBuffer.clear();
-        return false;
+        return Reply();
     }
+}
+
+bool DeviceLink::Send(uint8_t command, const Bytes& payload) {
+    // The body is copied first, so a payload taken from ReplyBuffer itself survives.
+    Bytes body = LittleEndianBytes(AccessCode, 4);
+    body.insert(body.end(), payload.begin(), payload.end());
+    ReplyBuffer.clear();
+    // A device that went away, since the last exchange or before it, has its port opened
+    // again here, once; one still away fails the exchange at once, and so does a closed port.
+    if (!SerialLink.Reconnect()) return false;
+    if (body.size() > MaximumFrameBody) return false;  // the length field cannot count it
+
+    // A late reply to an earlier request must never mix with the reply to this one.
+    DiscardStaleInput();
+
+    const Bytes frame = BuildFrame(command, body);
+    const int32_t size = static_cast<int32_t>(frame.size());
+    // A frame that did not go out whole cannot be answered; waiting 10 s for nothing would
+    // only block the caller.
+    return SerialLink.WriteBytes(frame.data(), size) == size;
 }
 
 void DeviceLink::DiscardStaleInput() {
@@ -111,13 +128,6 @@ void DeviceLink::ReceiveReply() {
             remaining -= static_cast<size_t>(got > 0 ? got : 0);
         }
     }
-}
-
-uint64_t DeviceLink::ReplyInteger(size_t first, size_t last) const {
-    if (first > last || last >= ReplyBuffer.size()) return 0;
-    uint64_t value = 0;
-    for (size_t i = first; i <= last && i - first < 8; ++i) value |= static_cast<uint64_t>(ReplyBuffer[i]) << (8 * (i - first));
-    return value;
 }
 
 }  // namespace vesklink

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <utility>
 
 #include "protocol/frame.h"
 #include "serial/serial_port.h"
@@ -29,6 +30,41 @@ public:
 // steady_clock and SerialPort::WaitForInput.
 ReplyClock& SystemReplyClock();
 
+// What became of one exchange, from the reply as received.
+enum class LinkOutcome {
+    NotSent,   // the port is closed, its device is away, or the frame did not go out whole
+    Silence,   // nothing came back within the time limit
+    Nak,       // the register rejected the frame and no reply followed
+    CutFrame,  // the reply stopped before its status word
+    Refused,   // the register answered with a non-zero status word
+    Executed,  // the register answered with status 0
+};
+
+// One reply and bounds-checked readers of its fields; a field beyond the reply reads as 0.
+class Reply {
+public:
+    Reply() = default;
+    Reply(Bytes bytes, bool sent) : bytes_(std::move(bytes)), sent_(sent) {}
+
+    LinkOutcome Outcome() const;
+    bool Executed() const { return Outcome() == LinkOutcome::Executed; }
+    // The register received the request and refused it. Silence, a lone NAK or a frame cut
+    // before its status word is no such answer: the request may or may not have been carried out.
+    bool Refused() const { return Outcome() == LinkOutcome::Refused; }
+    // Executed, and long enough for every field below `size`.
+    bool Holds(size_t size) const { return Executed() && bytes_.size() >= size; }
+    size_t Size() const { return bytes_.size(); }
+    const Bytes& Data() const { return bytes_; }
+    uint8_t Byte(size_t at) const { return at < bytes_.size() ? bytes_[at] : 0; }
+    // Bytes first..last (inclusive) as an unsigned little-endian number. 0 when first lies beyond
+    // last or any byte of the range lies outside the reply; only the first eight bytes count.
+    uint64_t Integer(size_t first, size_t last) const;
+
+private:
+    Bytes bytes_;
+    bool sent_ = false;
+};
+
 class DeviceLink {
 public:
     static constexpr std::chrono::seconds ReplyTimeout{10};  // the whole reply, all phases together
@@ -37,35 +73,21 @@ public:
     SerialPort SerialLink;
     uint64_t AccessCode = 482917;  // its four low bytes open every request body
     Bytes ReplyBuffer;             // the last reply exactly as received, acknowledgement first
-    Bytes PayloadBuffer;           // where operations assemble a command's payload
 
-    // Sends one command and collects its reply. True when the reply holds at least 9 bytes and
-    // its status word is zero. Fails at once on a closed port (the port is never opened here), on
-    // a lost port that cannot be opened again (SerialPort::Reconnect), on a payload too long to
-    // be counted in the frame, and when the frame could not be written whole; ends as soon as the
-    // device goes away. Never logs, never retries.
-    bool ExecuteCommand(uint8_t command, const Bytes* payload = nullptr);
-    bool ExecuteCommand(uint8_t command, const Bytes& payload) { return ExecuteCommand(command, &payload); }
-
-    // True when the last reply carries a non-zero status word: the register received the
-    // request and refused it. Silence, a lone NAK or a frame cut before its status word is no
-    // such answer: the request may or may not have been carried out.
-    bool RefusedByDevice() const {
-        return ReplyBuffer.size() >= 9 && (ReplyBuffer[5] != 0 || ReplyBuffer[6] != 0);
-    }
+    // Sends one command and collects its reply. Nothing is sent on a closed port (the port is
+    // never opened here), on a lost port that cannot be opened again (SerialPort::Reconnect) or a
+    // payload too long to be counted in the frame; a frame not written whole is not waited for,
+    // and the wait ends as soon as the device goes away. Never logs, never retries.
+    Reply Exchange(uint8_t command, const Bytes& payload = {});
 
     // Collects the acknowledgement and one reply frame into ReplyBuffer, within ReplyTimeout.
     void ReceiveReply();
-
-    // ReplyBuffer bytes first..last (inclusive) as an unsigned little-endian number. 0 when first
-    // lies beyond last or when any byte of the range lies outside the reply; only the first eight
-    // bytes of a longer range count.
-    uint64_t ReplyInteger(size_t first, size_t last) const;
 
     // The clock of the time limit; nullptr restores the system clock. Not owned.
     void SetReplyClock(ReplyClock* clock) { clock_ = clock ? clock : &SystemReplyClock(); }
 
 private:
+    bool Send(uint8_t command, const Bytes& payload);
     bool NextByte(uint8_t& byte, std::chrono::steady_clock::duration start);
     void DiscardStaleInput();
 

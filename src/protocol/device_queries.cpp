@@ -1,76 +1,119 @@
 #include "protocol/device_queries.h"
 
+#include "protocol/commands.h"
 #include "protocol/encoding.h"
+#include "util/text.h"
 
 namespace vesklink {
 
-namespace {
-
-constexpr uint8_t WriteTagCommand = 0xD8;
-constexpr uint8_t FnStateCommand = 0xE0;
-constexpr uint8_t DeviceModeCommand = 0xE2;
-constexpr uint8_t RegistrationTagCommand = 0xE9;
-
-}  // namespace
-
 bool WriteTag(DeviceLink& link, uint16_t tag, std::u16string_view text) {
-    Bytes& payload = link.PayloadBuffer;
-    payload.clear();
-    AppendLittleEndian(payload, tag, 2);
+    Bytes payload = LittleEndianBytes(tag, 2);
     payload.push_back(0x00);
     AppendLengthPrefixedText(payload, text);
-    return link.ExecuteCommand(WriteTagCommand, &payload);
+    return link.Exchange(cmd::WriteTag, payload).Executed();
 }
 
-bool ReadRegistrationTag(DeviceLink& link, uint8_t deviceModeByte, uint16_t tag, Bytes& value) {
-    value.clear();
-    Bytes& payload = link.PayloadBuffer;
-    payload.clear();
-    payload.push_back(deviceModeByte);
+std::optional<Bytes> ReadRegistrationTag(DeviceLink& link, uint8_t deviceModeByte, uint16_t tag) {
+    Bytes payload{deviceModeByte};
     AppendLittleEndian(payload, tag, 2);
-    if (!link.ExecuteCommand(RegistrationTagCommand, &payload)) return false;
-    const Bytes& reply = link.ReplyBuffer;
-    if (reply.size() < 12) return false;
-    const size_t length = static_cast<size_t>(link.ReplyInteger(10, 11));
-    if (reply.size() < length + 13) return false;
-    value.assign(reply.begin() + 12, reply.begin() + 12 + static_cast<std::ptrdiff_t>(length));
-    return true;
+    using namespace cmd::registration_tag;
+    const Reply reply = link.Exchange(cmd::RegistrationTag, payload);
+    if (!reply.Holds(Value)) return {};
+    const size_t length = static_cast<size_t>(reply.Integer(Length, Length + 1));
+    if (reply.Size() < length + Value + 1) return {};
+    const auto value = reply.Data().begin() + Value;
+    return Bytes(value, value + static_cast<std::ptrdiff_t>(length));
 }
 
-bool ReadRegistrationFlag(DeviceLink& link, uint8_t deviceModeByte, uint16_t tag, bool& flag) {
-    flag = false;
-    Bytes value;
-    if (!ReadRegistrationTag(link, deviceModeByte, tag, value) || value.empty()) return false;
-    flag = value[0] != 0;
-    return true;
+std::optional<bool> ReadRegistrationFlag(DeviceLink& link, uint8_t deviceModeByte, uint16_t tag) {
+    const std::optional<Bytes> value = ReadRegistrationTag(link, deviceModeByte, tag);
+    if (!value || value->empty()) return {};
+    return (*value)[0] != 0;
 }
 
-bool ReadRegistrationText(DeviceLink& link, uint8_t deviceModeByte, uint16_t tag, std::u16string& text) {
-    Bytes value;
-    if (!ReadRegistrationTag(link, deviceModeByte, tag, value)) return false;
-    text = DecodeDeviceText(value);
-    return true;
+std::optional<std::u16string> ReadRegistrationText(DeviceLink& link, uint8_t deviceModeByte, uint16_t tag) {
+    const std::optional<Bytes> value = ReadRegistrationTag(link, deviceModeByte, tag);
+    if (!value) return {};
+    return DecodeDeviceText(*value);
 }
 
-bool QueryDeviceMode(DeviceLink& link, uint8_t& deviceModeByte) {
-    if (!link.ExecuteCommand(DeviceModeCommand) || link.ReplyBuffer.size() < 13) return false;
-    deviceModeByte = link.ReplyBuffer[12];
-    return true;
+std::optional<uint8_t> QueryDeviceMode(DeviceLink& link) {
+    const Reply reply = link.Exchange(cmd::DeviceMode);
+    if (!reply.Holds(cmd::device_mode::Minimum)) return {};
+    return reply.Byte(cmd::device_mode::Mode);
 }
 
-bool QueryFnState(DeviceLink& link, bool& fnFiscalMode, bool& fnError, bool& fnFail, bool& fnOverflow,
-                  uint64_t& lastDocumentNumber) {
-    fnError = false;
-    fnOverflow = false;
-    fnFail = false;
-    if (!link.ExecuteCommand(FnStateCommand) || link.ReplyBuffer.size() < 14) return false;
-    const Bytes& reply = link.ReplyBuffer;
-    if (reply[8] == 3) fnFiscalMode = true;
-    fnError = (reply[12] & 0x01) != 0;
-    fnFail = (reply[12] & 0x02) != 0;
-    fnOverflow = (reply[12] & 0x04) != 0;
-    if (reply.size() >= 38) lastDocumentNumber = link.ReplyInteger(34, 37);
-    return true;
+std::optional<FnState> QueryFnState(DeviceLink& link) {
+    using namespace cmd::fn_state;
+    const Reply reply = link.Exchange(cmd::FnState);
+    if (!reply.Holds(Minimum)) return {};
+    FnState state;
+    state.FiscalMode = reply.Byte(State) == 3;
+    state.Error = (reply.Byte(Warnings) & 0x01) != 0;
+    state.Fail = (reply.Byte(Warnings) & 0x02) != 0;
+    state.Overflow = (reply.Byte(Warnings) & 0x04) != 0;
+    if (reply.Size() >= WithDocument) state.LastDocumentNumber = reply.Integer(Document, Document + 3);
+    return state;
+}
+
+std::optional<ShiftNumbers> QueryShiftNumbers(DeviceLink& link) {
+    using namespace cmd::shift;
+    const Reply reply = link.Exchange(cmd::Shift);
+    if (!reply.Holds(Minimum)) return {};
+    return ShiftNumbers{reply.Integer(Number, Number + 1), reply.Integer(Receipts, Receipts + 1)};
+}
+
+std::optional<uint8_t> QueryShiftState(DeviceLink& link) {
+    const Reply reply = link.Exchange(cmd::ShiftState);
+    if (!reply.Holds(cmd::shift_state::Minimum)) return {};
+    return reply.Byte(cmd::shift_state::State);
+}
+
+std::optional<Backlog> QueryBacklog(DeviceLink& link) {
+    using namespace cmd::backlog;
+    const Reply reply = link.Exchange(cmd::Backlog);
+    if (!reply.Holds(Minimum)) return {};
+    bool dated = false;
+    for (size_t i = Date; i <= DateLast; ++i) dated = dated || reply.Byte(i) != 0;
+    // Nothing waiting: the device gives no date, the computer's own time is reported.
+    return Backlog{reply.Integer(Count, Count + 1), reply.Integer(First, First + 3),
+                   dated ? FormatDeviceDateTime(reply.Data(), Date) : Widen(FormatLocalNow("%Y-%m-%dT%H:%M:%S"))};
+}
+
+std::optional<std::u16string> QueryDocumentDate(DeviceLink& link, uint64_t documentNumber) {
+    const Reply reply = link.Exchange(cmd::DocumentDate, LittleEndianBytes(documentNumber, 4));
+    if (!reply.Holds(cmd::document_date::Minimum)) return {};
+    return FormatDeviceDateTime(reply.Data(), cmd::document_date::DateTime);
+}
+
+std::optional<int64_t> QueryCashBalance(DeviceLink& link) {
+    const Reply reply = link.Exchange(cmd::CashBalance);
+    if (!reply.Holds(cmd::cash_balance::Minimum)) return {};
+    return static_cast<int64_t>(reply.Integer(cmd::cash_balance::Amount, cmd::cash_balance::Amount + 7));
+}
+
+std::optional<ShiftCounters> QueryShiftCounters(DeviceLink& link) {
+    using namespace cmd::counters;
+    const Reply reply = link.Exchange(cmd::OperationCounters, {0x00});
+    if (!reply.Holds(Minimum)) return {};
+    ShiftCounters counters;
+    for (size_t type = 0; type < 4; ++type) {
+        const size_t all = All + AllStep * type;
+        const size_t correction = Correction + CorrectionStep * type;
+        const uint64_t corrections = reply.Integer(correction, correction + 3);
+        const uint64_t correctionsAmount = reply.Integer(correction + 4, correction + 9);
+        counters.Types[type] = {reply.Integer(all, all + 3) - corrections, corrections,
+                                reply.Integer(all + 4, all + 9) - correctionsAmount, correctionsAmount};
+    }
+    return counters;
+}
+
+ReceiptOnRegister QueryReceiptOnRegister(DeviceLink& link) {
+    using namespace cmd::receipt_state;
+    const Reply reply = link.Exchange(cmd::ReceiptState);
+    if (!reply.Holds(Minimum)) return ReceiptOnRegister::Unknown;
+    return reply.Byte(Receipt) == 1 || reply.Byte(Correction) == 1 ? ReceiptOnRegister::Open
+                                                                     : ReceiptOnRegister::NotOpen;
 }
 
 }  // namespace vesklink

@@ -187,6 +187,24 @@ bool ConfigureLine(HANDLE port, uint32_t speed) {
     return SetCommState(port, &dcb) != FALSE;
 }
 
+// Why the port could not be opened, in the system's words (in the user's language, hence the
+// wide form) followed by the error number.
+std::string SystemFailure(const char* what, DWORD error) noexcept {
+    try {
+        wchar_t* text = nullptr;
+        const DWORD length =
+            FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                           nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+        std::u16string message(text ? reinterpret_cast<const char16_t*>(text) : u"", text ? length : 0);
+        if (text) LocalFree(text);
+        while (!message.empty() && (message.back() == u'\r' || message.back() == u'\n' || message.back() == u' '))
+            message.pop_back();
+        return what + Utf16ToUtf8(message) + " (error " + std::to_string(error) + ")";
+    } catch (...) {
+        return {};
+    }
+}
+
 }  // namespace
 
 struct SerialPort::State : PortState {};
@@ -206,22 +224,6 @@ bool SerialPort::OpenDevice(uint32_t port, uint32_t speed) {
     State& s = *state_;
     char path[32];
     std::snprintf(path, sizeof path, "\\\\.\\COM%u", static_cast<unsigned>(port));
-    // Why the port could not be opened, in the system's words (in the user's language, hence
-    // the wide form) followed by the error number. Called once every handle is closed again.
-    auto noteFailure = [this](const char* what, DWORD error) noexcept {
-        try {
-            wchar_t* text = nullptr;
-            const DWORD length =
-                FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                               nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-            std::u16string message(text ? reinterpret_cast<const char16_t*>(text) : u"", text ? length : 0);
-            if (text) LocalFree(text);
-            while (!message.empty() && (message.back() == u'\r' || message.back() == u'\n' || message.back() == u' '))
-                message.pop_back();
-            notes_.failure = what + Utf16ToUtf8(message) + " (error " + std::to_string(error) + ")";
-        } catch (...) {
-        }
-    };
     notes_ = {};
     notes_.port = port;
     try {
@@ -231,7 +233,7 @@ bool SerialPort::OpenDevice(uint32_t port, uint32_t speed) {
     HANDLE handle = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
     if (handle == INVALID_HANDLE_VALUE || !handle) {
-        noteFailure("", GetLastError());
+        notes_.failure = SystemFailure("", GetLastError());
         return false;
     }
     s.PortHandle = handle;
@@ -260,7 +262,7 @@ bool SerialPort::OpenDevice(uint32_t port, uint32_t speed) {
     CloseIfSet(s.WriteOverlapped.hEvent);
     CloseIfSet(s.PortHandle);
     s.IsOpen = false;
-    noteFailure(configured ? "" : "the line settings were refused: ", error);
+    notes_.failure = SystemFailure(configured ? "" : "the line settings were refused: ", error);
     return false;
 }
 

@@ -6,18 +6,19 @@
 
 namespace vesklink {
 
+uint32_t NextCodePoint(std::u16string_view text, size_t& i) {
+    const uint32_t unit = text[i];
+    if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF)
+        return 0x10000 + ((unit - 0xD800) << 10) + (text[++i] - 0xDC00);
+    return unit;
+}
+
 std::string Utf16ToUtf8(std::u16string_view text) {
     std::string out;
     out.reserve(text.size());
     for (size_t i = 0; i < text.size(); ++i) {
-        uint32_t cp = text[i];
-        if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-            text[i + 1] <= 0xDFFF) {
-            cp = 0x10000 + ((cp - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-            ++i;
-        } else if (cp >= 0xD800 && cp <= 0xDFFF) {
-            cp = 0xFFFD;
-        }
+        uint32_t cp = NextCodePoint(text, i);
+        if (cp >= 0xD800 && cp <= 0xDFFF) cp = 0xFFFD;
         if (cp < 0x80) {
             out.push_back(static_cast<char>(cp));
         } else if (cp < 0x800) {
@@ -154,13 +155,7 @@ std::string FormatDoubleFixed6(double value) {
 }
 
 std::string FormatLocalNow(const char* format) {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-#if defined(_WIN32)
-    localtime_s(&local, &now);
-#else
-    localtime_r(&now, &local);
-#endif
+    const std::tm local = LocalTime(std::time(nullptr));
     char buf[64];
     return std::string(buf, std::strftime(buf, sizeof buf, format, &local));
 }

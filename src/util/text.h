@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
 #include <string>
 #include <string_view>
 
@@ -12,6 +13,9 @@ namespace vesklink {
 // UTF-16 text to UTF-8 and back. Surrogate pairs are combined; a lone surrogate or an invalid
 // UTF-8 sequence becomes U+FFFD, so nothing written to the log is malformed.
 std::string Utf16ToUtf8(std::u16string_view text);
+// The code point at text[i]: a surrogate pair is joined (i then stands on its second unit), a lone
+// surrogate is returned as it is.
+uint32_t NextCodePoint(std::u16string_view text, size_t& i);
 std::u16string Utf8ToUtf16(std::string_view text);
 
 // ASCII text (literals, formatted numbers) widened unit by unit.
@@ -32,7 +36,9 @@ std::string FormatDouble17g(double value);
 // "%f": six fraction digits (100.5 -> 100.500000).
 std::string FormatDoubleFixed6(double value);
 
-// The computer's local date and time, formatted with strftime (digits only in the formats used).
+// The computer's local date and time (local_time_posix.cpp, local_time_win32.cpp), and formatted
+// with strftime (digits only in the formats used).
+std::tm LocalTime(std::time_t time);
 std::string FormatLocalNow(const char* format);
 
 // ASCII-only case folding for the names and enumerated texts the host's documents carry.

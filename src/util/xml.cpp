@@ -67,15 +67,7 @@ pugi::string_t ToXmlText(std::u16string_view text) {
     if constexpr (sizeof(pugi::char_t) == 2) {
         for (char16_t c : text) out.push_back(static_cast<pugi::char_t>(c));
     } else {
-        for (size_t i = 0; i < text.size(); ++i) {
-            uint32_t cp = text[i];
-            if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-                text[i + 1] <= 0xDFFF) {
-                cp = 0x10000 + ((cp - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-                ++i;
-            }
-            out.push_back(static_cast<pugi::char_t>(cp));
-        }
+        for (size_t i = 0; i < text.size(); ++i) out.push_back(static_cast<pugi::char_t>(NextCodePoint(text, i)));
     }
     return out;
 }
@@ -115,6 +107,10 @@ std::u16string SerializeDocument(const pugi::xml_document& document) {
     StringWriter writer(out);
     document.save(writer, PUGIXML_TEXT("\t"), pugi::format_default, pugi::encoding_wchar);
     return FromXmlText(out.c_str());
+}
+
+pugi::xml_node AppendOutputParameters(pugi::xml_document& document) {
+    return document.append_child(PUGIXML_TEXT("OutputParameters")).append_child(PUGIXML_TEXT("Parameters"));
 }
 
 void AppendText(pugi::xml_node node, const char* name, std::u16string_view value) {

@@ -21,6 +21,9 @@ pugi::xml_parse_result ParseDocument(pugi::xml_document& document, std::u16strin
 // the version 1.0 declaration line.
 std::u16string SerializeDocument(const pugi::xml_document& document);
 
+// OutputParameters/Parameters, the frame of the status and shift documents.
+pugi::xml_node AppendOutputParameters(pugi::xml_document& document);
+
 // Attribute values written by the component itself, independent of the process locale.
 void AppendText(pugi::xml_node node, const char* name, std::u16string_view value);
 void AppendFlag(pugi::xml_node node, const char* name, bool value);

@@ -1,4 +1,5 @@
 // Opening a shift with the cashier recorded on the device.
+#include <algorithm>
 #include <regex>
 
 #include "support/device_fixture.h"
@@ -88,6 +89,20 @@ TEST_F(Shift, AnOpenShiftIsClosedFirst) {
     EXPECT_EQ(Sent(), (Codes{0xF2, 0xC0, 0x41, 0xE0, 0xE4, 0xEC, 0xF2, 0xE5, 0xFA, 0xE2, 0xE0, 0xD9, 0xEC, 0xF2, 0xE5}));
     EXPECT_NE(LogText().find("[Warning] Смена уже была открыта или истекла, закрыть"), std::string::npos);
     EXPECT_NE(p.Text(2).find("ShiftState=\"2\""), std::string::npos);
+}
+
+// A shift state known from an earlier call never decides a closing: without an answer to 0xF2
+// no shift is closed (no Z report is printed on a guess).
+TEST_F(Shift, AShiftStateTheRegisterDoesNotTellClosesNothing) {
+    SimRegister::Execute("set shift open");
+    CallWithDocument("GetCurrentStatus", "");
+    SimRegister::ClearJournal();
+    SimRegister::Execute("fault 0xF2 status 0x0001 once");
+    CallWithDocument("OpenShift", Cashier("", ""));
+    const std::vector<uint8_t> sent = Sent();
+    ASSERT_FALSE(sent.empty());
+    EXPECT_EQ(sent.front(), 0xF2);
+    EXPECT_EQ(std::count(sent.begin(), sent.end(), 0x41), 0);
 }
 
 TEST_F(Shift, FailedOpenAfterASuccessfulCloseKeepsTheCloseReport) {

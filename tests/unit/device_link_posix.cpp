@@ -51,7 +51,7 @@ Bytes Concat(std::initializer_list<Bytes> parts) {
 TEST_F(Exchange, RequestFrameOfTheDeviceTest) {
     Open();
     peer.Start([](const Bytes&) { return ReplyFrame(0x13, 0); });
-    EXPECT_TRUE(link.ExecuteCommand(0x13));
+    EXPECT_TRUE(link.Exchange(0x13).Executed());
     ASSERT_EQ(peer.Requests().size(), 1u);
     // Access code 482917 = 0x075E65; checksum: 05+00+13+65+5E+07+00 = 0xE2.
     EXPECT_EQ(peer.Requests()[0], (Bytes{0x01, 0x05, 0x00, 0x13, 0x65, 0x5E, 0x07, 0x00, 0xE2}));
@@ -68,7 +68,7 @@ TEST_F(Exchange, PayloadFollowsTheAccessCodeAndComesBackUnchanged) {
     peer.Start([](const Bytes& request) {
         return ReplyFrame(request[3], 0, Bytes(request.begin() + 8, request.end() - 1));
     });
-    ASSERT_TRUE(link.ExecuteCommand(0x11, all));
+    ASSERT_TRUE(link.Exchange(0x11, all).Executed());
     ASSERT_EQ(link.ReplyBuffer.size(), 8u + 256u + 1u);
     EXPECT_EQ(Bytes(link.ReplyBuffer.begin() + 8, link.ReplyBuffer.end() - 1), all);
     const Bytes request = peer.Requests().at(0);
@@ -82,7 +82,7 @@ TEST_F(Exchange, NoiseBeforeTheAckAndBeforeTheStartByteIsDropped) {
         // Noise, ACK, more noise without a 0x01, then the frame without its ACK.
         return Concat({{0x00, 0xFF, 0x01, 0x13, 0x02}, {0x06}, {0x00, 0xFF, 0x13}, Bytes(reply.begin() + 1, reply.end())});
     });
-    EXPECT_TRUE(link.ExecuteCommand(0x40));
+    EXPECT_TRUE(link.Exchange(0x40).Executed());
     EXPECT_EQ(link.ReplyBuffer, reply);
 }
 
@@ -97,14 +97,16 @@ TEST_F(Exchange, StatusWordDecides) {
         }
     });
     // A refused command keeps the whole reply for the caller to read the status word.
-    EXPECT_FALSE(link.ExecuteCommand(0x40));
+    const Reply refused = link.Exchange(0x40);
+    EXPECT_EQ(refused.Outcome(), LinkOutcome::Refused);
     EXPECT_EQ(link.ReplyBuffer, ReplyFrame(0x40, 0x1234, {1, 2, 3}));
-    EXPECT_EQ(link.ReplyInteger(5, 6), 0x1234u);
+    EXPECT_EQ(refused.Data(), link.ReplyBuffer);
+    EXPECT_EQ(refused.Integer(5, 6), 0x1234u);
     // Complete and with a zero status word, but only eight bytes: not a reply.
-    EXPECT_FALSE(link.ExecuteCommand(0x40));
+    EXPECT_EQ(link.Exchange(0x40).Outcome(), LinkOutcome::CutFrame);
     EXPECT_EQ(link.ReplyBuffer.size(), 8u);
     // Only the high byte of the status set.
-    EXPECT_FALSE(link.ExecuteCommand(0x40));
+    EXPECT_EQ(link.Exchange(0x40).Outcome(), LinkOutcome::Refused);
     EXPECT_EQ(link.ReplyBuffer.size(), 9u);
 }
 
@@ -116,12 +118,12 @@ TEST_F(Exchange, StaleInputIsDiscardedBeforeTheNextRequest) {
             return Concat({ReplyFrame(0x13, 0), ReplyFrame(0x77, 0x4444, {9, 9, 9})});
         return ReplyFrame(0x40, 0, {0x01, 0x02});
     });
-    ASSERT_TRUE(link.ExecuteCommand(0x13));
+    ASSERT_TRUE(link.Exchange(0x13).Executed());
     EXPECT_EQ(link.ReplyBuffer, ReplyFrame(0x13, 0));
     // The late frame is on the line before the next request goes out.
     ASSERT_TRUE(link.SerialLink.WaitForInput(2000));
     EXPECT_GT(link.SerialLink.QueuedBytes(), 0);
-    EXPECT_TRUE(link.ExecuteCommand(0x40));
+    EXPECT_TRUE(link.Exchange(0x40).Executed());
     EXPECT_EQ(link.ReplyBuffer, ReplyFrame(0x40, 0, {0x01, 0x02}));
 }
 
@@ -130,14 +132,14 @@ TEST_F(Exchange, LongRepliesAreTakenWhole) {
     Bytes data(2000);
     for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i * 7);
     peer.Start([&](const Bytes&) { return ReplyFrame(0xFF, 0, data); });
-    ASSERT_TRUE(link.ExecuteCommand(0xFF));
+    ASSERT_TRUE(link.Exchange(0xFF).Executed());
     EXPECT_EQ(link.ReplyBuffer, ReplyFrame(0xFF, 0, data));
 }
 
 TEST_F(Exchange, SilentDeviceTimesOutWithAnEmptyReply) {
     Open();
     peer.Start([](const Bytes&) { return Bytes{}; });
-    EXPECT_FALSE(link.ExecuteCommand(0x13));
+    EXPECT_EQ(link.Exchange(0x13).Outcome(), LinkOutcome::Silence);
     EXPECT_TRUE(link.ReplyBuffer.empty());
     EXPECT_GE(Seconds(), 10.0);
     EXPECT_LT(Seconds(), 11.0);
@@ -146,7 +148,7 @@ TEST_F(Exchange, SilentDeviceTimesOutWithAnEmptyReply) {
 TEST_F(Exchange, NakWithoutAFrameLeavesTheNakByte) {
     Open();
     peer.Start([](const Bytes&) { return Bytes{0x00, 0x15}; });
-    EXPECT_FALSE(link.ExecuteCommand(0x13));
+    EXPECT_EQ(link.Exchange(0x13).Outcome(), LinkOutcome::Nak);
     EXPECT_EQ(link.ReplyBuffer, Bytes{0x15});
     EXPECT_GE(Seconds(), 10.0);
 }
@@ -173,7 +175,7 @@ TEST_F(Exchange, TheLimitCoversAllPhasesTogether) {
     stepped.peer = &peer;
     stepped.sent = &sent;
     link.SetReplyClock(&stepped);
-    EXPECT_FALSE(link.ExecuteCommand(0x13));
+    EXPECT_FALSE(link.Exchange(0x13).Executed());
     EXPECT_EQ(link.ReplyBuffer, (Bytes{0x06, 0x01, 0x20}));
     EXPECT_GE(Seconds(), 10.0);
     EXPECT_LT(Seconds(), 11.0);
@@ -187,25 +189,26 @@ TEST_F(Exchange, ReplyCutAtTheTimeLimitIsJudgedByWhatCame) {
         // First: nine bytes with a zero status word; second: seven bytes.
         return Bytes(full.begin(), full.begin() + (call++ == 0 ? 9 : 7));
     });
-    EXPECT_TRUE(link.ExecuteCommand(0xE0));
+    EXPECT_TRUE(link.Exchange(0xE0).Executed());
     EXPECT_EQ(link.ReplyBuffer.size(), 9u);
     EXPECT_GE(Seconds(), 10.0);
     clock.now = {};
-    EXPECT_FALSE(link.ExecuteCommand(0xE0));
+    const Reply cut = link.Exchange(0xE0);
+    EXPECT_EQ(cut.Outcome(), LinkOutcome::CutFrame);
     EXPECT_EQ(link.ReplyBuffer.size(), 7u);
-    EXPECT_EQ(link.ReplyInteger(2, 3), 34u);
+    EXPECT_EQ(cut.Integer(2, 3), 34u);
 }
 
 TEST_F(Exchange, ClosedPortSendsNothing) {
     peer.Start([](const Bytes&) { return ReplyFrame(0x13, 0); });
     link.ReplyBuffer = {1, 2, 3};
-    EXPECT_FALSE(link.ExecuteCommand(0x13));
+    EXPECT_EQ(link.Exchange(0x13).Outcome(), LinkOutcome::NotSent);
     EXPECT_TRUE(link.ReplyBuffer.empty());
     Open();
-    ASSERT_TRUE(link.ExecuteCommand(0x13));
+    ASSERT_TRUE(link.Exchange(0x13).Executed());
     link.SerialLink.ClosePort();
     clock.waits = 0;
-    EXPECT_FALSE(link.ExecuteCommand(0x13));
+    EXPECT_FALSE(link.Exchange(0x13).Executed());
     EXPECT_TRUE(link.ReplyBuffer.empty());
     EXPECT_EQ(peer.Requests().size(), 1u);
     EXPECT_EQ(clock.waits, 0);
@@ -215,9 +218,9 @@ TEST_F(Exchange, PayloadTooLongForTheLengthFieldIsRefused) {
     Open();
     peer.Start([](const Bytes&) { return ReplyFrame(0xD8, 0); });
     // 4 access-code bytes + payload + command must fit 16 bits.
-    EXPECT_FALSE(link.ExecuteCommand(0xD8, Bytes(65531, 0x41)));
+    EXPECT_EQ(link.Exchange(0xD8, Bytes(65531, 0x41)).Outcome(), LinkOutcome::NotSent);
     EXPECT_TRUE(link.ReplyBuffer.empty());
-    EXPECT_TRUE(link.ExecuteCommand(0xD8, Bytes(65530, 0x41)));
+    EXPECT_TRUE(link.Exchange(0xD8, Bytes(65530, 0x41)).Executed());
     ASSERT_EQ(peer.Requests().size(), 1u);
     EXPECT_EQ(peer.Requests()[0].size(), 65539u);
     EXPECT_EQ(peer.Requests()[0][1], 0xFF);
@@ -229,9 +232,9 @@ TEST_F(Exchange, PayloadMayBeTheReplyBufferItself) {
     peer.Start([](const Bytes& request) {
         return ReplyFrame(request[3], 0, Bytes(request.begin() + 8, request.end() - 1));
     });
-    ASSERT_TRUE(link.ExecuteCommand(0x13, Bytes{7, 8}));
+    ASSERT_TRUE(link.Exchange(0x13, Bytes{7, 8}).Executed());
     const Bytes previous = link.ReplyBuffer;
-    ASSERT_TRUE(link.ExecuteCommand(0x05, link.ReplyBuffer));
+    ASSERT_TRUE(link.Exchange(0x05, link.ReplyBuffer).Executed());
     EXPECT_EQ(Bytes(link.ReplyBuffer.begin() + 8, link.ReplyBuffer.end() - 1), previous);
 }
 

@@ -1,8 +1,11 @@
 // The shared device commands against a scripted device on a pseudo-terminal.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <filesystem>
 #include <functional>
 
+#include "operations/register.h"
 #include "protocol/device_queries.h"
 #include "protocol/encoding.h"
 #include "pty_peer_posix.h"
@@ -69,69 +72,47 @@ TEST_F(Queries, WriteTagPayload) {
 
 TEST_F(Queries, RegistrationTagRequestAndValue) {
     script = [](const Bytes&) { return TagReply(1048, {0x8E, 0x8E, 0x8E, 0x00}, 4); };
-    Bytes value;
-    ASSERT_TRUE(ReadRegistrationTag(link, 0x02, 1048, value));
+    EXPECT_EQ(ReadRegistrationTag(link, 0x02, 1048), (Bytes{0x8E, 0x8E, 0x8E, 0x00}));
     EXPECT_EQ(Payload(0), (Bytes{0x02, 0x18, 0x04}));
-    EXPECT_EQ(value, (Bytes{0x8E, 0x8E, 0x8E, 0x00}));
-    std::u16string text = u"old";
-    ASSERT_TRUE(ReadRegistrationText(link, 0x02, 1048, text));
-    EXPECT_EQ(text, std::u16string(u"ООО\0", 4));
+    EXPECT_EQ(ReadRegistrationText(link, 0x02, 1048), std::u16string(u"ООО\0", 4));
 }
 
 TEST_F(Queries, RegistrationTagNeedsTheWholeValue) {
-    Bytes value{1};
-    std::u16string text = u"kept";
     // The length promises five bytes, the reply carries four.
     script = [](const Bytes&) { return TagReply(1018, {0x31, 0x32, 0x33, 0x34}, 5); };
-    EXPECT_FALSE(ReadRegistrationTag(link, 1, 1018, value));
-    EXPECT_TRUE(value.empty());
-    EXPECT_FALSE(ReadRegistrationText(link, 1, 1018, text));
-    EXPECT_EQ(text, u"kept");
+    EXPECT_FALSE(ReadRegistrationTag(link, 1, 1018));
+    EXPECT_FALSE(ReadRegistrationText(link, 1, 1018));
     // Too short to hold the length at all.
     script = [](const Bytes&) { return ReplyFrame(0xE9, 0, {0x01, 0x02}); };
-    EXPECT_FALSE(ReadRegistrationText(link, 1, 1018, text));
-    EXPECT_EQ(text, u"kept");
+    EXPECT_FALSE(ReadRegistrationText(link, 1, 1018));
     // Refused by the device.
     script = [](const Bytes&) { return ReplyFrame(0xE9, 2, {0x00, 0x00, 0x01, 0x00, 0x31}); };
-    EXPECT_FALSE(ReadRegistrationText(link, 1, 1018, text));
-    EXPECT_EQ(text, u"kept");
+    EXPECT_FALSE(ReadRegistrationText(link, 1, 1018));
     // An empty value is a successful read of empty text.
     script = [](const Bytes&) { return TagReply(1018, {}, 0); };
-    EXPECT_TRUE(ReadRegistrationText(link, 1, 1018, text));
-    EXPECT_EQ(text, u"");
+    EXPECT_EQ(ReadRegistrationText(link, 1, 1018), u"");
 }
 
 TEST_F(Queries, RegistrationFlag) {
-    bool flag = true;
     script = [](const Bytes&) { return TagReply(1056, {}, 0); };
-    EXPECT_FALSE(ReadRegistrationFlag(link, 1, 1056, flag));  // empty value
-    EXPECT_FALSE(flag);
+    EXPECT_FALSE(ReadRegistrationFlag(link, 1, 1056));  // empty value
     script = [](const Bytes&) { return TagReply(1056, {0x02}, 1); };
-    EXPECT_TRUE(ReadRegistrationFlag(link, 1, 1056, flag));
-    EXPECT_TRUE(flag);
+    EXPECT_EQ(ReadRegistrationFlag(link, 1, 1056), true);
     script = [](const Bytes&) { return TagReply(1056, {0x00, 0x01}, 2); };
-    EXPECT_TRUE(ReadRegistrationFlag(link, 1, 1056, flag));
-    EXPECT_FALSE(flag);
-    flag = true;
+    EXPECT_EQ(ReadRegistrationFlag(link, 1, 1056), false);
     script = [](const Bytes&) { return ReplyFrame(0xE9, 0x0101); };
-    EXPECT_FALSE(ReadRegistrationFlag(link, 1, 1056, flag));
-    EXPECT_FALSE(flag);
+    EXPECT_FALSE(ReadRegistrationFlag(link, 1, 1056));
 }
 
 TEST_F(Queries, DeviceMode) {
-    uint8_t mode = 9;
     script = [](const Bytes&) { return ReplyFrame(0xE2, 0, {0, 0, 0, 0, 0x03}); };
-    EXPECT_TRUE(QueryDeviceMode(link, mode));
-    EXPECT_EQ(mode, 3);
+    EXPECT_EQ(QueryDeviceMode(link), 3);
     EXPECT_TRUE(Payload(0).empty());
     script = [](const Bytes&) { return ReplyFrame(0xE2, 0, {0, 0, 0}); };  // 12 bytes
-    EXPECT_FALSE(QueryDeviceMode(link, mode));
-    EXPECT_EQ(mode, 3);
+    EXPECT_FALSE(QueryDeviceMode(link));
 }
 
 TEST_F(Queries, FnState) {
-    bool fiscal = false, error = true, fail = true, overflow = true;
-    uint64_t lastDocument = 77;
     // Full reply: state 3, warnings 0b101, document 0x01020304 at offsets 34-37.
     Bytes full(30, 0);
     full[0] = 3;
@@ -141,34 +122,58 @@ TEST_F(Queries, FnState) {
     full[28] = 0x02;
     full[29] = 0x01;
     script = [&](const Bytes&) { return ReplyFrame(0xE0, 0, full); };
-    ASSERT_TRUE(QueryFnState(link, fiscal, error, fail, overflow, lastDocument));
-    EXPECT_TRUE(fiscal);
-    EXPECT_TRUE(error);
-    EXPECT_FALSE(fail);
-    EXPECT_TRUE(overflow);
-    EXPECT_EQ(lastDocument, 0x01020304u);
+    std::optional<FnState> state = QueryFnState(link);
+    ASSERT_TRUE(state);
+    EXPECT_TRUE(state->FiscalMode);
+    EXPECT_TRUE(state->Error);
+    EXPECT_FALSE(state->Fail);
+    EXPECT_TRUE(state->Overflow);
+    EXPECT_EQ(state->LastDocumentNumber, 0x01020304u);
 
-    // A reply of 14 bytes: flags read, fiscal mode stays, the document number is not in it.
+    // A reply of 14 bytes: flags read, the document number is not in it.
     script = [](const Bytes&) { return ReplyFrame(0xE0, 0, {1, 0, 0, 0, 0x02}); };
-    ASSERT_TRUE(QueryFnState(link, fiscal, error, fail, overflow, lastDocument));
-    EXPECT_TRUE(fiscal);
-    EXPECT_FALSE(error);
-    EXPECT_TRUE(fail);
-    EXPECT_FALSE(overflow);
-    EXPECT_EQ(lastDocument, 0x01020304u);
+    state = QueryFnState(link);
+    ASSERT_TRUE(state);
+    EXPECT_FALSE(state->FiscalMode);
+    EXPECT_FALSE(state->Error);
+    EXPECT_TRUE(state->Fail);
+    EXPECT_FALSE(state->Overflow);
+    EXPECT_FALSE(state->LastDocumentNumber);
 
     // 37 bytes: one short of the document number.
     script = [](const Bytes&) { return ReplyFrame(0xE0, 0, Bytes(28, 0x09)); };
-    ASSERT_TRUE(QueryFnState(link, fiscal, error, fail, overflow, lastDocument));
-    EXPECT_EQ(lastDocument, 0x01020304u);
+    state = QueryFnState(link);
+    ASSERT_TRUE(state);
+    EXPECT_FALSE(state->LastDocumentNumber);
 
-    // Failure: the warnings are cleared, the rest stays.
-    error = fail = overflow = true;
-    script = [](const Bytes&) { return ReplyFrame(0xE0, 0, {3, 0, 0, 0}); };  // 13 bytes
-    EXPECT_FALSE(QueryFnState(link, fiscal, error, fail, overflow, lastDocument));
-    EXPECT_FALSE(error || fail || overflow);
-    EXPECT_TRUE(fiscal);
-    EXPECT_EQ(lastDocument, 0x01020304u);
+    // 13 bytes: no state at all.
+    script = [](const Bytes&) { return ReplyFrame(0xE0, 0, {3, 0, 0, 0}); };
+    EXPECT_FALSE(QueryFnState(link));
+}
+
+// The register keeps what a shorter reply leaves out: fiscal mode once seen, the last document
+// number last read.
+TEST_F(Queries, RegisterKeepsFiscalModeAndTheLastKnownDocument) {
+    char folder[] = "/tmp/vesklink-queries-XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    setenv("XDG_DOCUMENTS_DIR", folder, 1);
+    {
+        Logger logger;
+        Register device(logger);
+        link.SerialLink.ClosePort();
+        device.Link.SetReplyClock(&clock);
+        ASSERT_TRUE(device.Link.SerialLink.OpenPort(Port, 57600));
+        Bytes full(30, 0);
+        full[0] = 3;
+        full[26] = 7;
+        script = [&](const Bytes&) { return ReplyFrame(0xE0, 0, full); };
+        ASSERT_TRUE(device.QueryFnState());
+        script = [](const Bytes&) { return ReplyFrame(0xE0, 0, {1, 0, 0, 0, 0}); };
+        ASSERT_TRUE(device.QueryFnState());
+        EXPECT_TRUE(device.FnFiscalMode);
+        EXPECT_EQ(device.LastDocumentNumber, 7u);
+    }
+    std::filesystem::remove_all(folder);
 }
 
 }  // namespace

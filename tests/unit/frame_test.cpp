@@ -43,20 +43,19 @@ TEST(Frame, LittleEndianBytes) {
 }
 
 TEST(Frame, ReplyIntegerStaysInsideTheReply) {
-    DeviceLink link;
-    link.ReplyBuffer = {0x06, 0x01, 0x06, 0x00, 0x13, 0x00, 0x00, 0x00, 0x34, 0x12, 0x99};
-    EXPECT_EQ(link.ReplyInteger(8, 9), 0x1234u);
-    EXPECT_EQ(link.ReplyInteger(10, 10), 0x99u);
-    EXPECT_EQ(link.ReplyInteger(9, 8), 0u);
+    Reply reply(Bytes{0x06, 0x01, 0x06, 0x00, 0x13, 0x00, 0x00, 0x00, 0x34, 0x12, 0x99}, true);
+    EXPECT_EQ(reply.Integer(8, 9), 0x1234u);
+    EXPECT_EQ(reply.Integer(10, 10), 0x99u);
+    EXPECT_EQ(reply.Integer(9, 8), 0u);
     // Ranges reaching past the end give 0 instead of reading beyond the reply.
-    EXPECT_EQ(link.ReplyInteger(8, 11), 0u);
-    EXPECT_EQ(link.ReplyInteger(34, 37), 0u);
-    EXPECT_EQ(link.ReplyInteger(static_cast<size_t>(-1), static_cast<size_t>(-1)), 0u);
+    EXPECT_EQ(reply.Integer(8, 11), 0u);
+    EXPECT_EQ(reply.Integer(34, 37), 0u);
+    EXPECT_EQ(reply.Integer(static_cast<size_t>(-1), static_cast<size_t>(-1)), 0u);
     // Only eight bytes fit the result.
-    link.ReplyBuffer = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
-    EXPECT_EQ(link.ReplyInteger(0, 9), 0x0807060504030201ull);
-    link.ReplyBuffer.clear();
-    EXPECT_EQ(link.ReplyInteger(0, 0), 0u);
+    reply = Reply(Bytes{1, 2, 3, 4, 5, 6, 7, 8, 9, 10}, true);
+    EXPECT_EQ(reply.Integer(0, 9), 0x0807060504030201ull);
+    reply = Reply();
+    EXPECT_EQ(reply.Integer(0, 0), 0u);
 }
 
 }  // namespace

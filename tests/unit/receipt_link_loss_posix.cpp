@@ -21,6 +21,7 @@
 
 #include "component/names.h"
 #include "component/napi.h"
+#include "operations/operations.h"
 #include "sim.h"
 #include "util/text.h"
 
@@ -104,8 +105,8 @@ protected:
         AcceleratedClock clock;
         api.setMemManager(&memory);
         api.PortNumber = kPort;
-        api.Link.SetReplyClock(&clock);
-        EXPECT_TRUE(api.Open());
+        api.Device.Link.SetReplyClock(&clock);
+        EXPECT_TRUE(Open(api.Device, PortSettings{kPort, 57600}));
         std::filesystem::remove(api.Logger.FilePath());
         sim_->ClearJournal();
         if (!fault.empty()) {
@@ -131,14 +132,14 @@ protected:
         for (const auto& entry : sim_->Journal()) cell.sent.push_back(entry.command);
         for (uint8_t command : cell.sent) cell.closings += command == 0x85;
         cell.result = result.vt == VTYPE_BOOL && result.value.bVal;
-        cell.error = api.LastErrorText;
+        cell.error = api.Device.LastError.Text;
         cell.openAfterCall = sim_->State().document.kind != sim::DocumentKind::None;
         std::ifstream logFile(api.Logger.FilePath());
         cell.log.assign(std::istreambuf_iterator<char>(logFile), {});
 
         // The link comes back; the next connection cleans up.
         EXPECT_EQ(sim_->Execute("clear"), "");
-        EXPECT_TRUE(api.Open());
+        EXPECT_TRUE(Open(api.Device, PortSettings{kPort, 57600}));
         const sim::DeviceState state = sim_->State();
         cell.openAfterOpen = state.document.kind != sim::DocumentKind::None;
         for (const auto& document : state.journal)

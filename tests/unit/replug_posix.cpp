@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "component/napi.h"
+#include "operations/operations.h"
 #include "protocol/device_link.h"
 #include "pty_peer_posix.h"
 
@@ -88,7 +89,7 @@ protected:
         unlink(name_.c_str());
     }
     // The number of the device that answered the exchange, 0 when it failed.
-    int Which() { return link.ExecuteCommand(kWhich) ? link.ReplyBuffer.at(8) : 0; }
+    int Which() { return link.Exchange(kWhich).Executed() ? link.ReplyBuffer.at(8) : 0; }
     std::string Lost() const { return "lost " + std::to_string(kPort) + " " + name_ + " (why)"; }
     std::string Reopened() const { return "reopened " + std::to_string(kPort) + " " + name_; }
 
@@ -164,23 +165,22 @@ TEST_F(Replug, OpenAndTheDeviceTestReconnectWithTheSettingsOfTheFirstOpen) {
     link.SerialLink.ClosePort();
     setenv("XDG_DOCUMENTS_DIR", folder_.c_str(), 1);
     nAPI api;
-    api.PortNumber = kPort;
-    api.Link.SetReplyClock(&clock);
-    ASSERT_TRUE(api.Open());
+    PortSettings settings{kPort, 57600};
+    api.Device.Link.SetReplyClock(&clock);
+    ASSERT_TRUE(Open(api.Device, settings));
     // Changed settings apply after Close, not to a port that is opened again.
-    api.PortNumber = kPort + 1;
-    api.PortSpeed = 9600;
+    settings = {kPort + 1, 9600};
     Unplug();
-    EXPECT_FALSE(api.Open());  // still away: false, as for a first open
+    EXPECT_FALSE(Open(api.Device, settings));  // still away: false, as for a first open
     Plug();
-    EXPECT_TRUE(api.Open());
+    EXPECT_TRUE(Open(api.Device, settings));
     ASSERT_FALSE(devices_.back()->Requests().empty());
     EXPECT_EQ(devices_.back()->Requests()[0][3], 0xF3);  // Open's own exchanges reach the new device
     EXPECT_EQ(devices_.back()->LineSpeed(), static_cast<unsigned>(B57600));
     Unplug();
     Plug();
-    EXPECT_TRUE(api.TestDevice());
-    EXPECT_TRUE(api.Link.SerialLink.IsOpen());  // a connected port stays connected after the test
+    EXPECT_TRUE(TestDevice(api.Device, settings));
+    EXPECT_TRUE(api.Device.Link.SerialLink.IsOpen());  // a connected port stays connected after the test
 
     std::vector<std::string> lines;
     for (const auto& file : std::filesystem::directory_iterator(folder_ + "/VESKLINK")) {

@@ -61,7 +61,7 @@ protected:
     Bytes Data() const { return Bytes(link.ReplyBuffer.begin() + 8, link.ReplyBuffer.end() - 1); }
     double Seconds() const { return std::chrono::duration<double>(clock.now).count(); }
     // The restart count of the device on the port: 1 until it first restarts, 0 when none answered.
-    int Generation() { return link.ExecuteCommand(0x73) ? link.ReplyBuffer.at(8) : 0; }
+    int Generation() { return link.Exchange(0x73).Executed() ? link.ReplyBuffer.at(8) : 0; }
     std::string Lost() const { return "lost COM" + std::to_string(ports[1]) + " \\\\.\\COM" + std::to_string(ports[1]); }
     std::string Reopened() const {
         return "reopened COM" + std::to_string(ports[1]) + " \\\\.\\COM" + std::to_string(ports[1]);
@@ -86,7 +86,7 @@ Bytes AllByteValues() {
 TEST_F(WineLink, EveryByteValueCrossesALineThatStartedWithXonXoff) {
     // The pty starts as a fresh terminal does (XON/XOFF, canonical input, echo); opening the port
     // made it a raw 8N1 line.
-    ASSERT_TRUE(link.ExecuteCommand(0x11, AllByteValues()));
+    ASSERT_TRUE(link.Exchange(0x11, AllByteValues()).Executed());
     EXPECT_EQ(Data(), AllByteValues());
 }
 
@@ -110,24 +110,24 @@ TEST_F(WineLink, LineLeftWithFlowControlAndParityIsReset) {
     CloseHandle(other);
 
     ASSERT_TRUE(link.SerialLink.OpenPort(ports[1], 57600));
-    ASSERT_TRUE(link.ExecuteCommand(0x11, AllByteValues()));
+    ASSERT_TRUE(link.Exchange(0x11, AllByteValues()).Executed());
     EXPECT_EQ(Data(), AllByteValues());
 }
 
 TEST_F(WineLink, DeviceTestFrameAndPortNumbersFromTenUp) {
     ASSERT_GE(ports[1], 10u);
-    ASSERT_TRUE(link.ExecuteCommand(0x13));
+    ASSERT_TRUE(link.Exchange(0x13).Executed());
     EXPECT_EQ(Data(), (Bytes{0x01, 0x05, 0x00, 0x13, 0x65, 0x5E, 0x07, 0x00, 0xE2}));
-    ASSERT_TRUE(link.ExecuteCommand(0x71));
+    ASSERT_TRUE(link.Exchange(0x71).Executed());
     EXPECT_EQ(Data(), Bytes{static_cast<uint8_t>(ports[1])});
     // Already open: another number and speed change nothing.
     EXPECT_TRUE(link.SerialLink.OpenPort(ports[0], 9600));
-    ASSERT_TRUE(link.ExecuteCommand(0x71));
+    ASSERT_TRUE(link.Exchange(0x71).Executed());
     EXPECT_EQ(Data(), Bytes{static_cast<uint8_t>(ports[1])});
     // A single-digit port through the same path.
     link.SerialLink.ClosePort();
     ASSERT_TRUE(link.SerialLink.OpenPort(ports[0], 115200));
-    ASSERT_TRUE(link.ExecuteCommand(0x71));
+    ASSERT_TRUE(link.Exchange(0x71).Executed());
     EXPECT_EQ(Data(), Bytes{static_cast<uint8_t>(ports[0])});
 }
 
@@ -136,9 +136,9 @@ TEST_F(WineLink, CloseAndReopen) {
     EXPECT_TRUE(link.SerialLink.ClosePort());
     EXPECT_FALSE(link.SerialLink.IsOpen());
     EXPECT_TRUE(link.SerialLink.ClosePort());
-    EXPECT_FALSE(link.ExecuteCommand(0x13));
+    EXPECT_FALSE(link.Exchange(0x13).Executed());
     ASSERT_TRUE(link.SerialLink.OpenPort(ports[1], 57600));
-    EXPECT_TRUE(link.ExecuteCommand(0x13));
+    EXPECT_TRUE(link.Exchange(0x13).Executed());
 }
 
 TEST_F(WineLink, ReadsOnlyWhatIsQueued) {
@@ -165,38 +165,39 @@ TEST_F(WineLink, ReadsOnlyWhatIsQueued) {
 
 TEST_F(WineLink, ExchangeRules) {
     // Noise before the ACK and between the ACK and the start byte.
-    ASSERT_TRUE(link.ExecuteCommand(0x40));
+    ASSERT_TRUE(link.Exchange(0x40).Executed());
     EXPECT_EQ(link.ReplyBuffer.size(), 10u);
     EXPECT_EQ(link.ReplyBuffer[0], 0x06);
     EXPECT_EQ(link.ReplyBuffer[8], 0xAA);
     // Status word.
-    EXPECT_FALSE(link.ExecuteCommand(0x42));
-    EXPECT_EQ(link.ReplyInteger(5, 6), 0x1234u);
+    const Reply refused = link.Exchange(0x42);
+    EXPECT_EQ(refused.Outcome(), LinkOutcome::Refused);
+    EXPECT_EQ(refused.Integer(5, 6), 0x1234u);
     EXPECT_EQ(link.ReplyBuffer.size(), 12u);
     // Eight bytes with a zero status are still a failure.
-    EXPECT_FALSE(link.ExecuteCommand(0x43));
+    EXPECT_FALSE(link.Exchange(0x43).Executed());
     EXPECT_EQ(link.ReplyBuffer.size(), 8u);
     // A long reply.
-    ASSERT_TRUE(link.ExecuteCommand(0xFF));
+    ASSERT_TRUE(link.Exchange(0xFF).Executed());
     ASSERT_EQ(link.ReplyBuffer.size(), 309u);
     EXPECT_EQ(link.ReplyBuffer[8 + 299], static_cast<uint8_t>(299 * 7));
     EXPECT_EQ(clock.now, std::chrono::steady_clock::duration{});
 }
 
 TEST_F(WineLink, StaleInputIsDiscarded) {
-    ASSERT_TRUE(link.ExecuteCommand(0x41));
+    ASSERT_TRUE(link.Exchange(0x41).Executed());
     EXPECT_EQ(link.ReplyBuffer.size(), 9u);
     ASSERT_TRUE(link.SerialLink.WaitForInput(2000));
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
     while (link.SerialLink.QueuedBytes() < 12 && std::chrono::steady_clock::now() < deadline)
         link.SerialLink.WaitForInput(50);
     EXPECT_EQ(link.SerialLink.QueuedBytes(), 12);
-    ASSERT_TRUE(link.ExecuteCommand(0x71));
+    ASSERT_TRUE(link.Exchange(0x71).Executed());
     EXPECT_EQ(Data(), Bytes{static_cast<uint8_t>(ports[1])});
 }
 
 TEST_F(WineLink, TimeLimit) {
-    EXPECT_FALSE(link.ExecuteCommand(0x45));
+    EXPECT_FALSE(link.Exchange(0x45).Executed());
     EXPECT_TRUE(link.ReplyBuffer.empty());
     EXPECT_GE(Seconds(), 10.0);
     EXPECT_LT(Seconds(), 11.0);
@@ -205,11 +206,11 @@ TEST_F(WineLink, TimeLimit) {
     EXPECT_TRUE(link.SerialLink.IsOpen());
     EXPECT_TRUE(events.empty());
     clock.now = {};
-    EXPECT_FALSE(link.ExecuteCommand(0x44));
+    EXPECT_FALSE(link.Exchange(0x44).Executed());
     EXPECT_EQ(link.ReplyBuffer, Bytes{0x15});
     clock.now = {};
     // Cut after nine bytes with a zero status word: judged by what came.
-    EXPECT_TRUE(link.ExecuteCommand(0x46));
+    EXPECT_TRUE(link.Exchange(0x46).Executed());
     EXPECT_EQ(link.ReplyBuffer.size(), 9u);
     EXPECT_GE(Seconds(), 10.0);
 }
@@ -218,7 +219,7 @@ TEST_F(WineLink, RealWaitsAreShort) {
     // With the system clock, an answered exchange takes nowhere near a poll interval per byte.
     link.SetReplyClock(nullptr);
     const auto start = std::chrono::steady_clock::now();
-    for (int i = 0; i < 5; ++i) ASSERT_TRUE(link.ExecuteCommand(0xFF));
+    for (int i = 0; i < 5; ++i) ASSERT_TRUE(link.Exchange(0xFF).Executed());
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
 }
 
@@ -238,7 +239,7 @@ TEST_F(WineLink, TheNextExchangeReachesTheRestartedDevice) {
         const int before = Generation();
         ASSERT_GT(before, 0);
         const auto start = std::chrono::steady_clock::now();
-        EXPECT_EQ(link.ExecuteCommand(c.command), c.answered);
+        EXPECT_EQ(link.Exchange(c.command).Executed(), c.answered);
         EXPECT_LT(SecondsSince(start), 3.0);
         if (c.answered) Sleep(300);  // the restart comes 50 ms after the reply, while the port is idle
         EXPECT_EQ(Generation(), before + 1);
@@ -249,7 +250,7 @@ TEST_F(WineLink, TheNextExchangeReachesTheRestartedDevice) {
 TEST_F(WineLink, ADeviceThatStaysAwayFailsAtOnceAndIsUsedAgainWhenItReturns) {
     link.SetReplyClock(nullptr);
     const int before = Generation();
-    ASSERT_TRUE(link.ExecuteCommand(0x7B));  // away for 1.5 s from 50 ms after this reply
+    ASSERT_TRUE(link.Exchange(0x7B).Executed());  // away for 1.5 s from 50 ms after this reply
     Sleep(300);
     const auto start = std::chrono::steady_clock::now();
     for (int i = 0; i < 3; ++i) EXPECT_EQ(Generation(), 0);
@@ -289,7 +290,7 @@ protected:
 };
 
 TEST_F(TillLink, EachFrameIsOneWrite) {
-    ASSERT_TRUE(link.ExecuteCommand(0x11, AllByteValues()));
+    ASSERT_TRUE(link.Exchange(0x11, AllByteValues()).Executed());
     EXPECT_EQ(Counts().writeCalls, 1);
     EXPECT_EQ(Data(), AllByteValues());
 }
@@ -301,7 +302,7 @@ TEST_F(TillLink, AReplyIsTakenWithoutWaitingForATimerTick) {
     for (int i = 0; i < 5; ++i) {
         WaitForTickStart();
         const auto start = std::chrono::steady_clock::now();
-        ASSERT_TRUE(link.ExecuteCommand(0x47));
+        ASSERT_TRUE(link.Exchange(0x47).Executed());
         millis.push_back(MillisSince(start));
     }
     std::sort(millis.begin(), millis.end());
@@ -319,7 +320,7 @@ TEST_F(TillLink, ASilentLineEndsEveryWaitAtItsLimitWithNothingPending) {
         EXPECT_LT(millis, 10 + TimerTickMs + 15);
         EXPECT_EQ(Counts().pending, 0);
     }
-    ASSERT_TRUE(link.ExecuteCommand(0xFF));
+    ASSERT_TRUE(link.Exchange(0xFF).Executed());
     ASSERT_EQ(link.ReplyBuffer.size(), 309u);
     EXPECT_EQ(link.ReplyBuffer[8 + 299], static_cast<uint8_t>(299 * 7));
 }

@@ -1,0 +1,84 @@
+#include "operations/register.h"
+
+#include "protocol/commands.h"
+#include "protocol/encoding.h"
+#include "util/text.h"
+
+namespace vesklink {
+
+std::u16string PortName(uint32_t port, const std::string& device) {
+    std::u16string name = u"COM" + DecimalTextUnsigned(port);
+    if (!device.empty()) name += u" (" + Utf8ToUtf16(device) + u")";
+    return name;
+}
+
+void Register::SetEventSinkForLog() {
+    Link.SerialLink.SetEventSink([this](const PortEvent& event) {
+        const std::u16string port = PortName(event.port, event.device);
+        if (event.kind == PortEvent::DeviceLost)
+            Log(port + u": device lost (" + Utf8ToUtf16(event.why) + u")", Warning);
+        else
+            Log(port + u": reopened", Warning);
+    });
+}
+
+bool Register::SetError(std::u16string_view text) {
+    SetErrorQuiet(text);
+    Log(text, Error);
+    return false;
+}
+
+void Register::SetErrorQuiet(std::u16string_view text) {
+    LastError.Code = 1;
+    LastError.Text = text;
+    LastError.AskDevice = false;
+}
+
+void Register::QueryDeviceError() {
+    using namespace cmd::device_error;
+    const Reply reply = Link.Exchange(cmd::DeviceError);
+    if (!reply.Holds(Minimum)) return;
+    LastError.Code = static_cast<int32_t>(reply.Integer(Code, Code + 1));
+    LastError.Text = DecodeFixedDeviceText(reply.Data(), Text, TextWidth);
+}
+
+bool Register::QueryDeviceMode() {
+    const std::optional<uint8_t> mode = vesklink::QueryDeviceMode(Link);
+    if (mode) DeviceModeByte = *mode;
+    return mode.has_value();
+}
+
+std::optional<FnState> Register::QueryFnState() {
+    const std::optional<FnState> state = vesklink::QueryFnState(Link);
+    if (state && state->FiscalMode) FnFiscalMode = true;
+    if (state && state->LastDocumentNumber) LastDocumentNumber = *state->LastDocumentNumber;
+    return state;
+}
+
+std::optional<ShiftNumbers> Register::QueryShift() {
+    const std::optional<ShiftNumbers> numbers = QueryShiftNumbers(Link);
+    if (!numbers) return {};
+    if (const std::optional<uint8_t> code = QueryShiftState(Link)) ShiftState = *code == 3 ? 3 : *code + 1;
+    return numbers;
+}
+
+bool Register::QueryDocumentDate(uint64_t documentNumber) {
+    const std::optional<std::u16string> date = vesklink::QueryDocumentDate(Link, documentNumber);
+    if (date) DeviceDateTime = *date;
+    return date.has_value();
+}
+
+bool Register::ReadFnsSiteAddress() {
+    const std::optional<std::u16string> address = ReadRegistrationText(Link, DeviceModeByte, 1060);
+    if (address) FnsSiteAddress = *address;
+    return address.has_value();
+}
+
+bool Register::CancelReceipt() {
+    Log(u"Попытка отмены чека", Warning);
+    if (!Link.Exchange(cmd::CancelReceipt).Executed()) return false;
+    Log(u"Чек отменен", Warning);
+    return true;
+}
+
+}  // namespace vesklink

@@ -1,0 +1,11 @@
+#include "util/text.h"
+
+namespace vesklink {
+
+std::tm LocalTime(std::time_t time) {
+    std::tm local{};
+    localtime_s(&local, &time);
+    return local;
+}
+
+}  // namespace vesklink
