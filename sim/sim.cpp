@@ -6,8 +6,10 @@
 #include <cstring>
 #include <fcntl.h>
 #include <mutex>
+#include <optional>
 #include <poll.h>
 #include <stdexcept>
+#include <sys/prctl.h>
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
@@ -272,10 +274,13 @@ struct Simulator::Impl {
 
     // A paced line carries a request at its speed too: the register can act on it only once its
     // last byte would have arrived, counted from its first. A pseudo-terminal delivers it at once.
-    bool AwaitRequestOnLine(SteadyClock::time_point firstByte, size_t size, unsigned baud) {
-        if (baud == 0) return true;
-        const auto wire = std::chrono::microseconds(10'000'000ull * size / baud);
-        return Pause(std::chrono::duration_cast<std::chrono::microseconds>(firstByte + wire - SteadyClock::now()));
+    // Returns that moment (now on an unpaced line), or nothing when the simulator is stopping.
+    std::optional<SteadyClock::time_point> AwaitRequestOnLine(SteadyClock::time_point firstByte, size_t size,
+                                                              unsigned baud) {
+        if (baud == 0) return SteadyClock::now();
+        const auto arrived = firstByte + std::chrono::microseconds(10'000'000ull * size / baud);
+        if (!Pause(std::chrono::duration_cast<std::chrono::microseconds>(arrived - SteadyClock::now()))) return {};
+        return arrived;
     }
 
     bool WriteAll(const uint8_t* data, size_t size) {
@@ -319,6 +324,9 @@ struct Simulator::Impl {
     }
 
     void Serve() {
+        // A paced line sleeps to the microsecond many times a reply; the default timer slack
+        // would add up to 50 us to each of those sleeps.
+        prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
         FrameAssembler assembler;
         auto lastByte = SteadyClock::now();
         auto frameStart = lastByte;
@@ -347,13 +355,17 @@ struct Simulator::Impl {
                     std::lock_guard<std::mutex> guard(lock);
                     baud = settings.baud;
                 }
-                if (!AwaitRequestOnLine(frameStart, frame->size(), baud)) break;
+                const auto arrived = AwaitRequestOnLine(frameStart, frame->size(), baud);
+                if (!arrived) break;
                 Response r;
                 {
                     std::lock_guard<std::mutex> guard(lock);
                     r = Respond(*frame);
                 }
-                if (r.delayMs && !Pause(std::chrono::milliseconds(r.delayMs))) break;
+                // The processing time counts from the request's arrival: the simulator's own
+                // bookkeeping (journal, state file) happens within it, as the register's would.
+                const auto due = *arrived + std::chrono::milliseconds(r.delayMs);
+                if (!Pause(std::chrono::duration_cast<std::chrono::microseconds>(due - SteadyClock::now()))) break;
                 if (!r.bytes.empty()) Send(r.bytes, baud);
                 {
                     std::lock_guard<std::mutex> guard(lock);

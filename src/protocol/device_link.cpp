@@ -93,6 +93,13 @@ void DeviceLink::ReceiveReply() {
     ReplyBuffer.clear();
     const auto start = clock_->Now();
     uint8_t byte = 0;
+    // Nothing can be done with the reply before its acknowledgement, frame start and length are
+    // in; after that, before the rest of the frame is.
+    SerialLink.ExpectBytes(4);
+    struct ExpectOneAfter {
+        SerialPort& port;
+        ~ExpectOneAfter() { port.ExpectBytes(1); }
+    } reset{SerialLink};
 
     // Handshake: everything before the first ACK or NAK is line noise.
     do {
@@ -114,6 +121,7 @@ void DeviceLink::ReceiveReply() {
     size_t remaining = static_cast<size_t>(ReplyBuffer[2]) + (static_cast<size_t>(ReplyBuffer[3]) << 8) + 1;
     ReplyBuffer.reserve(ReplyBuffer.size() + remaining);
     while (remaining > 0) {
+        SerialLink.ExpectBytes(static_cast<int32_t>(remaining));
         if (!NextByte(byte, start)) return;
         ReplyBuffer.push_back(byte);
         --remaining;

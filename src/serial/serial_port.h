@@ -86,6 +86,10 @@ public:
     // Waits up to `milliseconds` for input to be queued; returns at once when bytes are waiting.
     // True when input is waiting afterwards.
     bool WaitForInput(int milliseconds);
+    // How many bytes the reply under way still owes (at least one). Where every wake-up costs a
+    // round trip through the system (Windows), a wait gathers up to that many before it returns;
+    // Linux wakes on the first byte whatever this says.
+    void ExpectBytes(int32_t count) { expected_ = count > 1 ? count : 1; }
 
     // The notes of the last OpenPort that tried to open the port (one on an open port does not).
     const PortOpenNotes& OpenNotes() const { return notes_; }
@@ -107,6 +111,7 @@ private:
     uint32_t openedPort_ = 0;
     uint32_t openedSpeed_ = 0;
     bool lost_ = false;
+    int32_t expected_ = 1;
     PortEventSink events_;
 };
 

@@ -139,22 +139,14 @@ int32_t TakeAhead(PortState& s, uint8_t* buffer, int32_t maximum) {
     return static_cast<int32_t>(n);
 }
 
-// Reads bytes already queued; under either set of read time-outs such a read completes at once.
-DWORD ReadQueued(PortState& s, uint8_t* into, DWORD wanted) {
-    const DWORD got = Transfer(s, s.ReadOverlapped, ReadWaitMs, [&](DWORD* done) {
-        return ReadFile(s.PortHandle, into, wanted, done, &s.ReadOverlapped) != FALSE;
-    });
-    return got < wanted ? got : wanted;
-}
-
 // Read time-outs: limitMs 0 makes a read return at once with what is queued; otherwise a read
-// on an empty queue returns as soon as one byte arrives, or empty after limitMs. Either way a
-// read of no more than the queued bytes returns at once. The write time-out stays as it is.
+// returns when all the bytes it asks for have arrived, or with those that came after limitMs.
+// The write time-out stays as it is.
 bool SetReadWaitLimit(PortState& s, DWORD limitMs) {
     if (s.ReadWaitLimitMs == limitMs) return true;
     COMMTIMEOUTS timeouts{};
-    timeouts.ReadIntervalTimeout = MAXDWORD;
-    timeouts.ReadTotalTimeoutMultiplier = limitMs ? MAXDWORD : 0;
+    timeouts.ReadIntervalTimeout = limitMs ? 0 : MAXDWORD;
+    timeouts.ReadTotalTimeoutMultiplier = 0;
     timeouts.ReadTotalTimeoutConstant = limitMs;
     timeouts.WriteTotalTimeoutMultiplier = 0;
     timeouts.WriteTotalTimeoutConstant = WriteTotalTimeoutMs;
@@ -164,6 +156,17 @@ bool SetReadWaitLimit(PortState& s, DWORD limitMs) {
     }
     s.ReadWaitLimitMs = limitMs;
     return true;
+}
+
+// Reads bytes already queued. Windows completes such a read at once under either set of read
+// time-outs; Wine only when reads are set to return at once (otherwise it goes through its
+// server as a pending wait, a costly round trip for bytes that are already there).
+DWORD ReadQueued(PortState& s, uint8_t* into, DWORD wanted) {
+    SetReadWaitLimit(s, 0);
+    const DWORD got = Transfer(s, s.ReadOverlapped, ReadWaitMs, [&](DWORD* done) {
+        return ReadFile(s.PortHandle, into, wanted, done, &s.ReadOverlapped) != FALSE;
+    });
+    return got < wanted ? got : wanted;
 }
 
 // Line settings of the device: the given speed, 8 data bits, no parity, one stop bit, binary,
@@ -341,15 +344,17 @@ bool SerialPort::WaitForInput(int milliseconds) {
     if (milliseconds <= 0 || !IsOpen()) return false;
     State& s = *state_;
     const DWORD limit = static_cast<DWORD>(milliseconds);
-    // A one-byte read that the driver completes as soon as a byte arrives. The wait on it is
-    // bounded here, not only by the driver's time-out (not every driver honours it): a read
-    // still pending at the limit is cancelled and completed, and a byte that landed meanwhile
-    // is kept for the next ReadBytes.
+    // A read of the bytes the reply still owes (one when that is unknown), which the driver
+    // completes when the last of them has arrived: one wake-up per part of a reply rather than
+    // one per byte. The wait on it is bounded here, not only by the driver's time-out (not
+    // every driver honours it): a read still pending at the limit is cancelled and completed,
+    // and the bytes that landed meanwhile are kept for the next ReadBytes.
+    const DWORD wanted = static_cast<DWORD>(expected_) < ReadAheadSize ? static_cast<DWORD>(expected_) : ReadAheadSize;
     DWORD got = 0;
     bool waited = false;
     if (SetReadWaitLimit(s, limit)) {
-        // Nothing is read ahead here (QueuedBytes was 0), so the byte goes to the front.
-        if (!ReadFile(s.PortHandle, s.Ahead, 1, &got, &s.ReadOverlapped)) {
+        // Nothing is read ahead here (QueuedBytes was 0), so the bytes go to the front.
+        if (!ReadFile(s.PortHandle, s.Ahead, wanted, &got, &s.ReadOverlapped)) {
             const DWORD error = GetLastError();
             if (error == ERROR_IO_PENDING) {
                 got = FinishPending(s, s.ReadOverlapped, limit);
@@ -359,9 +364,9 @@ bool SerialPort::WaitForInput(int milliseconds) {
             }
         }
     }
-    if (got == 1) {
+    if (got > 0) {
         s.AheadFirst = 0;
-        s.AheadCount = 1;
+        s.AheadCount = got < wanted ? got : wanted;
         return true;
     }
     if (!waited && !s.GoneError) {

@@ -283,6 +283,7 @@ protected:
         SetTimerTick(false);
         SetUsbFrame(false);
         SetLateCancel(false);
+        SetDeafDriver(false);
     }
     static double MillisSince(std::chrono::steady_clock::time_point start) {
         return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
@@ -310,22 +311,32 @@ TEST_F(TillLink, AReplyIsTakenWithoutWaitingForATimerTick) {
 }
 
 TEST_F(TillLink, ASilentLineEndsEveryWaitAtItsLimitWithNothingPending) {
-    // Dozens of waits in a row that run out: none ends early, none outlives its limit by more
-    // than the tick that ends it, and none leaves a read behind to swallow what comes next.
-    for (int i = 0; i < 40; ++i) {
-        const auto start = std::chrono::steady_clock::now();
-        EXPECT_FALSE(link.SerialLink.WaitForInput(10));
-        const double millis = MillisSince(start);
-        EXPECT_GE(millis, 10.0);
-        EXPECT_LT(millis, 10 + TimerTickMs + 15);
-        EXPECT_EQ(Counts().pending, 0);
+    // Dozens of waits in a row that run out, whether the port's driver ends its read at the
+    // time-out or ignores it and the wait's own limit cancels the read: none ends early, none
+    // outlives its limit by more than the tick that ends it, and none leaves a read behind to
+    // swallow what comes next.
+    for (const bool deaf : {false, true}) {
+        SetDeafDriver(deaf);
+        link.SerialLink.ClosePort();
+        ASSERT_TRUE(link.SerialLink.OpenPort(ports[1], 57600));
+        ResetCounts();
+        for (int i = 0; i < 20; ++i) {
+            const auto start = std::chrono::steady_clock::now();
+            EXPECT_FALSE(link.SerialLink.WaitForInput(10));
+            const double millis = MillisSince(start);
+            EXPECT_GE(millis, 10.0);
+            EXPECT_LT(millis, 10 + TimerTickMs + 15);
+            EXPECT_EQ(Counts().pending, 0);
+        }
+        EXPECT_EQ(Counts().cancels > 0, deaf);
+        ASSERT_TRUE(link.Exchange(0xFF).Executed());
+        ASSERT_EQ(link.ReplyBuffer.size(), 309u);
+        EXPECT_EQ(link.ReplyBuffer[8 + 299], static_cast<uint8_t>(299 * 7));
     }
-    ASSERT_TRUE(link.Exchange(0xFF).Executed());
-    ASSERT_EQ(link.ReplyBuffer.size(), 309u);
-    EXPECT_EQ(link.ReplyBuffer[8 + 299], static_cast<uint8_t>(299 * 7));
 }
 
 TEST_F(TillLink, AByteThatLandsWhileTheWaitIsCancelledIsKept) {
+    SetDeafDriver(true);
     SetLateCancel(true);
     SerialPort& port = link.SerialLink;
     const Bytes frame = BuildFrame(0x72, LittleEndianBytes(link.AccessCode, 4));  // five bytes, 40 ms late

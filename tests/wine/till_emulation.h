@@ -21,6 +21,7 @@ constexpr double UsbFrameMs = 1.0;
 
 struct TillCounts {
     long writeCalls = 0;        // WriteFile calls
+    long readCalls = 0;         // ReadFile calls
     uint64_t bytesRead = 0;     // bytes ReadFile delivered, at once or on completion
     long pending = 0;           // overlapped operations started and not yet completed
     long cancels = 0;           // CancelIoEx calls
@@ -35,6 +36,8 @@ void SetUsbFrame(bool on);
 // A cancellation that comes too late: CancelIoEx first lets the operation complete (up to 2 s),
 // as when a byte lands while a read is being cancelled.
 void SetLateCancel(bool on);
+// A port driver that ignores the read time-outs, so that only the wait's own limit ends a read.
+void SetDeafDriver(bool on);
 TillCounts Counts();
 void ResetCounts();
 // Returns just after a tick boundary, so that a wait started now has a whole tick before the

@@ -15,10 +15,12 @@ decltype(&::WriteFile) RealWriteFile = nullptr;
 decltype(&::ReadFile) RealReadFile = nullptr;
 decltype(&::GetOverlappedResult) RealGetOverlappedResult = nullptr;
 decltype(&::CancelIoEx) RealCancelIoEx = nullptr;
+decltype(&::SetCommTimeouts) RealSetCommTimeouts = nullptr;
 
 bool timerTick = false;
 bool usbFrame = false;
 bool lateCancel = false;
+bool deafDriver = false;
 TillCounts counts;
 
 // Overlapped operations the module started and has not yet collected.
@@ -126,6 +128,7 @@ BOOL WINAPI TillWriteFile(HANDLE file, LPCVOID data, DWORD size, LPDWORD written
 }
 
 BOOL WINAPI TillReadFile(HANDLE file, LPVOID buffer, DWORD size, LPDWORD got, LPOVERLAPPED overlapped) {
+    ++counts.readCalls;
     const BOOL done = RealReadFile(file, buffer, size, got, overlapped);
     const DWORD error = GetLastError();
     if (done && got) counts.bytesRead += *got;
@@ -158,6 +161,15 @@ BOOL WINAPI TillCancelIoEx(HANDLE file, LPOVERLAPPED overlapped) {
     return RealCancelIoEx(file, overlapped);
 }
 
+// A driver that ignores the read time-outs: a read that was to wait a while waits for all its
+// bytes, however long they take.
+BOOL WINAPI TillSetCommTimeouts(HANDLE file, LPCOMMTIMEOUTS timeouts) {
+    if (!deafDriver || !timeouts || timeouts->ReadTotalTimeoutConstant == 0) return RealSetCommTimeouts(file, timeouts);
+    COMMTIMEOUTS ignored = *timeouts;
+    ignored.ReadIntervalTimeout = ignored.ReadTotalTimeoutMultiplier = ignored.ReadTotalTimeoutConstant = 0;
+    return RealSetCommTimeouts(file, &ignored);
+}
+
 struct Redirect {
     const char* name;
     void** real;
@@ -181,6 +193,7 @@ bool RedirectImports(HMODULE module) {
         Entry("ReadFile", RealReadFile, &TillReadFile),
         Entry("GetOverlappedResult", RealGetOverlappedResult, &TillGetOverlappedResult),
         Entry("CancelIoEx", RealCancelIoEx, &TillCancelIoEx),
+        Entry("SetCommTimeouts", RealSetCommTimeouts, &TillSetCommTimeouts),
     };
     // The replacements call the system's own functions, whatever the patched tables hold.
     const HMODULE kernel = GetModuleHandleA("KERNEL32.dll");
@@ -220,6 +233,7 @@ bool RedirectImports(HMODULE module) {
 void SetTimerTick(bool on) { timerTick = on; }
 void SetUsbFrame(bool on) { usbFrame = on; }
 void SetLateCancel(bool on) { lateCancel = on; }
+void SetDeafDriver(bool on) { deafDriver = on; }
 
 TillCounts Counts() { return counts; }
 
