@@ -32,7 +32,6 @@ bool SetReceiptParameters(Register& device) {
 }  // namespace
 
 bool Open(Register& device, PortSettings settings) {
-    device.SetEventSinkForLog();
     SerialPort& port = device.Link.SerialLink;
     // A device that went away since the last call is noticed here. An open port keeps the
     // settings it was opened with, and a lost one is opened again with them; changed ones apply
@@ -62,7 +61,6 @@ bool Close(Register& device) {
 }
 
 bool TestDevice(Register& device, PortSettings settings) {
-    device.SetEventSinkForLog();
     SerialPort& port = device.Link.SerialLink;
     // A port whose device went away is still connected: the test's exchange opens it again.
     const bool wasOpen = port.IsOpen() || port.IsLost();

@@ -4,6 +4,8 @@
 #include "protocol/encoding.h"
 #include "util/text.h"
 
+#include <type_traits>
+
 namespace vesklink {
 
 std::u16string PortName(uint32_t port, const std::string& device) {
@@ -11,6 +13,9 @@ std::u16string PortName(uint32_t port, const std::string& device) {
     if (!device.empty()) name += u" (" + Utf8ToUtf16(device) + u")";
     return name;
 }
+
+// The log sink below holds on to the register it was made for.
+static_assert(!std::is_copy_constructible_v<Register> && !std::is_move_constructible_v<Register>);
 
 void Register::SetEventSinkForLog() {
     Link.SerialLink.SetEventSink([this](const PortEvent& event) {

@@ -37,7 +37,9 @@ struct ErrorState {
 
 class Register {
 public:
-    explicit Register(Logger& logger) : logger_(logger) {}
+    // The device going away and coming back is logged from the start; the register stays where
+    // it was made (its port cannot be copied or moved), so the log sink may hold on to it.
+    explicit Register(Logger& logger) : logger_(logger) { SetEventSinkForLog(); }
 
     DeviceLink Link;
     ErrorState LastError;
@@ -53,7 +55,6 @@ public:
 
     void Log(std::u16string_view message, int level) { logger_.Log(message, level); }
     void LogReceiptBlock(std::u16string_view package) { logger_.LogReceiptBlock(package); }
-    void SetEventSinkForLog();  // the device going away and coming back, in the log
 
     // Records an error text for the host and logs it; returns false.
     bool SetError(std::u16string_view text);
@@ -72,6 +73,7 @@ public:
     bool CancelReceipt();
 
 private:
+    void SetEventSinkForLog();
     Logger& logger_;
 };
 
