@@ -1,5 +1,6 @@
 // Method and property dispatch: name lookup, the two properties, and the method table that
 // turns each call's host values into one operation's arguments and its result back.
+#include <iterator>
 #include <limits>
 #include <optional>
 
@@ -14,37 +15,23 @@ namespace vesklink {
 
 namespace {
 
-// Failure lines that the dispatcher itself writes; the other methods write their own.
-const char16_t* DispatcherFailureLine(long method) {
-    switch (method) {
-        case GetParametersMethod: return u"GetParameters error";
-        case GetAdditionalActionsMethod: return u"GetAdditionalActions";
-        case GetDataKKTMethod: return u"GetDataKKT error";
-        case OperationFNMethod: return u"OperationFN error";
-        case ProcessCorrectionCheckMethod: return u"ProcessCorrectionCheck";
-        case PrintTextDocumentMethod: return u"PrintTextDocument error";
-        case GetCurrentStatusMethod: return u"GetCurrentStatus error";
-        case ReportCurrentStatusOfSettlementsMethod: return u"ReportCurrentStatusOfSettlements error";
-        default: return nullptr;
-    }
-}
-
 // The index of a name the host looks up, or -1.
-long FindHostName(const WCHAR_T* name, const char16_t* const* english, const char16_t* const* russian, long count) {
+template <typename Entry, size_t N>
+long FindHostName(const WCHAR_T* name, const Entry (&table)[N]) {
     if (!name) return -1;
     try {
-        return FindName(HostText(name), english, russian, count);
+        return FindName(HostText(name), table);
     } catch (...) {
         return -1;
     }
 }
 
 // A name in host memory: alias 0 the English one, 1 the Russian one.
-const WCHAR_T* NameForHost(nAPI& component, long index, long alias, const char16_t* const* english,
-                           const char16_t* const* russian, long count) {
-    if (index < 0 || index >= count || (alias != 0 && alias != 1)) return nullptr;
+template <typename Entry, size_t N>
+const WCHAR_T* NameForHost(nAPI& component, long index, long alias, const Entry (&table)[N]) {
+    if (index < 0 || index >= static_cast<long>(N) || (alias != 0 && alias != 1)) return nullptr;
     try {
-        return component.CopyToHost(alias == 0 ? english[index] : russian[index]);
+        return component.CopyToHost(alias == 0 ? table[index].English : table[index].Russian);
     } catch (...) {
         return nullptr;
     }
@@ -107,7 +94,7 @@ bool SetParameter(nAPI& component, tVariant* params) {
         return false;
     }
     const int32_t value = LeadingInteger32(VariantString(params[1]));
-    const long index = FindName(VariantString(params[0]), PropertyNamesEnglish, PropertyNamesRussian, kPropertyCount);
+    const long index = FindName(VariantString(params[0]), PropertyNames);
     if (index == PortProperty) component.PortNumber = value;
     if (index == SpeedProperty) component.PortSpeed = value;
     return true;
@@ -122,78 +109,120 @@ void AnswerLastError(nAPI& component, tVariant* retValue, tVariant* params) {
     error.AskDevice = true;
 }
 
-// One entry per method, in the order of the name tables: the method's success, or nothing when
-// the handler has set the result variant itself.
-using Handler = std::optional<bool> (*)(nAPI& component, tVariant* retValue, tVariant* params);
+// One entry per host method, in the host's order (its index is the method's number): its names,
+// how many parameters it takes, and its handler, which returns the method's success, or nothing
+// when it has set the result variant itself. A failing method's line, where it has one, is
+// logged here after the handler.
 using Result = std::optional<bool>;
-
-const Handler kMethods[kMethodCount] = {
-    [](nAPI&, tVariant* r, tVariant*) -> Result { return SetUInt32Variant(r, InterfaceRevision), std::nullopt; },
-    [](nAPI& c, tVariant*, tVariant* p) -> Result {
-        // The result variant is left as the host passed it.
-        const std::u16string description = BuildDescription();
-        c.Log(u"Description is" + description, Info);
-        c.ReturnString(description, &p[0]);
-        return {};
-    },
-    [](nAPI& c, tVariant* r, tVariant* p) -> Result { return AnswerLastError(c, r, p), std::nullopt; },
-    [](nAPI& c, tVariant*, tVariant* p) -> Result { return c.ReturnString(BuildSettingsForm(), &p[0]); },
-    [](nAPI& c, tVariant*, tVariant* p) -> Result { return SetParameter(c, p); },
-    [](nAPI& c, tVariant*, tVariant*) -> Result { return Open(c.Device, Settings(c)); },
-    [](nAPI& c, tVariant*, tVariant*) -> Result { return Close(c.Device); },
-    [](nAPI& c, tVariant*, tVariant* p) -> Result {
-        c.ReturnString(u"", &p[1]);
-        const bool ok = DeviceTest(c.Device, Settings(c));
-        c.ReturnString(ok ? u"Test OK" : u"Test not OK", &p[0]);
-        return ok;
-    },
-    [](nAPI& c, tVariant*, tVariant* p) -> Result { return c.ReturnString(BuildActions(), &p[0]); },
-    [](nAPI&, tVariant*, tVariant*) -> Result { return true; },
-    [](nAPI& c, tVariant*, tVariant* p) -> Result {
-        // A document the host never receives is no success.
-        const std::optional<std::u16string> document = GetDataKKT(c.Device);
-        return document && c.ReturnString(*document, &p[1]);
-    },
-    [](nAPI& c, tVariant*, tVariant* p) -> Result {
-        return OperationFN(c.Device, OperationType(p[1]), VariantString(p[2]));
-    },
-    [](nAPI& c, tVariant*, tVariant* p) -> Result { return Hand(c, OpenShift(c.Device, VariantTextLenient(p[1])), &p[2]); },
-    [](nAPI& c, tVariant*, tVariant* p) -> Result { return Hand(c, CloseShift(c.Device), &p[2]); },
-    [](nAPI& c, tVariant*, tVariant* p) -> Result {
-        return Hand(c, RegisterReceipt(c.Device, VariantString(p[2]), false, ElectronicFlag(p[1])), &p[3]);
-    },
-    [](nAPI& c, tVariant*, tVariant* p) -> Result {
-        return Hand(c, RegisterReceipt(c.Device, VariantString(p[1]), true, false), &p[2]);
-    },
-    [](nAPI& c, tVariant* r, tVariant* p) -> Result {
-        if (p[1].vt == VTYPE_PWSTR) return PrintTextDocument(c.Device, VariantString(p[1]));
-        return SetBoolVariant(r, false), std::nullopt;  // no failure line
-    },
-    [](nAPI& c, tVariant*, tVariant* p) -> Result {
-        const std::optional<int64_t> amount = CashAmount(p[2]);
-        if (!amount) return c.Device.SetError(u"Сумма внесения или выемки должна быть числом или строкой");
-        return CashInOutcome(c.Device, *amount);
-    },
-    [](nAPI& c, tVariant*, tVariant*) -> Result { return PrintXReport(c.Device); },
-    [](nAPI& c, tVariant*, tVariant* p) -> Result {
-        return PrintCheckCopy(c.Device, static_cast<uint32_t>(LeadingInteger32(VariantTextLenient(p[1]))));
-    },
-    [](nAPI& c, tVariant*, tVariant* p) -> Result { return Hand(c, GetCurrentStatus(c.Device), &p[2]); },
-    [](nAPI& c, tVariant*, tVariant* p) -> Result { return Hand(c, ReportCurrentStatusOfSettlements(c.Device), &p[2]); },
-    [](nAPI& c, tVariant*, tVariant*) -> Result { return OpenCashDrawer(c.Device); },
-    [](nAPI&, tVariant*, tVariant* p) -> Result { return SetUInt32Variant(&p[1], LineLength), true; },
+struct Method : HostName {
+    long Params;
+    Result (*Call)(nAPI& component, tVariant* retValue, tVariant* params);
+    const char16_t* FailureLine = nullptr;
 };
+
+const Method kMethods[] = {
+    {{u"GetInterfaceRevision", u"ПолучитьРевизиюИнтерфейса"}, 0,
+     [](nAPI&, tVariant* r, tVariant*) -> Result { return SetUInt32Variant(r, InterfaceRevision), std::nullopt; }},
+    {{u"GetDescription", u"ПолучитьОписание"}, 1,
+     [](nAPI& c, tVariant*, tVariant* p) -> Result {
+         // The result variant is left as the host passed it.
+         const std::u16string description = BuildDescription();
+         c.Log(u"Description is" + description, Info);
+         c.ReturnString(description, &p[0]);
+         return {};
+     }},
+    {{u"GetLastError", u"ПолучитьОшибку"}, 1,
+     [](nAPI& c, tVariant* r, tVariant* p) -> Result { return AnswerLastError(c, r, p), std::nullopt; }},
+    {{u"GetParameters", u"ПолучитьПараметры"}, 1,
+     [](nAPI& c, tVariant*, tVariant* p) -> Result { return c.ReturnString(BuildSettingsForm(), &p[0]); },
+     u"GetParameters error"},
+    {{u"SetParameter", u"УстановитьПараметр"}, 2,
+     [](nAPI& c, tVariant*, tVariant* p) -> Result { return SetParameter(c, p); }},
+    {{u"Open", u"Подключить"}, 1,
+     [](nAPI& c, tVariant*, tVariant*) -> Result { return Open(c.Device, Settings(c)); }, u"Open error"},
+    {{u"Close", u"Отключить"}, 1, [](nAPI& c, tVariant*, tVariant*) -> Result { return Close(c.Device); }},
+    {{u"DeviceTest", u"ТестУстройства"}, 2,
+     [](nAPI& c, tVariant*, tVariant* p) -> Result {
+         c.ReturnString(u"", &p[1]);
+         const bool ok = DeviceTest(c.Device, Settings(c));
+         c.ReturnString(ok ? u"Test OK" : u"Test not OK", &p[0]);
+         return ok;
+     },
+     u"Ошибка теста устройства!"},
+    {{u"GetAdditionalActions", u"ПолучитьДополнительныеДействия"}, 1,
+     [](nAPI& c, tVariant*, tVariant* p) -> Result { return c.ReturnString(BuildActions(), &p[0]); },
+     u"GetAdditionalActions"},
+    {{u"DoAdditionalAction", u"ВыполнитьДополнительноеДействие"}, 0,
+     [](nAPI&, tVariant*, tVariant*) -> Result { return true; }},
+    {{u"GetDataKKT", u"ПолучитьПараметрыККТ"}, 2,
+     [](nAPI& c, tVariant*, tVariant* p) -> Result {
+         // A document the host never receives is no success.
+         const std::optional<std::u16string> document = GetDataKKT(c.Device);
+         return document && c.ReturnString(*document, &p[1]);
+     },
+     u"GetDataKKT error"},
+    {{u"OperationFN", u"ОперацияФН"}, 3,
+     [](nAPI& c, tVariant*, tVariant* p) -> Result {
+         return OperationFN(c.Device, OperationType(p[1]), VariantString(p[2]));
+     },
+     u"OperationFN error"},
+    {{u"OpenShift", u"ОткрытьСмену"}, 3,
+     [](nAPI& c, tVariant*, tVariant* p) -> Result { return Hand(c, OpenShift(c.Device, VariantTextLenient(p[1])), &p[2]); },
+     u"Ошибка открытия смены"},
+    {{u"CloseShift", u"ЗакрытьСмену"}, 3,
+     [](nAPI& c, tVariant*, tVariant* p) -> Result { return Hand(c, CloseShift(c.Device), &p[2]); },
+     u"Ошибка закрытия смены"},
+    {{u"ProcessCheck", u"СформироватьЧек"}, 4,
+     [](nAPI& c, tVariant*, tVariant* p) -> Result {
+         return Hand(c, RegisterReceipt(c.Device, VariantString(p[2]), false, ElectronicFlag(p[1])), &p[3]);
+     }},
+    {{u"ProcessCorrectionCheck", u"СформироватьЧекКоррекции"}, 3,
+     [](nAPI& c, tVariant*, tVariant* p) -> Result {
+         return Hand(c, RegisterReceipt(c.Device, VariantString(p[1]), true, false), &p[2]);
+     },
+     u"ProcessCorrectionCheck"},
+    {{u"PrintTextDocument", u"НапечататьТекстовыйДокумент"}, 2,
+     [](nAPI& c, tVariant* r, tVariant* p) -> Result {
+         if (p[1].vt == VTYPE_PWSTR) return PrintTextDocument(c.Device, VariantString(p[1]));
+         return SetBoolVariant(r, false), std::nullopt;  // no failure line
+     },
+     u"PrintTextDocument error"},
+    {{u"CashInOutcome", u"НапечататьЧекВнесенияВыемки"}, 3,
+     [](nAPI& c, tVariant*, tVariant* p) -> Result {
+         const std::optional<int64_t> amount = CashAmount(p[2]);
+         if (!amount) return c.Device.SetError(u"Сумма внесения или выемки должна быть числом или строкой");
+         return CashInOutcome(c.Device, *amount);
+     }},
+    {{u"PrintXReport", u"НапечататьОтчетБезГашения"}, 2,
+     [](nAPI& c, tVariant*, tVariant*) -> Result { return PrintXReport(c.Device); }, u"PrintXReport error"},
+    {{u"PrintCheckCopy", u"НапечататьКопиюЧека"}, 2,
+     [](nAPI& c, tVariant*, tVariant* p) -> Result {
+         return PrintCheckCopy(c.Device, static_cast<uint32_t>(LeadingInteger32(VariantTextLenient(p[1]))));
+     },
+     u"PrintCheckCopy error"},
+    {{u"GetCurrentStatus", u"ПолучитьТекущееСостояние"}, 3,
+     [](nAPI& c, tVariant*, tVariant* p) -> Result { return Hand(c, GetCurrentStatus(c.Device), &p[2]); },
+     u"GetCurrentStatus error"},
+    {{u"ReportCurrentStatusOfSettlements", u"ОтчетОТекущемСостоянииРасчетов"}, 3,
+     [](nAPI& c, tVariant*, tVariant* p) -> Result { return Hand(c, ReportCurrentStatusOfSettlements(c.Device), &p[2]); },
+     u"ReportCurrentStatusOfSettlements error"},
+    {{u"OpenCashDrawer", u"ОткрытьДенежныйЯщик"}, 1,
+     [](nAPI& c, tVariant*, tVariant*) -> Result { return OpenCashDrawer(c.Device); }, u"OpenCashDrawer error"},
+    {{u"GetLineLength", u"ПолучитьШиринуСтроки"}, 2,
+     [](nAPI&, tVariant*, tVariant* p) -> Result { return SetUInt32Variant(&p[1], LineLength), true; }},
+};
+constexpr long kMethodCount = std::size(kMethods);
 
 }  // namespace
 
 long ADDIN_API nAPI::GetNProps() { return kPropertyCount; }
 
 long ADDIN_API nAPI::FindProp(const WCHAR_T* propName) {
-    return FindHostName(propName, PropertyNamesEnglish, PropertyNamesRussian, kPropertyCount);
+    return FindHostName(propName, PropertyNames);
 }
 
 const WCHAR_T* ADDIN_API nAPI::GetPropName(long propNum, long propAlias) {
-    return NameForHost(*this, propNum, propAlias, PropertyNamesEnglish, PropertyNamesRussian, kPropertyCount);
+    return NameForHost(*this, propNum, propAlias, PropertyNames);
 }
 
 bool ADDIN_API nAPI::GetPropVal(const long propNum, tVariant* value) {
@@ -228,16 +257,16 @@ bool ADDIN_API nAPI::IsPropWritable(const long) { return true; }
 long ADDIN_API nAPI::GetNMethods() { return kMethodCount; }
 
 long ADDIN_API nAPI::FindMethod(const WCHAR_T* methodName) {
-    return FindHostName(methodName, MethodNamesEnglish, MethodNamesRussian, kMethodCount);
+    return FindHostName(methodName, kMethods);
 }
 
 const WCHAR_T* ADDIN_API nAPI::GetMethodName(const long methodNum, const long methodAlias) {
-    return NameForHost(*this, methodNum, methodAlias, MethodNamesEnglish, MethodNamesRussian, kMethodCount);
+    return NameForHost(*this, methodNum, methodAlias, kMethods);
 }
 
 long ADDIN_API nAPI::GetNParams(const long methodNum) {
     if (methodNum < 0 || methodNum >= kMethodCount) return 0;
-    return MethodParamCounts[methodNum];
+    return kMethods[methodNum].Params;
 }
 
 bool ADDIN_API nAPI::GetParamDefValue(const long, const long, tVariant*) { return false; }
@@ -247,7 +276,7 @@ bool ADDIN_API nAPI::CallAsProc(const long, tVariant*, const long) { return fals
 bool ADDIN_API nAPI::CallAsFunc(const long methodNum, tVariant* retValue, tVariant* params, const long paramCount) {
     if (methodNum < 0 || methodNum >= kMethodCount || !retValue) return false;
     // A call with fewer parameters than the method takes would read past the host's array.
-    if (paramCount < MethodParamCounts[methodNum] || (MethodParamCounts[methodNum] > 0 && !params)) return false;
+    if (paramCount < kMethods[methodNum].Params || (kMethods[methodNum].Params > 0 && !params)) return false;
     try {
         Dispatch(methodNum, retValue, params);
         return true;
@@ -257,10 +286,10 @@ bool ADDIN_API nAPI::CallAsFunc(const long methodNum, tVariant* retValue, tVaria
 }
 
 void nAPI::Dispatch(long method, tVariant* retValue, tVariant* params) {
-    const std::optional<bool> ok = kMethods[method](*this, retValue, params);
+    const Method& entry = kMethods[method];
+    const Result ok = entry.Call(*this, retValue, params);
     if (!ok) return;
-    if (!*ok)
-        if (const char16_t* line = DispatcherFailureLine(method)) Log(line, Error);
+    if (!*ok && entry.FailureLine) Log(entry.FailureLine, Error);
     SetBoolVariant(retValue, *ok);
 }
 

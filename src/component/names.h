@@ -1,56 +1,31 @@
-// The names the host looks the component's methods and properties up by.
+// The names the host looks the component's methods and properties up by: each has an English and
+// a Russian name, found exactly and case-sensitively, the English tried first.
 #pragma once
 
-#include <cstdint>
-#include <string>
+#include <cstddef>
 #include <string_view>
-
-#include "hostapi/addin_types.h"
 
 namespace vesklink {
 
-constexpr long kMethodCount = 24;
-constexpr long kPropertyCount = 2;
-
-enum Method : long {
-    GetInterfaceRevisionMethod = 0,
-    GetDescriptionMethod = 1,
-    GetLastErrorMethod = 2,
-    GetParametersMethod = 3,
-    SetParameterMethod = 4,
-    OpenMethod = 5,
-    CloseMethod = 6,
-    DeviceTestMethod = 7,
-    GetAdditionalActionsMethod = 8,
-    DoAdditionalActionMethod = 9,
-    GetDataKKTMethod = 10,
-    OperationFNMethod = 11,
-    OpenShiftMethod = 12,
-    CloseShiftMethod = 13,
-    ProcessCheckMethod = 14,
-    ProcessCorrectionCheckMethod = 15,
-    PrintTextDocumentMethod = 16,
-    CashInOutcomeMethod = 17,
-    PrintXReportMethod = 18,
-    PrintCheckCopyMethod = 19,
-    GetCurrentStatusMethod = 20,
-    ReportCurrentStatusOfSettlementsMethod = 21,
-    OpenCashDrawerMethod = 22,
-    GetLineLengthMethod = 23,
+struct HostName {
+    const char16_t* English;
+    const char16_t* Russian;
 };
 
-enum Property : long { PortProperty = 0, SpeedProperty = 1 };
-
-extern const char16_t* const MethodNamesEnglish[kMethodCount];
-extern const char16_t* const MethodNamesRussian[kMethodCount];
-extern const long MethodParamCounts[kMethodCount];
-extern const char16_t* const PropertyNamesEnglish[kPropertyCount];
-extern const char16_t* const PropertyNamesRussian[kPropertyCount];
+enum Property : long { PortProperty = 0, SpeedProperty = 1, kPropertyCount = 2 };
+extern const HostName PropertyNames[kPropertyCount];
 
 extern const char16_t ExtensionName[];
 constexpr long InterfaceRevision = 3003;
 
-// Index of the name in the English table, else in the Russian one, else -1. Exact, case-sensitive.
-long FindName(std::u16string_view name, const char16_t* const* english, const char16_t* const* russian, long count);
+// The index of the entry that bears the name, or -1.
+template <typename Entry, size_t N>
+long FindName(std::u16string_view name, const Entry (&table)[N]) {
+    for (size_t i = 0; i < N; ++i)
+        if (name == table[i].English) return static_cast<long>(i);
+    for (size_t i = 0; i < N; ++i)
+        if (name == table[i].Russian) return static_cast<long>(i);
+    return -1;
+}
 
 }  // namespace vesklink

@@ -19,9 +19,7 @@ bool CashInOutcome(Register& device, int64_t amount) {
 }
 
 bool OpenCashDrawer(Register& device) {
-    if (device.Link.Exchange(cmd::OpenCashDrawer, {0x00}).Executed()) return true;
-    device.Log(u"OpenCashDrawer error", Error);
-    return false;
+    return device.Link.Exchange(cmd::OpenCashDrawer, {0x00}).Executed();
 }
 
 }  // namespace vesklink

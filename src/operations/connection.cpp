@@ -45,10 +45,7 @@ bool Open(Register& device, PortSettings settings) {
         if (!port.IsOpen())
             device.Log(u"Cannot open " + PortName(notes.port, notes.device) + u": " + Utf8ToUtf16(notes.failure), Error);
     }
-    if (!port.IsOpen()) {
-        device.Log(u"Open error", Error);
-        return false;
-    }
+    if (!port.IsOpen()) return false;
     // The connection stands even when the device does not answer these two.
     CancelHungReceipt(device);
     SetReceiptParameters(device);
@@ -60,7 +57,7 @@ bool Close(Register& device) {
     return true;
 }
 
-bool TestDevice(Register& device, PortSettings settings) {
+bool DeviceTest(Register& device, PortSettings settings) {
     SerialPort& port = device.Link.SerialLink;
     // A port whose device went away is still connected: the test's exchange opens it again.
     const bool wasOpen = port.IsOpen() || port.IsLost();
@@ -71,12 +68,6 @@ bool TestDevice(Register& device, PortSettings settings) {
     }
     // A failed test disconnects, even a port that Open had opened (or that was lost).
     port.ClosePort();
-    return false;
-}
-
-bool DeviceTest(Register& device, PortSettings settings) {
-    if (TestDevice(device, settings)) return true;
-    device.Log(u"Ошибка теста устройства!", Error);
     return false;
 }
 

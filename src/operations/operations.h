@@ -33,7 +33,6 @@ std::u16string BuildActions();
 // connection.cpp: Open, Close, DeviceTest.
 bool Open(Register& device, PortSettings settings);
 bool Close(Register& device);
-bool TestDevice(Register& device, PortSettings settings);  // DeviceTest without its log line
 bool DeviceTest(Register& device, PortSettings settings);
 
 // reports.cpp: PrintXReport, PrintCheckCopy.

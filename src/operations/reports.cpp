@@ -6,9 +6,7 @@
 namespace vesklink {
 
 bool PrintXReport(Register& device) {
-    if (device.Link.Exchange(cmd::XReport).Executed()) return true;
-    device.Log(u"PrintXReport error", Error);
-    return false;
+    return device.Link.Exchange(cmd::XReport).Executed();
 }
 
 bool PrintCheckCopy(Register& device, uint32_t documentNumber) {
@@ -17,9 +15,7 @@ bool PrintCheckCopy(Register& device, uint32_t documentNumber) {
     AppendLittleEndian(payload, documentNumber, 4);
     payload.push_back(0x02);
     payload.push_back(0x00);
-    if (device.Link.Exchange(cmd::PrintCopy, payload).Executed()) return true;
-    device.Log(u"PrintCheckCopy error", Error);
-    return false;
+    return device.Link.Exchange(cmd::PrintCopy, payload).Executed();
 }
 
 }  // namespace vesklink

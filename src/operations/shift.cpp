@@ -78,12 +78,7 @@ DocumentResult OpenShift(Register& device, std::u16string_view cashierXml) {
         device.Log(u"Смена уже была открыта или истекла, закрыть", Warning);
         result.Document = CloseShiftWithReport(device);
     }
-    if (std::optional<std::u16string> opened = SendOpenShift(device)) {
-        result.Document = std::move(opened);
-        result.Ok = true;
-        return result;
-    }
-    device.Log(u"Ошибка открытия смены", Error);
+    if (std::optional<std::u16string> opened = SendOpenShift(device)) result = {true, std::move(opened)};
     return result;
 }
 
@@ -93,10 +88,8 @@ DocumentResult CloseShift(Register& device) {
         device.Log(u"Смена уже была закрыта, не закрывать", Warning);
         return {true, {}};
     }
-    DocumentResult result{false, CloseShiftWithReport(device)};
-    result.Ok = result.Document.has_value();
-    if (!result.Ok) device.Log(u"Ошибка закрытия смены", Error);
-    return result;
+    std::optional<std::u16string> report = CloseShiftWithReport(device);
+    return {report.has_value(), std::move(report)};
 }
 
 }  // namespace vesklink

@@ -19,7 +19,6 @@
 #include <string>
 #include <vector>
 
-#include "component/names.h"
 #include "component/napi.h"
 #include "operations/operations.h"
 #include "sim.h"
@@ -121,7 +120,7 @@ protected:
         packageParam.value.wstr.wstrLen = static_cast<uint32_t>(text.size());
         params[1].vt = correction ? VTYPE_PWSTR : VTYPE_BOOL;
         tVariant result{};
-        EXPECT_TRUE(api.CallAsFunc(correction ? ProcessCorrectionCheckMethod : ProcessCheckMethod, &result, params,
+        EXPECT_TRUE(api.CallAsFunc(api.FindMethod(correction ? u"ProcessCorrectionCheck" : u"ProcessCheck"), &result, params,
                                    correction ? 3 : 4));
         Cell cell;
         tVariant& output = params[correction ? 2 : 3];

@@ -165,21 +165,28 @@ TEST_F(Replug, OpenAndTheDeviceTestReconnectWithTheSettingsOfTheFirstOpen) {
     link.SerialLink.ClosePort();
     setenv("XDG_DOCUMENTS_DIR", folder_.c_str(), 1);
     nAPI api;
-    PortSettings settings{kPort, 57600};
+    api.PortNumber = kPort;
     api.Device.Link.SetReplyClock(&clock);
-    ASSERT_TRUE(Open(api.Device, settings));
+    // Through the host's methods, which add their failure lines to the log.
+    const auto call = [&api](const char16_t* method) {
+        tVariant result{}, params[2]{};
+        return api.CallAsFunc(api.FindMethod(method), &result, params, 2) && result.vt == VTYPE_BOOL &&
+               result.value.bVal;
+    };
+    ASSERT_TRUE(call(u"Open"));
     // Changed settings apply after Close, not to a port that is opened again.
-    settings = {kPort + 1, 9600};
+    api.PortNumber = kPort + 1;
+    api.PortSpeed = 9600;
     Unplug();
-    EXPECT_FALSE(Open(api.Device, settings));  // still away: false, as for a first open
+    EXPECT_FALSE(call(u"Open"));  // still away: false, as for a first open
     Plug();
-    EXPECT_TRUE(Open(api.Device, settings));
+    EXPECT_TRUE(call(u"Open"));
     ASSERT_FALSE(devices_.back()->Requests().empty());
     EXPECT_EQ(devices_.back()->Requests()[0][3], 0xF3);  // Open's own exchanges reach the new device
     EXPECT_EQ(devices_.back()->LineSpeed(), static_cast<unsigned>(B57600));
     Unplug();
     Plug();
-    EXPECT_TRUE(TestDevice(api.Device, settings));
+    EXPECT_TRUE(call(u"DeviceTest"));
     EXPECT_TRUE(api.Device.Link.SerialLink.IsOpen());  // a connected port stays connected after the test
 
     std::vector<std::string> lines;
