@@ -36,11 +36,8 @@ struct PortState {
     // The read time-outs in force: 0 while reads return at once with what is queued (as the port
     // is opened), else the limit of the last input wait.
     DWORD ReadWaitLimitMs = 0;
-    // The last failure of a read, a write, a queue query or a wait on one of them, as the system
-    // reported it; every such failure passes through RecordIoError.
-    DWORD LastIoError = ERROR_SUCCESS;
-    // The first of those failures that says the device is gone (ERROR_SUCCESS: none). The call
-    // that met it closes the port as it returns.
+    // The first failure of a read, a write, a queue query or a wait on one of them that says the
+    // device is gone (ERROR_SUCCESS: none). The call that met it closes the port as it returns.
     DWORD GoneError = ERROR_SUCCESS;
 };
 
@@ -48,9 +45,12 @@ constexpr DWORD QueueSize = 10000;
 constexpr DWORD ReadWaitMs = 2000;
 constexpr DWORD WriteTotalTimeoutMs = 5000;
 
-void CloseIfSet(HANDLE& handle) {
-    if (handle) CloseHandle(handle);
-    handle = nullptr;
+// Closes the port's handles and leaves the state as a fresh port's: nothing taken off the line,
+// reads returning at once, no failure recorded.
+void Release(PortState& s) {
+    for (HANDLE handle : {s.ReadOverlapped.hEvent, s.WriteOverlapped.hEvent, s.PortHandle})
+        if (handle) CloseHandle(handle);
+    s = PortState{};
 }
 
 // Errors that say the device behind the handle is gone rather than that one request failed. A USB
@@ -62,26 +62,16 @@ void CloseIfSet(HANDLE& handle) {
 // port whose pseudo-terminal closed fails with ERROR_NOT_READY, and its reads complete with
 // ERROR_BROKEN_PIPE. A device that is there but silent fails nothing: its waits run out.
 bool DeviceGone(DWORD error) {
-    switch (error) {
-        case ERROR_FILE_NOT_FOUND:
-        case ERROR_ACCESS_DENIED:
-        case ERROR_INVALID_HANDLE:
-        case ERROR_NOT_READY:
-        case ERROR_BAD_COMMAND:
-        case ERROR_GEN_FAILURE:
-        case ERROR_DEV_NOT_EXIST:
-        case ERROR_BROKEN_PIPE:
-        case ERROR_OPERATION_ABORTED:
-        case ERROR_DEVICE_NOT_CONNECTED:
-        case ERROR_DEVICE_REMOVED: return true;
-        default: return false;
-    }
+    for (DWORD gone : {ERROR_FILE_NOT_FOUND, ERROR_ACCESS_DENIED, ERROR_INVALID_HANDLE, ERROR_NOT_READY,
+                       ERROR_BAD_COMMAND, ERROR_GEN_FAILURE, ERROR_DEV_NOT_EXIST, ERROR_BROKEN_PIPE,
+                       ERROR_OPERATION_ABORTED, ERROR_DEVICE_NOT_CONNECTED, ERROR_DEVICE_REMOVED})
+        if (error == gone) return true;
+    return false;
 }
 
 std::string GoneText(const PortState& s) { return "error " + std::to_string(s.GoneError); }
 
 void RecordIoError(PortState& s, DWORD error) {
-    s.LastIoError = error;
     if (s.GoneError == ERROR_SUCCESS && DeviceGone(error)) s.GoneError = error;
 }
 
@@ -141,16 +131,18 @@ int32_t TakeAhead(PortState& s, uint8_t* buffer, int32_t maximum) {
 
 // Read time-outs: limitMs 0 makes a read return at once with what is queued; otherwise a read
 // returns when all the bytes it asks for have arrived, or with those that came after limitMs.
-// The write time-out stays as it is.
-bool SetReadWaitLimit(PortState& s, DWORD limitMs) {
-    if (s.ReadWaitLimitMs == limitMs) return true;
+// A write may take up to 5 s.
+bool ApplyTimeouts(HANDLE port, DWORD limitMs) {
     COMMTIMEOUTS timeouts{};
     timeouts.ReadIntervalTimeout = limitMs ? 0 : MAXDWORD;
-    timeouts.ReadTotalTimeoutMultiplier = 0;
     timeouts.ReadTotalTimeoutConstant = limitMs;
-    timeouts.WriteTotalTimeoutMultiplier = 0;
     timeouts.WriteTotalTimeoutConstant = WriteTotalTimeoutMs;
-    if (!SetCommTimeouts(s.PortHandle, &timeouts)) {
+    return SetCommTimeouts(port, &timeouts) != FALSE;
+}
+
+bool SetReadWaitLimit(PortState& s, DWORD limitMs) {
+    if (s.ReadWaitLimitMs == limitMs) return true;
+    if (!ApplyTimeouts(s.PortHandle, limitMs)) {
         RecordIoError(s, GetLastError());
         return false;
     }
@@ -239,19 +231,9 @@ bool SerialPort::OpenDevice(uint32_t port, uint32_t speed) {
         notes_.failure = SystemFailure("", GetLastError());
         return false;
     }
+    // The state is a fresh port's (Release leaves it so): reads return at once with what is queued.
     s.PortHandle = handle;
-    s.ReadOverlapped = OVERLAPPED{};
-    s.WriteOverlapped = OVERLAPPED{};
-
-    // Reads return at once with what is already queued; a write may take up to 5 s.
-    COMMTIMEOUTS timeouts{};
-    timeouts.ReadIntervalTimeout = MAXDWORD;
-    timeouts.ReadTotalTimeoutMultiplier = 0;
-    timeouts.ReadTotalTimeoutConstant = 0;
-    timeouts.WriteTotalTimeoutMultiplier = 0;
-    timeouts.WriteTotalTimeoutConstant = WriteTotalTimeoutMs;
-    SetCommTimeouts(handle, &timeouts);
-
+    ApplyTimeouts(handle, 0);
     s.ReadOverlapped.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     s.WriteOverlapped.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
 
@@ -261,27 +243,13 @@ bool SerialPort::OpenDevice(uint32_t port, uint32_t speed) {
         return true;
     }
     const DWORD error = GetLastError();
-    CloseIfSet(s.ReadOverlapped.hEvent);
-    CloseIfSet(s.WriteOverlapped.hEvent);
-    CloseIfSet(s.PortHandle);
-    s.IsOpen = false;
+    Release(s);
     notes_.failure = SystemFailure(configured ? "" : "the line settings were refused: ", error);
     return false;
 }
 
 void SerialPort::CloseDevice() {
-    if (!IsOpen()) return;
-    State& s = *state_;
-    CloseIfSet(s.ReadOverlapped.hEvent);
-    CloseIfSet(s.WriteOverlapped.hEvent);
-    CloseIfSet(s.PortHandle);
-    s.IsOpen = false;
-    // What the next open starts from: nothing taken off the line, reads returning at once.
-    s.AheadFirst = 0;
-    s.AheadCount = 0;
-    s.ReadWaitLimitMs = 0;
-    s.LastIoError = ERROR_SUCCESS;
-    s.GoneError = ERROR_SUCCESS;
+    if (IsOpen()) Release(*state_);
 }
 
 // Every call below that uses the handle ends by closing the port when a failure it met said the
