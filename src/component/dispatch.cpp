@@ -1,7 +1,6 @@
 // Method and property dispatch: name lookup, the two properties, and the method table that
 // turns each call's host values into one operation's arguments and its result back.
 #include <iterator>
-#include <limits>
 #include <optional>
 
 #include "component/names.h"
@@ -42,9 +41,7 @@ const WCHAR_T* NameForHost(nAPI& component, long index, long alias, const Entry 
 bool PropertyValue(const tVariant& variant, int32_t& out) {
     int64_t number = 0;
     if (!VariantWholeNumber(variant, number)) return false;
-    if (number > std::numeric_limits<int32_t>::max()) number = std::numeric_limits<int32_t>::max();
-    if (number < std::numeric_limits<int32_t>::min()) number = std::numeric_limits<int32_t>::min();
-    out = static_cast<int32_t>(number);
+    out = ClampToInt32(number);
     return true;
 }
 

@@ -13,13 +13,8 @@ std::string Timestamp() { return FormatLocalNow("%Y-%m-%d %H-%M-%S"); }
 }  // namespace
 
 std::string_view LogLevelText(int level) {
-    switch (level) {
-        case Info: return "Info";
-        case Warning: return "Warning";
-        case Error: return "Error";
-        case Debug: return "Debug";
-        default: return "";
-    }
+    constexpr std::string_view kNames[] = {"Info", "Warning", "Error", "Debug"};
+    return level >= Info && level <= Debug ? kNames[level] : "";
 }
 
 Logger::Logger() {

@@ -36,11 +36,6 @@ uint8_t EncodeUnit(char16_t unit) {
     return 0x3F;
 }
 
-void AppendTwoDigits(std::u16string& out, unsigned value) {
-    if (value < 10) out.push_back(u'0');
-    out += DecimalTextUnsigned(value);
-}
-
 int Base64Value(uint8_t c) {
     if (c >= 'A' && c <= 'Z') return c - 'A';
     if (c >= 'a' && c <= 'z') return c - 'a' + 26;
@@ -147,26 +142,15 @@ bool EncodeDeviceDate(std::u16string& text, Bytes& out) {
     return true;
 }
 
-uint8_t TwoDigitYear(int64_t year) {
-    if (year < 100) return static_cast<uint8_t>(year);
-    return static_cast<uint8_t>(year % 100);
-}
-
 std::u16string FormatDeviceDateTime(const Bytes& reply, size_t first) {
     if (first >= reply.size() || reply.size() - first < 5) return {};
-    const uint8_t* b = reply.data() + first;
+    // Each field in two digits at least, followed by its separator.
     std::u16string out = u"20";
-    AppendTwoDigits(out, b[0]);
-    out.push_back(u'-');
-    AppendTwoDigits(out, b[1]);
-    out.push_back(u'-');
-    AppendTwoDigits(out, b[2]);
-    out.push_back(u'T');
-    AppendTwoDigits(out, b[3]);
-    out.push_back(u':');
-    AppendTwoDigits(out, b[4]);
-    out += u":00";
-    return out;
+    for (size_t i = 0; i < 5; ++i) {
+        if (reply[first + i] < 10) out.push_back(u'0');
+        out += DecimalTextUnsigned(reply[first + i]) + u"--T::"[i];
+    }
+    return out + u"00";
 }
 
 std::u16string BitListText(uint8_t bits) {

@@ -56,9 +56,6 @@ void AppendLengthPrefixedText(Bytes& out, std::u16string_view text);
 // characters or fewer appends nothing and returns false. The text is consumed (emptied) either way.
 bool EncodeDeviceDate(std::u16string& text, Bytes& out);
 
-// The year within the century: below 100 unchanged, else its last two decimal digits.
-uint8_t TwoDigitYear(int64_t year);
-
 // Five reply bytes from `first` (year in the century, month, day, hour, minute) as
 // "20YY-MM-DDThh:mm:00". Empty text when the reply does not hold all five bytes.
 std::u16string FormatDeviceDateTime(const Bytes& reply, size_t first);

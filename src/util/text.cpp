@@ -1,5 +1,6 @@
 #include "util/text.h"
 
+#include <algorithm>
 #include <charconv>
 #include <ctime>
 #include <limits>
@@ -122,24 +123,20 @@ int64_t LeadingInteger64(std::u16string_view text) {
     return -value;
 }
 
-int32_t LeadingInteger32(std::u16string_view text) {
-    const int64_t v = LeadingInteger64(text);
-    if (v > std::numeric_limits<int32_t>::max()) return std::numeric_limits<int32_t>::max();
-    if (v < std::numeric_limits<int32_t>::min()) return std::numeric_limits<int32_t>::min();
-    return static_cast<int32_t>(v);
+int32_t LeadingInteger32(std::u16string_view text) { return ClampToInt32(LeadingInteger64(text)); }
+
+int32_t ClampToInt32(int64_t value) {
+    return static_cast<int32_t>(std::clamp<int64_t>(value, INT32_MIN, INT32_MAX));
 }
 
-std::u16string DecimalText(int64_t value) {
+template <typename Integer>
+std::u16string Decimal(Integer value) {
     char buf[32];
-    auto res = std::to_chars(buf, buf + sizeof buf, value);
-    return Widen(std::string_view(buf, static_cast<size_t>(res.ptr - buf)));
+    return Widen(std::string_view(buf, static_cast<size_t>(std::to_chars(buf, buf + sizeof buf, value).ptr - buf)));
 }
 
-std::u16string DecimalTextUnsigned(uint64_t value) {
-    char buf[32];
-    auto res = std::to_chars(buf, buf + sizeof buf, value);
-    return Widen(std::string_view(buf, static_cast<size_t>(res.ptr - buf)));
-}
+std::u16string DecimalText(int64_t value) { return Decimal(value); }
+std::u16string DecimalTextUnsigned(uint64_t value) { return Decimal(value); }
 
 std::string FormatDouble17g(double value) {
     char buf[64];

@@ -26,6 +26,7 @@ std::u16string Widen(std::string_view ascii);
 // beyond the range saturate at the limits, as the runtime library's conversions do.
 int64_t LeadingInteger64(std::u16string_view text);
 int32_t LeadingInteger32(std::u16string_view text);
+int32_t ClampToInt32(int64_t value);
 
 // Decimal forms of integers.
 std::u16string DecimalText(int64_t value);

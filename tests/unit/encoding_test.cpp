@@ -119,14 +119,6 @@ TEST(Encoding, DeviceDateConsumesItsText) {
     EXPECT_EQ(out, (Bytes{99, 1, 5}));
 }
 
-TEST(Encoding, TwoDigitYear) {
-    EXPECT_EQ(TwoDigitYear(2021), 21);
-    EXPECT_EQ(TwoDigitYear(7), 7);
-    EXPECT_EQ(TwoDigitYear(99), 99);
-    EXPECT_EQ(TwoDigitYear(100), 0);
-    EXPECT_EQ(TwoDigitYear(2105), 5);
-}
-
 TEST(Encoding, DeviceDateTimeFromAReply) {
     const Bytes reply = {0, 0, 0x15, 0x03, 0x07, 0x09, 0x05};
     EXPECT_EQ(FormatDeviceDateTime(reply, 2), u"2021-03-07T09:05:00");
