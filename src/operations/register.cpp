@@ -47,11 +47,18 @@ void Register::QueryDeviceError() {
     LastError.Text = DecodeFixedDeviceText(reply.Data(), Text, TextWidth);
 }
 
-bool Register::QueryDeviceMode() {
-    const std::optional<uint8_t> mode = vesklink::QueryDeviceMode(Link);
-    if (mode) DeviceModeByte = *mode;
-    return mode.has_value();
+namespace {
+
+// A fresh reading replaces what the register last said; a failed one leaves it.
+template <typename Value, typename Field>
+bool Keep(const std::optional<Value>& reading, Field& field) {
+    if (reading) field = *reading;
+    return reading.has_value();
 }
+
+}  // namespace
+
+bool Register::QueryDeviceMode() { return Keep(vesklink::QueryDeviceMode(Link), DeviceModeByte); }
 
 std::optional<FnState> Register::QueryFnState() {
     const std::optional<FnState> state = vesklink::QueryFnState(Link);
@@ -68,16 +75,12 @@ std::optional<ShiftNumbers> Register::QueryShift() {
 }
 
 bool Register::QueryDocumentDate(uint64_t documentNumber) {
-    const std::optional<std::u16string> date = vesklink::QueryDocumentDate(Link, documentNumber);
-    if (date) DeviceDateTime = *date;
-    return date.has_value();
+    return Keep(vesklink::QueryDocumentDate(Link, documentNumber), DeviceDateTime);
 }
 
-bool Register::ReadFnsSiteAddress() {
-    const std::optional<std::u16string> address = ReadRegistrationText(Link, DeviceModeByte, 1060);
-    if (address) FnsSiteAddress = *address;
-    return address.has_value();
-}
+bool Register::ReadFnsSiteAddress() { return Keep(ReadRegistrationText(Link, DeviceModeByte, 1060), FnsSiteAddress); }
+
+bool Register::QueryCashBalance() { return Keep(vesklink::QueryCashBalance(Link), CashBalance); }
 
 bool Register::CancelReceipt() {
     Log(u"Попытка отмены чека", Warning);

@@ -69,6 +69,7 @@ public:
     std::optional<ShiftNumbers> QueryShift();
     bool QueryDocumentDate(uint64_t documentNumber);
     bool ReadFnsSiteAddress();
+    bool QueryCashBalance();
     // Cancels the open receipt (0x88), in the log before and after.
     bool CancelReceipt();
 

@@ -20,12 +20,6 @@ void AppendBacklog(pugi::xml_node node, const Backlog& backlog) {
     AppendText(node, "BacklogDocumentFirstDateTime", backlog.FirstDateTime);
 }
 
-bool ReadCashBalance(Register& device) {
-    const std::optional<int64_t> balance = QueryCashBalance(device.Link);
-    if (balance) device.CashBalance = *balance;
-    return balance.has_value();
-}
-
 // 0x41: the shift is closed; its document number is the register's last.
 bool SendCloseShift(Register& device) {
     const Reply reply = device.Link.Exchange(cmd::CloseShift, {0x00, 0x00});
@@ -57,7 +51,7 @@ std::optional<std::u16string> CloseShiftWithReport(Register& device) {
     if (!fn) return {};
     const std::optional<Backlog> backlog = QueryBacklog(device.Link);
     if (!backlog || !device.QueryShift() || !device.QueryDocumentDate(device.LastDocumentNumber) ||
-        !ReadCashBalance(device))
+        !device.QueryCashBalance())
         return {};
 
     pugi::xml_document document;
@@ -91,7 +85,7 @@ std::optional<std::u16string> GetCurrentStatus(Register& device) {
 }
 
 std::optional<std::u16string> ReportCurrentStatusOfSettlements(Register& device) {
-    if (!ReadCashBalance(device) || !device.QueryShift()) return {};
+    if (!device.QueryCashBalance() || !device.QueryShift()) return {};
     const std::optional<Backlog> backlog = QueryBacklog(device.Link);
     if (!backlog || !device.Link.Exchange(cmd::SettlementReport, {0x00, 0x00}).Executed()) return {};
     pugi::xml_document document;
