@@ -13,10 +13,10 @@ struct HostName {
 };
 
 enum Property : long { PortProperty = 0, SpeedProperty = 1, kPropertyCount = 2 };
-extern const HostName PropertyNames[kPropertyCount];
+inline constexpr HostName PropertyNames[kPropertyCount] = {{u"Port", u"Порт"}, {u"Speed", u"Скорость"}};
 
-extern const char16_t ExtensionName[];
-constexpr long InterfaceRevision = 3003;
+inline constexpr char16_t ExtensionName[] = u"vesklink";
+inline constexpr long InterfaceRevision = 3003;
 
 // The index of the entry that bears the name, or -1.
 template <typename Entry, size_t N>

@@ -211,20 +211,17 @@ SerialPort::~SerialPort() { ClosePort(); }
 bool SerialPort::IsOpen() const { return state_ && state_->IsOpen && state_->PortHandle; }
 
 bool SerialPort::OpenDevice(uint32_t port, uint32_t speed) {
+    char path[32];
+    std::snprintf(path, sizeof path, "\\\\.\\COM%u", static_cast<unsigned>(port));
     try {
         if (!state_) state_ = std::make_unique<State>();
+        notes_ = {};
+        notes_.port = port;
+        notes_.device = path;
     } catch (...) {
         return false;
     }
     State& s = *state_;
-    char path[32];
-    std::snprintf(path, sizeof path, "\\\\.\\COM%u", static_cast<unsigned>(port));
-    notes_ = {};
-    notes_.port = port;
-    try {
-        notes_.device = path;
-    } catch (...) {
-    }
     HANDLE handle = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
     if (handle == INVALID_HANDLE_VALUE || !handle) {
