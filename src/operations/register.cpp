@@ -82,6 +82,14 @@ bool Register::ReadFnsSiteAddress() { return Keep(ReadRegistrationText(Link, Dev
 
 bool Register::QueryCashBalance() { return Keep(vesklink::QueryCashBalance(Link), CashBalance); }
 
+bool Register::SendShiftCommand(uint8_t command) {
+    using namespace cmd::shift_document;
+    const Reply reply = Link.Exchange(command, {0x00, 0x00});
+    if (!reply.Holds(Minimum)) return false;
+    LastDocumentNumber = reply.Integer(Document, Document + 3);
+    return true;
+}
+
 bool Register::CancelReceipt() {
     Log(u"Попытка отмены чека", Warning);
     if (!Link.Exchange(cmd::CancelReceipt).Executed()) return false;

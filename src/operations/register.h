@@ -70,6 +70,8 @@ public:
     bool QueryDocumentDate(uint64_t documentNumber);
     bool ReadFnsSiteAddress();
     bool QueryCashBalance();
+    // Opens or closes the shift (0xD9, 0x41); its document becomes the last document.
+    bool SendShiftCommand(uint8_t command);
     // Cancels the open receipt (0x88), in the log before and after.
     bool CancelReceipt();
 

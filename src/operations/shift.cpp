@@ -45,10 +45,7 @@ std::optional<std::u16string> SendOpenShift(Register& device) {
     }
     const std::optional<FnState> fn = device.QueryFnState();
     if (!fn) return {};
-    const Reply opened = device.Link.Exchange(cmd::OpenShift, {0x00, 0x00});
-    if (!opened.Holds(cmd::shift_document::Minimum)) return {};
-    const size_t number = cmd::shift_document::Document;
-    device.LastDocumentNumber = opened.Integer(number, number + 3);
+    if (!device.SendShiftCommand(cmd::OpenShift)) return {};
     const std::optional<ShiftNumbers> shift = device.QueryShift();
     if (!shift || !device.QueryDocumentDate(device.LastDocumentNumber)) return {};
 

@@ -20,15 +20,6 @@ void AppendBacklog(pugi::xml_node node, const Backlog& backlog) {
     AppendText(node, "BacklogDocumentFirstDateTime", backlog.FirstDateTime);
 }
 
-// 0x41: the shift is closed; its document number is the register's last.
-bool SendCloseShift(Register& device) {
-    const Reply reply = device.Link.Exchange(cmd::CloseShift, {0x00, 0x00});
-    if (!reply.Holds(cmd::shift_document::Minimum)) return false;
-    const size_t document = cmd::shift_document::Document;
-    device.LastDocumentNumber = reply.Integer(document, document + 3);
-    return true;
-}
-
 void AppendCounters(pugi::xml_node parameters, const ShiftCounters& counters) {
     for (int type = 0; type < 4; ++type) {
         const ShiftCounters::Type& t = counters.Types[type];
@@ -46,7 +37,7 @@ void AppendCounters(pugi::xml_node parameters, const ShiftCounters& counters) {
 std::optional<std::u16string> CloseShiftWithReport(Register& device) {
     // The counters are read first: they are the totals of the shift about to be closed.
     const std::optional<ShiftCounters> counters = QueryShiftCounters(device.Link);
-    if (!counters || !SendCloseShift(device)) return {};
+    if (!counters || !device.SendShiftCommand(cmd::CloseShift)) return {};
     const std::optional<FnState> fn = device.QueryFnState();
     if (!fn) return {};
     const std::optional<Backlog> backlog = QueryBacklog(device.Link);

@@ -75,15 +75,18 @@ std::u16string Utf8ToUtf16(std::string_view text) {
             out.push_back(0xFFFD);
             continue;
         }
-        if (cp >= 0x10000) {
-            cp -= 0x10000;
-            out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-            out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-        } else {
-            out.push_back(static_cast<char16_t>(cp));
-        }
+        AppendCodePoint(out, cp);
     }
     return out;
+}
+
+void AppendCodePoint(std::u16string& out, uint32_t cp) {
+    if (cp < 0x10000) {
+        out.push_back(static_cast<char16_t>(cp));
+        return;
+    }
+    out.push_back(static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10)));
+    out.push_back(static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF)));
 }
 
 std::u16string Widen(std::string_view ascii) {

@@ -17,6 +17,8 @@ std::string Utf16ToUtf8(std::u16string_view text);
 // surrogate is returned as it is.
 uint32_t NextCodePoint(std::u16string_view text, size_t& i);
 std::u16string Utf8ToUtf16(std::string_view text);
+// A code point up to U+10FFFF as one unit, or beyond U+FFFF as a surrogate pair.
+void AppendCodePoint(std::u16string& out, uint32_t codePoint);
 
 // ASCII text (literals, formatted numbers) widened unit by unit.
 std::u16string Widen(std::string_view ascii);

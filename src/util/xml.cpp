@@ -77,14 +77,8 @@ std::u16string FromXmlText(const pugi::char_t* text) {
     if (!text) return out;
     for (const pugi::char_t* p = text; *p; ++p) {
         const uint32_t cp = static_cast<uint32_t>(*p);
-        if (cp >= 0x10000 && cp <= 0x10FFFF) {
-            out.push_back(static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10)));
-            out.push_back(static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF)));
-        } else if (cp > 0x10FFFF) {
-            out.push_back(u'\uFFFD');  // no UTF-16 form; never cut to another character
-        } else {
-            out.push_back(static_cast<char16_t>(cp));
-        }
+        // Beyond U+10FFFF there is no UTF-16 form; never cut to another character.
+        AppendCodePoint(out, cp <= 0x10FFFF ? cp : 0xFFFD);
     }
     return out;
 }
