@@ -94,17 +94,8 @@ uint64_t AbsoluteDifference(int64_t a, int64_t b) {
 }
 
 // A refused attribute does not stop the position or the receipt.
-void SendAttributes(Register& device, const ReceiptAttributes& record) {
-    const std::pair<uint16_t, const std::u16string*> tags[] = {
-        {1008, &record.CustomerEmail},         {1008, &record.CustomerPhone},
-        {1005, &record.AcquirerOperatorAddress}, {1016, &record.AcquirerOperatorInn},
-        {1026, &record.AcquirerOperatorName},  {1044, &record.AgentOperation},
-        {1073, &record.AgentPhone},            {1074, &record.PaymentProcessorPhone},
-        {1075, &record.AcquirerOperatorPhone}, {1171, &record.VendorPhone},
-        {1225, &record.VendorName},            {1226, &record.VendorInn},
-    };
-    for (const auto& [tag, text] : tags)
-        if (!text->empty()) WriteTag(device.Link, tag, *text);
+void SendAttributes(Register& device, const ReceiptAttributes& attributes) {
+    for (const FiscalAttribute& attribute : attributes) WriteTag(device.Link, attribute.Tag, attribute.Text);
 }
 
 // Right-aligned: the amount ends in the last column.

@@ -12,22 +12,14 @@ namespace vesklink {
 
 class Register;
 
-// Agent, supplier and buyer data of a receipt or of one position, written to the device as fiscal
-// attributes (tags) before the position or, for the receipt, after all positions.
-struct ReceiptAttributes {
-    std::u16string AcquirerOperatorAddress;  // 1005
-    std::u16string CustomerEmail;            // 1008
-    std::u16string CustomerPhone;            // 1008, after the e-mail
-    std::u16string AcquirerOperatorInn;      // 1016
-    std::u16string AcquirerOperatorName;     // 1026
-    std::u16string AgentOperation;           // 1044
-    std::u16string AgentPhone;               // 1073
-    std::u16string PaymentProcessorPhone;    // 1074
-    std::u16string AcquirerOperatorPhone;    // 1075
-    std::u16string VendorPhone;              // 1171
-    std::u16string VendorName;               // 1225
-    std::u16string VendorInn;                // 1226
+// Agent, supplier and buyer data of a receipt or of one position: fiscal attributes (tag and text,
+// none empty) written to the device in this order, before the position or, for the receipt, after
+// all positions.
+struct FiscalAttribute {
+    uint16_t Tag;
+    std::u16string Text;
 };
+using ReceiptAttributes = std::vector<FiscalAttribute>;
 
 // One line of the receipt: a "FiscalString" (position), "TextString" or "Barcode".
 struct ReceiptLine {

@@ -13,21 +13,30 @@ constexpr uint64_t kQuantityLimit = 10'000'000;  // thousandths: 9999.999 is the
 
 int64_t Money(pugi::xml_node node, const char* name) { return ParseScaledDecimal(AttributeText(node, name), 2); }
 
-ReceiptAttributes ReadAgentData(pugi::xml_node parent) {
-    const pugi::xml_node agent = Child(parent, "AgentData");
-    const pugi::xml_node vendor = Child(parent, "VendorData");
-    ReceiptAttributes a;
-    a.AgentOperation = AttributeText(agent, "AgentOperation");
-    a.AgentPhone = AttributeText(agent, "AgentPhone");
-    a.PaymentProcessorPhone = AttributeText(agent, "PaymentProcessorPhone");
-    a.AcquirerOperatorPhone = AttributeText(agent, "AcquirerOperatorPhone");
-    a.AcquirerOperatorName = AttributeText(agent, "AcquirerOperatorName");
-    a.AcquirerOperatorAddress = AttributeText(agent, "AcquirerOperatorAddress");
-    a.AcquirerOperatorInn = AttributeText(agent, "AcquirerOperatorINN");
-    a.VendorPhone = AttributeText(vendor, "VendorPhone");
-    a.VendorName = AttributeText(vendor, "VendorName");
-    a.VendorInn = AttributeText(vendor, "VendorINN");
-    return a;
+// Where each fiscal attribute is read (the element itself or its AgentData or VendorData child),
+// in the order the attributes are written. The buyer's contacts belong to the receipt only.
+struct AttributeSource {
+    const char* Child;  // none: the element itself
+    const char* Name;
+    uint16_t Tag;
+};
+constexpr AttributeSource kAttributeSources[] = {
+    {nullptr, "CustomerEmail", 1008},               {nullptr, "CustomerPhone", 1008},
+    {"AgentData", "AcquirerOperatorAddress", 1005}, {"AgentData", "AcquirerOperatorINN", 1016},
+    {"AgentData", "AcquirerOperatorName", 1026},    {"AgentData", "AgentOperation", 1044},
+    {"AgentData", "AgentPhone", 1073},              {"AgentData", "PaymentProcessorPhone", 1074},
+    {"AgentData", "AcquirerOperatorPhone", 1075},   {"VendorData", "VendorPhone", 1171},
+    {"VendorData", "VendorName", 1225},             {"VendorData", "VendorINN", 1226},
+};
+
+ReceiptAttributes ReadAttributes(pugi::xml_node element, bool withBuyer) {
+    ReceiptAttributes attributes;
+    for (const AttributeSource& source : kAttributeSources) {
+        if (!source.Child && !withBuyer) continue;
+        std::u16string text = AttributeText(source.Child ? Child(element, source.Child) : element, source.Name);
+        if (!text.empty()) attributes.push_back({source.Tag, std::move(text)});
+    }
+    return attributes;
 }
 
 ReceiptLine ReadPosition(pugi::xml_node node) {
@@ -53,7 +62,7 @@ ReceiptLine ReadPosition(pugi::xml_node node) {
     p.PaymentMethodText = AttributeText(node, "PaymentMethod");
     p.CalculationSubject = AttributeInt(node, "CalculationSubject");
     p.CalculationSubjectText = AttributeText(node, "CalculationSubject");
-    p.Attributes = ReadAgentData(node);
+    p.Attributes = ReadAttributes(node, false);
     return p;
 }
 
@@ -62,9 +71,7 @@ void ReadParameters(pugi::xml_node parameters, ReceiptPackage& r) {
     r.OperationType = AttributeInt(parameters, "OperationType");
     r.HasTaxationSystem = HasAttribute(parameters, "TaxationSystem");
     r.TaxationSystem = AttributeInt(parameters, "TaxationSystem");
-    r.Attributes = ReadAgentData(parameters);
-    r.Attributes.CustomerEmail = AttributeText(parameters, "CustomerEmail");
-    r.Attributes.CustomerPhone = AttributeText(parameters, "CustomerPhone");
+    r.Attributes = ReadAttributes(parameters, true);
     const pugi::xml_node data = Child(parameters, "CorrectionData");
     ReceiptPackage::CorrectionData& c = r.Correction;
     c.HasType = HasAttribute(data, "Type");
