@@ -36,15 +36,6 @@ const WCHAR_T* NameForHost(nAPI& component, long index, long alias, const Entry 
     }
 }
 
-// A property value set from a host variant: a whole number (see VariantWholeNumber), held to the
-// 32-bit range. Other types are refused.
-bool PropertyValue(const tVariant& variant, int32_t& out) {
-    int64_t number = 0;
-    if (!VariantWholeNumber(variant, number)) return false;
-    out = ClampToInt32(number);
-    return true;
-}
-
 PortSettings Settings(const nAPI& component) {
     return {static_cast<uint32_t>(component.PortNumber), static_cast<uint32_t>(component.PortSpeed)};
 }
@@ -238,8 +229,10 @@ bool ADDIN_API nAPI::GetPropVal(const long propNum, tVariant* value) {
 bool ADDIN_API nAPI::SetPropVal(const long propNum, tVariant* value) {
     if (!value || propNum < 0 || propNum >= kPropertyCount) return false;
     try {
-        int32_t number = 0;
-        if (!PropertyValue(*value, number)) return false;
+        // A whole number (see VariantWholeNumber), held to the 32-bit range; other types are refused.
+        int64_t whole = 0;
+        if (!VariantWholeNumber(*value, whole)) return false;
+        const int32_t number = ClampToInt32(whole);
         const bool port = propNum == PortProperty;
         (port ? PortNumber : PortSpeed) = number;
         Log((port ? u"Set Portnumber " : u"Set PortSpeed ") + DecimalText(number), Info);

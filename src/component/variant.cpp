@@ -22,18 +22,13 @@ void SetInt32Variant(tVariant* variant, int32_t value) {
 }
 
 std::u16string HostText(const WCHAR_T* text) {
-    std::u16string out;
-    if (text)
-        for (; *text; ++text) out.push_back(static_cast<char16_t>(*text));
-    return out;
+    return text ? std::u16string(text, text + std::char_traits<WCHAR_T>::length(text)) : std::u16string();
 }
 
 std::u16string VariantString(const tVariant& variant) {
     if (variant.vt != VTYPE_PWSTR || !variant.value.wstr.pwstrVal) return {};
     const WCHAR_T* text = variant.value.wstr.pwstrVal;
-    std::u16string out(variant.value.wstr.wstrLen, u'\0');
-    for (size_t i = 0; i < out.size(); ++i) out[i] = static_cast<char16_t>(text[i]);
-    return out;
+    return std::u16string(text, text + variant.value.wstr.wstrLen);
 }
 
 bool VariantInteger(const tVariant& variant, int64_t& value) {
