@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -68,14 +69,10 @@ bool ParsePortName(const std::string& name, uint32_t& port) {
     if (name.size() < 4 || name.size() > 13) return false;
     for (size_t i = 0; i < 3; ++i)
         if ((name[i] | 0x20) != "com"[i]) return false;
-    uint64_t value = 0;
-    for (size_t i = 3; i < name.size(); ++i) {
-        if (name[i] < '0' || name[i] > '9') return false;
-        value = value * 10 + static_cast<uint64_t>(name[i] - '0');
-    }
-    if (value > UINT32_MAX) return false;
-    port = static_cast<uint32_t>(value);
-    return true;
+    // Digits only, up to the largest port number.
+    const char* end = name.data() + name.size();
+    const auto [stop, error] = std::from_chars(name.data() + 3, end, port);
+    return error == std::errc() && stop == end;
 }
 
 // Looks up the port in one ports.conf; false when the file is absent or does not name it. The

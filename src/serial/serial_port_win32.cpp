@@ -96,15 +96,16 @@ DWORD FinishPending(PortState& s, OVERLAPPED& overlapped, DWORD waitMs) {
 }
 
 // Starts an overlapped read or write and sees it to its end within waitMs (plus the time a
-// cancellation takes to complete). Returns the bytes transferred.
+// cancellation takes to complete). Returns the bytes transferred; `waited` tells whether the
+// operation had to be waited for.
 template <typename Start>
-DWORD Transfer(PortState& s, OVERLAPPED& overlapped, DWORD waitMs, Start start) {
+DWORD Transfer(PortState& s, OVERLAPPED& overlapped, DWORD waitMs, Start start, bool* waited = nullptr) {
     DWORD transferred = 0;
     if (start(&transferred)) return transferred;
     const DWORD error = GetLastError();
-    if (error == ERROR_IO_PENDING) return FinishPending(s, overlapped, waitMs);
-    RecordIoError(s, error);
-    return 0;
+    if (error != ERROR_IO_PENDING) return RecordIoError(s, error), 0;
+    if (waited) *waited = true;
+    return FinishPending(s, overlapped, waitMs);
 }
 
 // Bytes in the driver's input queue; pending line errors (framing, overrun), which would
@@ -315,20 +316,11 @@ bool SerialPort::WaitForInput(int milliseconds) {
     // every driver honours it): a read still pending at the limit is cancelled and completed,
     // and the bytes that landed meanwhile are kept for the next ReadBytes.
     const DWORD wanted = static_cast<DWORD>(expected_) < ReadAheadSize ? static_cast<DWORD>(expected_) : ReadAheadSize;
-    DWORD got = 0;
     bool waited = false;
-    if (SetReadWaitLimit(s, limit)) {
-        // Nothing is read ahead here (QueuedBytes was 0), so the bytes go to the front.
-        if (!ReadFile(s.PortHandle, s.Ahead, wanted, &got, &s.ReadOverlapped)) {
-            const DWORD error = GetLastError();
-            if (error == ERROR_IO_PENDING) {
-                got = FinishPending(s, s.ReadOverlapped, limit);
-                waited = true;
-            } else {
-                RecordIoError(s, error);
-            }
-        }
-    }
+    // Nothing is read ahead here (QueuedBytes was 0), so the bytes go to the front.
+    const DWORD got = !SetReadWaitLimit(s, limit) ? 0 : Transfer(s, s.ReadOverlapped, limit, [&](DWORD* done) {
+        return ReadFile(s.PortHandle, s.Ahead, wanted, done, &s.ReadOverlapped) != FALSE;
+    }, &waited);
     if (got > 0) {
         s.AheadFirst = 0;
         s.AheadCount = got < wanted ? got : wanted;
