@@ -2,6 +2,8 @@
 // opened, the taxation system is checked against the registration, the receipt is opened, its
 // lines are sent in document order, and the closing answers the host with the receipt's numbers.
 // Once the receipt is open it is cancelled unless it was registered.
+#include <algorithm>
+
 #include "operations/operations.h"
 #include "operations/receipt.h"
 #include "protocol/commands.h"
@@ -86,11 +88,6 @@ void AppendMarkingBlock(Bytes& out, const Bytes& d) {
     out.insert(out.end(), d.begin() + 2, d.begin() + 8);
     AppendLittleEndian(out, n - 8, 2);
     out.insert(out.end(), d.begin() + 8, d.end());
-}
-
-uint64_t AbsoluteDifference(int64_t a, int64_t b) {
-    return a >= b ? static_cast<uint64_t>(a) - static_cast<uint64_t>(b)
-                  : static_cast<uint64_t>(b) - static_cast<uint64_t>(a);
 }
 
 // A refused attribute does not stop the position or the receipt.
@@ -206,7 +203,9 @@ ClosingOutcome CloseReceipt(Register& device, const ReceiptPackage& p, int64_t t
     for (int64_t amount : {p.Cash, p.ElectronicPayment, p.PrePayment, p.PostPayment, p.Barter})
         AppendLittleEndian(payload, static_cast<uint64_t>(amount), 8);
     if (subtotal != total) {
-        if (AbsoluteDifference(subtotal, total) >= 100) {
+        // The distance in unsigned arithmetic: it cannot overflow.
+        const auto [low, high] = std::minmax(subtotal, total);
+        if (static_cast<uint64_t>(high) - static_cast<uint64_t>(low) >= 100) {
             device.SetError(u"Некорректируемый подытог");
             device.CancelReceipt();
             return ClosingOutcome::Refused;
