@@ -13,12 +13,13 @@ namespace {
 
 using Parameters = RegistrationParameters;
 
-// The parameters as the documents name them, in the order GetDataKKT reports them.
-struct TextField {
+// The parameters as the documents name them, in the order GetDataKKT reports them: texts, then flags.
+template <typename Value>
+struct Field {
     const char* Name;
-    std::u16string Parameters::*Member;
+    Value Parameters::*Member;
 };
-constexpr TextField kTexts[] = {
+constexpr Field<std::u16string> kTexts[] = {
     {"KKTNumber", &Parameters::KKTNumber},           {"KKTSerialNumber", &Parameters::KKTSerialNumber},
     {"FFDVersionFN", &Parameters::FFDVersionFN},     {"FFDVersionKKT", &Parameters::FFDVersionKKT},
     {"FNSerialNumber", &Parameters::FNSerialNumber}, {"DateTime", &Parameters::DateTime},
@@ -29,11 +30,7 @@ constexpr TextField kTexts[] = {
     {"FNSURL", &Parameters::FNSURL},                 {"OFDCompany", &Parameters::OFDCompany},
     {"OFDCompanyINN", &Parameters::OFDCompanyINN},
 };
-struct FlagField {
-    const char* Name;
-    bool Parameters::*Member;
-};
-constexpr FlagField kFlags[] = {
+constexpr Field<bool> kFlags[] = {
     {"IsOffline", &Parameters::IsOffline},       {"IsEncrypted", &Parameters::IsEncrypted},
     {"IsService", &Parameters::IsService},       {"BSOSing", &Parameters::BSOSing},
     {"IsOnlineOnly", &Parameters::IsOnlineOnly}, {"IsAutomaticPrinter", &Parameters::IsAutomaticPrinter},
@@ -103,9 +100,9 @@ std::u16string RegistrationDocument(const Parameters& data, bool fiscal, uint32_
     AppendText(declaration, "version", u"1.0");
     AppendText(declaration, "encoding", u"UTF-8");
     pugi::xml_node parameters = document.append_child(PUGIXML_TEXT("Parameters"));
-    for (const TextField& field : kTexts) AppendText(parameters, field.Name, data.*field.Member);
+    for (const auto& field : kTexts) AppendText(parameters, field.Name, data.*field.Member);
     AppendFlag(parameters, "Fiscal", fiscal);
-    for (const FlagField& field : kFlags) AppendFlag(parameters, field.Name, data.*field.Member);
+    for (const auto& field : kFlags) AppendFlag(parameters, field.Name, data.*field.Member);
     AppendUnsigned(parameters, "DocumentNumber", documentNumber);
     return SerializeDocument(document);
 }
@@ -120,8 +117,8 @@ struct RegistrationRequest {
 
 RegistrationRequest ReadRequest(pugi::xml_node root) {
     RegistrationRequest r;
-    for (const TextField& field : kTexts) r.Data.*field.Member = AttributeText(root, field.Name);
-    for (const FlagField& field : kFlags) r.Data.*field.Member = AttributeFlag(root, field.Name);
+    for (const auto& field : kTexts) r.Data.*field.Member = AttributeText(root, field.Name);
+    for (const auto& field : kFlags) r.Data.*field.Member = AttributeFlag(root, field.Name);
     r.CashierName = AttributeText(root, "CashierName");
     r.ReasonCodeFits = AttributeByte(root, "RegistrationReasonCode", r.ReasonCode);
     return r;

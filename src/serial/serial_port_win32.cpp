@@ -103,7 +103,10 @@ DWORD Transfer(PortState& s, OVERLAPPED& overlapped, DWORD waitMs, Start start, 
     DWORD transferred = 0;
     if (start(&transferred)) return transferred;
     const DWORD error = GetLastError();
-    if (error != ERROR_IO_PENDING) return RecordIoError(s, error), 0;
+    if (error != ERROR_IO_PENDING) {
+        RecordIoError(s, error);
+        return 0;
+    }
     if (waited) *waited = true;
     return FinishPending(s, overlapped, waitMs);
 }
@@ -317,10 +320,12 @@ bool SerialPort::WaitForInput(int milliseconds) {
     // and the bytes that landed meanwhile are kept for the next ReadBytes.
     const DWORD wanted = static_cast<DWORD>(expected_) < ReadAheadSize ? static_cast<DWORD>(expected_) : ReadAheadSize;
     bool waited = false;
+    DWORD got = 0;
     // Nothing is read ahead here (QueuedBytes was 0), so the bytes go to the front.
-    const DWORD got = !SetReadWaitLimit(s, limit) ? 0 : Transfer(s, s.ReadOverlapped, limit, [&](DWORD* done) {
-        return ReadFile(s.PortHandle, s.Ahead, wanted, done, &s.ReadOverlapped) != FALSE;
-    }, &waited);
+    if (SetReadWaitLimit(s, limit))
+        got = Transfer(s, s.ReadOverlapped, limit, [&](DWORD* done) {
+            return ReadFile(s.PortHandle, s.Ahead, wanted, done, &s.ReadOverlapped) != FALSE;
+        }, &waited);
     if (got > 0) {
         s.AheadFirst = 0;
         s.AheadCount = got < wanted ? got : wanted;

@@ -120,8 +120,8 @@ protected:
         packageParam.value.wstr.wstrLen = static_cast<uint32_t>(text.size());
         params[1].vt = correction ? VTYPE_PWSTR : VTYPE_BOOL;
         tVariant result{};
-        EXPECT_TRUE(api.CallAsFunc(api.FindMethod(correction ? u"ProcessCorrectionCheck" : u"ProcessCheck"), &result, params,
-                                   correction ? 3 : 4));
+        const long method = api.FindMethod(correction ? u"ProcessCorrectionCheck" : u"ProcessCheck");
+        EXPECT_TRUE(api.CallAsFunc(method, &result, params, correction ? 3 : 4));
         Cell cell;
         tVariant& output = params[correction ? 2 : 3];
         if (output.vt == VTYPE_PWSTR) {

@@ -54,7 +54,6 @@ protected:
         link.SerialLink.SetEventSink([this](const PortEvent& e) {
             events.push_back((e.kind == PortEvent::DeviceLost ? "lost COM" : "reopened COM") + std::to_string(e.port) +
                              " " + e.device);
-            if (e.kind == PortEvent::DeviceLost) whys.push_back(e.why);
         });
         ASSERT_TRUE(link.SerialLink.OpenPort(ports[1], 57600)) << "COM" << ports[1];
     }
@@ -74,7 +73,6 @@ protected:
     DeviceLink link;
     FakeClock clock;
     std::vector<std::string> events;
-    std::vector<std::string> whys;  // why each loss was taken for one: the system's error
 };
 
 Bytes AllByteValues() {
