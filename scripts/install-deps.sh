@@ -13,7 +13,7 @@ packages=(
   debootstrap debian-archive-keyring gpgv
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64
   wine wine64 wine32:i386
-  googletest locales zip unzip file python3
+  googletest locales zip unzip file python3 ccache
   clang libclang-rt-dev
 )
 

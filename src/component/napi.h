@@ -9,7 +9,7 @@
 
 #include "hostapi/addin_interfaces.h"
 #include "log/logger.h"
-#include "operations/register.h"
+#include "operations/cash_register.h"
 
 namespace vesklink {
 
@@ -72,7 +72,7 @@ public:
 
     ::vesklink::Logger Logger;
     // The cash register; its link's destructor closes a port still open.
-    Register Device{Logger};
+    CashRegister Device{Logger};
 
 private:
     void Dispatch(long method, tVariant* retValue, tVariant* params);

@@ -6,7 +6,7 @@
 
 namespace vesklink {
 
-bool CashInOutcome(Register& device, int64_t amount) {
+bool CashInOutcome(CashRegister& device, int64_t amount) {
     if (amount == 0) {
         device.Log(u"Внесение в кассу нулевой суммы", Info);
         return true;
@@ -18,7 +18,7 @@ bool CashInOutcome(Register& device, int64_t amount) {
     return device.Link.Exchange(out ? cmd::CashOut : cmd::CashIn, LittleEndianBytes(magnitude, 8)).Executed();
 }
 
-bool OpenCashDrawer(Register& device) {
+bool OpenCashDrawer(CashRegister& device) {
     return device.Link.Exchange(cmd::OpenCashDrawer, {0x00}).Executed();
 }
 

@@ -9,13 +9,13 @@ namespace vesklink {
 namespace {
 
 // A receipt left open by an earlier connection is cancelled.
-void CancelHungReceipt(Register& device) {
+void CancelHungReceipt(CashRegister& device) {
     if (QueryReceiptOnRegister(device.Link) != ReceiptOnRegister::Open) return;
     if (device.CancelReceipt()) device.Log(u"Отмена зависшего чека", Warning);
 }
 
 // Parameter block 20 with three receipt settings switched on.
-bool SetReceiptParameters(Register& device) {
+bool SetReceiptParameters(CashRegister& device) {
     device.Log(u"Установка параметров чека", Info);
     Bytes payload{0x14, 0x00};
     using namespace cmd::read_table;
@@ -31,7 +31,7 @@ bool SetReceiptParameters(Register& device) {
 
 }  // namespace
 
-bool Open(Register& device, PortSettings settings) {
+bool Open(CashRegister& device, PortSettings settings) {
     SerialPort& port = device.Link.SerialLink;
     // A device that went away since the last call is noticed here. An open port keeps the
     // settings it was opened with, and a lost one is opened again with them; changed ones apply
@@ -52,12 +52,12 @@ bool Open(Register& device, PortSettings settings) {
     return true;
 }
 
-bool Close(Register& device) {
+bool Close(CashRegister& device) {
     device.Link.SerialLink.ClosePort();  // also forgets a port whose device went away
     return true;
 }
 
-bool DeviceTest(Register& device, PortSettings settings) {
+bool DeviceTest(CashRegister& device, PortSettings settings) {
     SerialPort& port = device.Link.SerialLink;
     // A port whose device went away is still connected: the test's exchange opens it again.
     const bool wasOpen = port.IsOpen() || port.IsLost();

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "operations/register.h"
+#include "operations/cash_register.h"
 
 namespace vesklink {
 
@@ -31,40 +31,40 @@ std::u16string BuildSettingsForm();
 std::u16string BuildActions();
 
 // connection.cpp: Open, Close, DeviceTest.
-bool Open(Register& device, PortSettings settings);
-bool Close(Register& device);
-bool DeviceTest(Register& device, PortSettings settings);
+bool Open(CashRegister& device, PortSettings settings);
+bool Close(CashRegister& device);
+bool DeviceTest(CashRegister& device, PortSettings settings);
 
 // reports.cpp: PrintXReport, PrintCheckCopy.
-bool PrintXReport(Register& device);
-bool PrintCheckCopy(Register& device, uint32_t documentNumber);
+bool PrintXReport(CashRegister& device);
+bool PrintCheckCopy(CashRegister& device, uint32_t documentNumber);
 
 // cash.cpp: CashInOutcome (hundredths; negative takes cash out), OpenCashDrawer.
-bool CashInOutcome(Register& device, int64_t amount);
-bool OpenCashDrawer(Register& device);
+bool CashInOutcome(CashRegister& device, int64_t amount);
+bool OpenCashDrawer(CashRegister& device);
 
 // status.cpp: GetCurrentStatus, ReportCurrentStatusOfSettlements, and the close-shift report of
 // both shift methods.
-std::optional<std::u16string> GetCurrentStatus(Register& device);
-std::optional<std::u16string> ReportCurrentStatusOfSettlements(Register& device);
-std::optional<std::u16string> CloseShiftWithReport(Register& device);
+std::optional<std::u16string> GetCurrentStatus(CashRegister& device);
+std::optional<std::u16string> ReportCurrentStatusOfSettlements(CashRegister& device);
+std::optional<std::u16string> CloseShiftWithReport(CashRegister& device);
 
 // shift.cpp: OpenShift (the cashier from its input document), CloseShift.
-DocumentResult OpenShift(Register& device, std::u16string_view cashierXml);
-DocumentResult CloseShift(Register& device);
+DocumentResult OpenShift(CashRegister& device, std::u16string_view cashierXml);
+DocumentResult CloseShift(CashRegister& device);
 
 // text_document.cpp: PrintTextDocument, and the text lines and barcodes receipts print too.
-bool PrintTextDocument(Register& device, std::u16string_view package);
-bool PrintTextLine(Register& device, std::u16string_view text);
-void PrintBarcode(Register& device, std::u16string_view type, std::u16string_view valueBase64);
+bool PrintTextDocument(CashRegister& device, std::u16string_view package);
+bool PrintTextLine(CashRegister& device, std::u16string_view text);
+void PrintBarcode(CashRegister& device, std::u16string_view type, std::u16string_view valueBase64);
 
 // receipt.cpp: ProcessCheck, ProcessCorrectionCheck; the result document.
-std::optional<std::u16string> RegisterReceipt(Register& device, std::u16string_view package, bool correction,
+std::optional<std::u16string> RegisterReceipt(CashRegister& device, std::u16string_view package, bool correction,
                                               bool electronic);
 
 // registration.cpp: GetDataKKT, OperationFN (type: 1 registration, 2 change of parameters,
 // 3 closing the FN; none when the host's value is no such number).
-std::optional<std::u16string> GetDataKKT(Register& device);
-bool OperationFN(Register& device, std::optional<uint8_t> type, std::u16string_view parameters);
+std::optional<std::u16string> GetDataKKT(CashRegister& device);
+bool OperationFN(CashRegister& device, std::optional<uint8_t> type, std::u16string_view parameters);
 
 }  // namespace vesklink

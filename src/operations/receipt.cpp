@@ -32,7 +32,7 @@ constexpr std::u16string_view kClosingUnanswered =
 // An open receipt: cancelled on the register when it goes out of scope uncommitted.
 class OpenReceipt {
 public:
-    explicit OpenReceipt(Register& device) : device_(device) {}
+    explicit OpenReceipt(CashRegister& device) : device_(device) {}
     OpenReceipt(const OpenReceipt&) = delete;
     OpenReceipt& operator=(const OpenReceipt&) = delete;
     ~OpenReceipt() {
@@ -46,7 +46,7 @@ public:
     void Commit() { committed_ = true; }
 
 private:
-    Register& device_;
+    CashRegister& device_;
     bool committed_ = false;
 };
 
@@ -91,12 +91,12 @@ void AppendMarkingBlock(Bytes& out, const Bytes& d) {
 }
 
 // A refused attribute does not stop the position or the receipt.
-void SendAttributes(Register& device, const ReceiptAttributes& attributes) {
+void SendAttributes(CashRegister& device, const ReceiptAttributes& attributes) {
     for (const FiscalAttribute& attribute : attributes) WriteTag(device.Link, attribute.Tag, attribute.Text);
 }
 
 // Right-aligned: the amount ends in the last column.
-void PrintDiscountLine(Register& device, std::u16string_view discount) {
+void PrintDiscountLine(CashRegister& device, std::u16string_view discount) {
     const std::u16string_view suffix = discount.find(u'.') != std::u16string_view::npos ? u" РУБ" : u".00 РУБ";
     const std::u16string_view label = u"Скидка: ";
     const size_t used = discount.size() + suffix.size() + label.size();
@@ -108,7 +108,7 @@ void PrintDiscountLine(Register& device, std::u16string_view discount) {
 // The registration record says which taxation systems the register may use. A refused opening
 // leaves nothing to cancel; without a usable reply the register may have opened the receipt all
 // the same: it is asked, and a receipt it opened is cancelled.
-bool OpenOnRegister(Register& device, const ReceiptPackage& package, bool correction, bool electronic) {
+bool OpenOnRegister(CashRegister& device, const ReceiptPackage& package, bool correction, bool electronic) {
     const uint8_t taxationBit = TaxationBit(package.TaxationSystem);
     if (!device.QueryDeviceMode()) return false;
     const Reply record = device.Link.Exchange(cmd::RegistrationRecord, {device.DeviceModeByte});
@@ -152,7 +152,7 @@ Bytes PositionPayload(const ReceiptLine& p, std::u16string_view name, const Byte
 }
 
 // A refused position cancels the receipt at once (the receipt's guard then cancels it again).
-bool SendPosition(Register& device, const ReceiptLine& position, int operationIndex) {
+bool SendPosition(CashRegister& device, const ReceiptLine& position, int operationIndex) {
     std::u16string name = position.Name;
     if (name.size() > kNameUnits) name.resize(kNameUnits);
     // A marked good is never sold without its code: a code too short for the block refuses the
@@ -176,7 +176,7 @@ bool SendPosition(Register& device, const ReceiptLine& position, int operationIn
     return true;
 }
 
-bool SendLine(Register& device, const ReceiptLine& line, int operationIndex) {
+bool SendLine(CashRegister& device, const ReceiptLine& line, int operationIndex) {
     switch (line.Kind) {
         case ReceiptLine::FiscalString: return SendPosition(device, line, operationIndex);
         case ReceiptLine::TextString: return PrintTextLine(device, line.Text);
@@ -186,7 +186,7 @@ bool SendLine(Register& device, const ReceiptLine& line, int operationIndex) {
 }
 
 // The device's subtotal (0x89), or 0 when it cannot be read.
-int64_t ReadReceiptSubtotal(Register& device) {
+int64_t ReadReceiptSubtotal(CashRegister& device) {
     const Reply reply = device.Link.Exchange(cmd::Subtotal, {0x00, 0x00});
     if (!reply.Holds(cmd::subtotal::Minimum)) return 0;
     const auto subtotal = static_cast<int64_t>(reply.Integer(cmd::subtotal::Amount, cmd::subtotal::Amount + 7));
@@ -196,7 +196,7 @@ int64_t ReadReceiptSubtotal(Register& device) {
 
 // The closing with the payments. A subtotal less than one currency unit away from the package's
 // sum is corrected to the sum's hundredths; further away, the receipt is cancelled.
-ClosingOutcome CloseReceipt(Register& device, const ReceiptPackage& p, int64_t total, ReceiptNumbers& numbers) {
+ClosingOutcome CloseReceipt(CashRegister& device, const ReceiptPackage& p, int64_t total, ReceiptNumbers& numbers) {
     const int64_t subtotal = ReadReceiptSubtotal(device);
     Bytes payload = LittleEndianBytes(subtotal != total ? kSumCorrectionFlags : 0, 2);
     // The wire order differs from the package's order.
@@ -235,7 +235,7 @@ ClosingOutcome CloseReceipt(Register& device, const ReceiptPackage& p, int64_t t
 
 // Only the closing reply carries the fiscal sign. A number the register cannot tell either is
 // reported as 0, never as the previous receipt's.
-ReceiptNumbers ReadNumbersOfUnansweredClosing(Register& device) {
+ReceiptNumbers ReadNumbersOfUnansweredClosing(CashRegister& device) {
     ReceiptNumbers numbers;
     device.LastDocumentNumber = 0;
     device.DeviceDateTime.clear();
@@ -251,12 +251,12 @@ ReceiptNumbers ReadNumbersOfUnansweredClosing(Register& device) {
     return numbers;
 }
 
-bool PrinterFlag(Register& device, uint8_t bit) {
+bool PrinterFlag(CashRegister& device, uint8_t bit) {
     const Reply reply = device.Link.Exchange(cmd::PrinterFlags);
     return reply.Holds(cmd::printer_flags::Minimum) && (reply.Byte(cmd::printer_flags::Flags) & bit);
 }
 
-std::optional<ReceiptNumbers> SendReceipt(Register& device, const ReceiptPackage& package, bool correction,
+std::optional<ReceiptNumbers> SendReceipt(CashRegister& device, const ReceiptPackage& package, bool correction,
                                           bool electronic, uint64_t total) {
     if (!OpenOnRegister(device, package, correction, electronic)) return {};
     OpenReceipt receipt(device);
@@ -291,7 +291,7 @@ std::optional<ReceiptNumbers> SendReceipt(Register& device, const ReceiptPackage
     return numbers;
 }
 
-std::u16string ResultDocument(const Register& device, const ReceiptNumbers& numbers) {
+std::u16string ResultDocument(const CashRegister& device, const ReceiptNumbers& numbers) {
     pugi::xml_document result;
     pugi::xml_node out =
         result.append_child(PUGIXML_TEXT("DocumentOutputParameters")).append_child(PUGIXML_TEXT("Parameters"));
@@ -306,7 +306,7 @@ std::u16string ResultDocument(const Register& device, const ReceiptNumbers& numb
 
 }  // namespace
 
-std::optional<std::u16string> RegisterReceipt(Register& device, std::u16string_view text, bool correction,
+std::optional<std::u16string> RegisterReceipt(CashRegister& device, std::u16string_view text, bool correction,
                                               bool electronic) {
     const ReceiptPackage package = ReadReceiptPackage(text);
     device.LogReceiptBlock(text);

@@ -10,7 +10,7 @@
 
 namespace vesklink {
 
-class Register;
+class CashRegister;
 
 // Agent, supplier and buyer data of a receipt or of one position: fiscal attributes (tag and text,
 // none empty) written to the device in this order, before the position or, for the receipt, after
@@ -54,6 +54,6 @@ ReceiptPackage ReadReceiptPackage(std::u16string_view text);
 // Checks the whole package, and its goods against the register's registration, before anything
 // is opened; the receipt's sum in hundredths when it may be sent. A refusal is recorded for the
 // host.
-std::optional<uint64_t> ValidateReceipt(Register& device, const ReceiptPackage& package, bool correction);
+std::optional<uint64_t> ValidateReceipt(CashRegister& device, const ReceiptPackage& package, bool correction);
 
 }  // namespace vesklink

@@ -1,6 +1,6 @@
 // Reading the receipt package of ProcessCheck and ProcessCorrectionCheck, and its validation.
 #include "operations/receipt.h"
-#include "operations/register.h"
+#include "operations/cash_register.h"
 #include "protocol/encoding.h"
 #include "util/text.h"
 #include "util/xml.h"
@@ -187,7 +187,7 @@ ReceiptPackage ReadReceiptPackage(std::u16string_view text) {
     return r;
 }
 
-std::optional<uint64_t> ValidateReceipt(Register& device, const ReceiptPackage& package, bool correction) {
+std::optional<uint64_t> ValidateReceipt(CashRegister& device, const ReceiptPackage& package, bool correction) {
     if (!package.Readable) return device.SetError(u"Невозможно проверить чек, ошибка загрузки"), std::nullopt;
     if (!device.QueryDeviceMode()) return device.SetError(u"ФН не зарестрирован"), std::nullopt;
     const auto flag = [&](uint16_t tag) {

@@ -61,7 +61,7 @@ constexpr TagField kTagsAfterAgentTypes[] = {
 };
 
 // An attribute that cannot be read stays empty or false.
-void ReadTag(Register& device, const TagField& field) {
+void ReadTag(CashRegister& device, const TagField& field) {
     Parameters& data = device.RegistrationData;
     if (field.Flag) {
         data.*field.Flag = ReadRegistrationFlag(device.Link, device.DeviceModeByte, field.Tag).value_or(false);
@@ -72,7 +72,7 @@ void ReadTag(Register& device, const TagField& field) {
 
 // The KKT serial number and FFD version (0xFF), the FN serial number (0xE1) and the registration
 // record (0xE8; an FN not yet registered has none, its fields stay empty). The document number.
-std::optional<uint32_t> ReadDeviceRecords(Register& device) {
+std::optional<uint32_t> ReadDeviceRecords(CashRegister& device) {
     Parameters& data = device.RegistrationData;
     const Reply info = device.Link.Exchange(cmd::DeviceInfo);
     if (!info.Holds(cmd::device_info::Minimum)) return {};
@@ -180,7 +180,7 @@ Bytes RegistrationPayload(const RegistrationRequest& request, uint8_t operation,
 
 }  // namespace
 
-std::optional<std::u16string> GetDataKKT(Register& device) {
+std::optional<std::u16string> GetDataKKT(CashRegister& device) {
     device.RegistrationData = Parameters{};
     device.RegistrationData.FFDVersionFN = u"1.1";
     device.RegistrationData.FFDVersionKKT = u"1.05";
@@ -198,7 +198,7 @@ std::optional<std::u16string> GetDataKKT(Register& device) {
     return RegistrationDocument(data, device.FnFiscalMode, *documentNumber);
 }
 
-bool OperationFN(Register& device, std::optional<uint8_t> type, std::u16string_view parameters) {
+bool OperationFN(CashRegister& device, std::optional<uint8_t> type, std::u16string_view parameters) {
     // A document that cannot be read stops every operation, closing the FN included.
     pugi::xml_document document;
     if (!ParseDocument(document, parameters)) return false;

@@ -5,11 +5,11 @@
 
 namespace vesklink {
 
-bool PrintXReport(Register& device) {
+bool PrintXReport(CashRegister& device) {
     return device.Link.Exchange(cmd::XReport).Executed();
 }
 
-bool PrintCheckCopy(Register& device, uint32_t documentNumber) {
+bool PrintCheckCopy(CashRegister& device, uint32_t documentNumber) {
     // The range of documents to copy: from this one to this one.
     Bytes payload = LittleEndianBytes(documentNumber, 4);
     AppendLittleEndian(payload, documentNumber, 4);

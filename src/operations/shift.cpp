@@ -12,7 +12,7 @@ constexpr uint16_t kCashierTable = 320;
 
 // The cashier's name and INN replace those of the register's first cashier record; an empty INN
 // keeps the one recorded. Nothing is written without a name.
-bool WriteCashier(Register& device, std::u16string_view name, std::u16string_view inn) {
+bool WriteCashier(CashRegister& device, std::u16string_view name, std::u16string_view inn) {
     if (name.empty()) return true;
     Bytes request = LittleEndianBytes(kCashierTable, 2);
     AppendLittleEndian(request, 1, 2);
@@ -37,7 +37,7 @@ bool WriteCashier(Register& device, std::u16string_view name, std::u16string_vie
 }
 
 // 0xD9 and the open-shift document.
-std::optional<std::u16string> SendOpenShift(Register& device) {
+std::optional<std::u16string> SendOpenShift(CashRegister& device) {
     device.QueryDeviceMode();
     if (device.DeviceModeByte == 0) {
         device.SetError(u"ФН не зарегтрирован");
@@ -62,7 +62,7 @@ std::optional<std::u16string> SendOpenShift(Register& device) {
 
 }  // namespace
 
-DocumentResult OpenShift(Register& device, std::u16string_view cashierXml) {
+DocumentResult OpenShift(CashRegister& device, std::u16string_view cashierXml) {
     pugi::xml_document input;
     ParseDocument(input, cashierXml);
     const pugi::xml_node cashier = Child(Child(input, "InputParameters"), "Parameters");
@@ -79,7 +79,7 @@ DocumentResult OpenShift(Register& device, std::u16string_view cashierXml) {
     return result;
 }
 
-DocumentResult CloseShift(Register& device) {
+DocumentResult CloseShift(CashRegister& device) {
     device.QueryShift();
     if (device.ShiftState == 1) {
         device.Log(u"Смена уже была закрыта, не закрывать", Warning);

@@ -34,7 +34,7 @@ void AppendCounters(pugi::xml_node parameters, const ShiftCounters& counters) {
 
 }  // namespace
 
-std::optional<std::u16string> CloseShiftWithReport(Register& device) {
+std::optional<std::u16string> CloseShiftWithReport(CashRegister& device) {
     // The counters are read first: they are the totals of the shift about to be closed.
     const std::optional<ShiftCounters> counters = QueryShiftCounters(device.Link);
     if (!counters || !device.SendShiftCommand(cmd::CloseShift)) return {};
@@ -58,7 +58,7 @@ std::optional<std::u16string> CloseShiftWithReport(Register& device) {
     return SerializeDocument(document);
 }
 
-std::optional<std::u16string> GetCurrentStatus(Register& device) {
+std::optional<std::u16string> GetCurrentStatus(CashRegister& device) {
     const std::optional<ShiftNumbers> shift = device.QueryShift();
     if (!shift) return {};
     const std::optional<Backlog> backlog = QueryBacklog(device.Link);
@@ -75,7 +75,7 @@ std::optional<std::u16string> GetCurrentStatus(Register& device) {
     return SerializeDocument(document);
 }
 
-std::optional<std::u16string> ReportCurrentStatusOfSettlements(Register& device) {
+std::optional<std::u16string> ReportCurrentStatusOfSettlements(CashRegister& device) {
     if (!device.QueryCashBalance() || !device.QueryShift()) return {};
     const std::optional<Backlog> backlog = QueryBacklog(device.Link);
     if (!backlog || !device.Link.Exchange(cmd::SettlementReport, {0x00, 0x00}).Executed()) return {};

@@ -18,7 +18,7 @@ uint8_t LinearBarcodeType(std::u16string_view type) {
 
 }  // namespace
 
-bool PrintTextDocument(Register& device, std::u16string_view package) {
+bool PrintTextDocument(CashRegister& device, std::u16string_view package) {
     pugi::xml_document document;
     ParseDocument(document, package);
     if (!device.Link.Exchange(cmd::OpenTextDocument, {0x00, 0x00}).Executed()) return false;
@@ -32,13 +32,13 @@ bool PrintTextDocument(Register& device, std::u16string_view package) {
     return device.Link.Exchange(cmd::FinishTextDocument, {0x00, 0x00}).Executed();
 }
 
-bool PrintTextLine(Register& device, std::u16string_view text) {
+bool PrintTextLine(CashRegister& device, std::u16string_view text) {
     Bytes payload{0x40, 0x00};
     AppendDeviceText(payload, text);
     return device.Link.Exchange(cmd::PrintLine, payload).Executed();
 }
 
-void PrintBarcode(Register& device, std::u16string_view type, std::u16string_view valueBase64) {
+void PrintBarcode(CashRegister& device, std::u16string_view type, std::u16string_view valueBase64) {
     Bytes data = DecodeBase64Lenient(valueBase64);
     // Barcode data is 7-bit.
     for (uint8_t& byte : data)

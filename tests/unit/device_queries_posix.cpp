@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <functional>
 
-#include "operations/register.h"
+#include "operations/cash_register.h"
 #include "protocol/device_queries.h"
 #include "protocol/encoding.h"
 #include "pty_peer_posix.h"
@@ -159,7 +159,7 @@ TEST_F(Queries, RegisterKeepsFiscalModeAndTheLastKnownDocument) {
     setenv("XDG_DOCUMENTS_DIR", folder, 1);
     {
         Logger logger;
-        Register device(logger);
+        CashRegister device(logger);
         link.SerialLink.ClosePort();
         device.Link.SetReplyClock(&clock);
         ASSERT_TRUE(device.Link.SerialLink.OpenPort(Port, 57600));

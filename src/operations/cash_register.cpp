@@ -1,4 +1,4 @@
-#include "operations/register.h"
+#include "operations/cash_register.h"
 
 #include "protocol/commands.h"
 #include "protocol/encoding.h"
@@ -15,9 +15,9 @@ std::u16string PortName(uint32_t port, const std::string& device) {
 }
 
 // The log sink below holds on to the register it was made for.
-static_assert(!std::is_copy_constructible_v<Register> && !std::is_move_constructible_v<Register>);
+static_assert(!std::is_copy_constructible_v<CashRegister> && !std::is_move_constructible_v<CashRegister>);
 
-void Register::SetEventSinkForLog() {
+void CashRegister::SetEventSinkForLog() {
     Link.SerialLink.SetEventSink([this](const PortEvent& event) {
         const std::u16string port = PortName(event.port, event.device);
         if (event.kind == PortEvent::DeviceLost)
@@ -27,19 +27,19 @@ void Register::SetEventSinkForLog() {
     });
 }
 
-bool Register::SetError(std::u16string_view text) {
+bool CashRegister::SetError(std::u16string_view text) {
     SetErrorQuiet(text);
     Log(text, Error);
     return false;
 }
 
-void Register::SetErrorQuiet(std::u16string_view text) {
+void CashRegister::SetErrorQuiet(std::u16string_view text) {
     LastError.Code = 1;
     LastError.Text = text;
     LastError.AskDevice = false;
 }
 
-void Register::QueryDeviceError() {
+void CashRegister::QueryDeviceError() {
     using namespace cmd::device_error;
     const Reply reply = Link.Exchange(cmd::DeviceError);
     if (!reply.Holds(Minimum)) return;
@@ -58,31 +58,31 @@ bool Keep(const std::optional<Value>& reading, Field& field) {
 
 }  // namespace
 
-bool Register::QueryDeviceMode() { return Keep(vesklink::QueryDeviceMode(Link), DeviceModeByte); }
+bool CashRegister::QueryDeviceMode() { return Keep(vesklink::QueryDeviceMode(Link), DeviceModeByte); }
 
-std::optional<FnState> Register::QueryFnState() {
+std::optional<FnState> CashRegister::QueryFnState() {
     const std::optional<FnState> state = vesklink::QueryFnState(Link);
     if (state && state->FiscalMode) FnFiscalMode = true;
     if (state && state->LastDocumentNumber) LastDocumentNumber = *state->LastDocumentNumber;
     return state;
 }
 
-std::optional<ShiftNumbers> Register::QueryShift() {
+std::optional<ShiftNumbers> CashRegister::QueryShift() {
     const std::optional<ShiftNumbers> numbers = QueryShiftNumbers(Link);
     if (!numbers) return {};
     if (const std::optional<uint8_t> code = QueryShiftState(Link)) ShiftState = *code == 3 ? 3 : *code + 1;
     return numbers;
 }
 
-bool Register::QueryDocumentDate(uint64_t documentNumber) {
+bool CashRegister::QueryDocumentDate(uint64_t documentNumber) {
     return Keep(vesklink::QueryDocumentDate(Link, documentNumber), DeviceDateTime);
 }
 
-bool Register::ReadFnsSiteAddress() { return Keep(ReadRegistrationText(Link, DeviceModeByte, 1060), FnsSiteAddress); }
+bool CashRegister::ReadFnsSiteAddress() { return Keep(ReadRegistrationText(Link, DeviceModeByte, 1060), FnsSiteAddress); }
 
-bool Register::QueryCashBalance() { return Keep(vesklink::QueryCashBalance(Link), CashBalance); }
+bool CashRegister::QueryCashBalance() { return Keep(vesklink::QueryCashBalance(Link), CashBalance); }
 
-bool Register::SendShiftCommand(uint8_t command) {
+bool CashRegister::SendShiftCommand(uint8_t command) {
     using namespace cmd::shift_document;
     const Reply reply = Link.Exchange(command, {0x00, 0x00});
     if (!reply.Holds(Minimum)) return false;
@@ -90,7 +90,7 @@ bool Register::SendShiftCommand(uint8_t command) {
     return true;
 }
 
-bool Register::CancelReceipt() {
+bool CashRegister::CancelReceipt() {
     Log(u"Попытка отмены чека", Warning);
     if (!Link.Exchange(cmd::CancelReceipt).Executed()) return false;
     Log(u"Чек отменен", Warning);

@@ -35,11 +35,11 @@ struct ErrorState {
     bool AskDevice = true;
 };
 
-class Register {
+class CashRegister {
 public:
     // The device going away and coming back is logged from the start; the register stays where
     // it was made (its port cannot be copied or moved), so the log sink may hold on to it.
-    explicit Register(Logger& logger) : logger_(logger) { SetEventSinkForLog(); }
+    explicit CashRegister(Logger& logger) : logger_(logger) { SetEventSinkForLog(); }
 
     DeviceLink Link;
     ErrorState LastError;
