@@ -20,9 +20,9 @@ std::string_view LogLevelText(int level) {
 Logger::Logger() {
     const std::string documents = DocumentsFolder();
     if (documents.empty()) return;
-    const std::string folder = documents + kPathSeparator + "VESKLINK";
-    CreateFolder(folder);
-    LogFilePath = folder + kPathSeparator + "vesklog-" + FormatLocalNow("%Y-%m-%d") + ".log";
+    LogFolder = documents + kPathSeparator + "VESKLINK";
+    CreateFolder(LogFolder);
+    LogFilePath = LogFolder + kPathSeparator + "vesklog-" + FormatLocalNow("%Y-%m-%d") + ".log";
 }
 
 bool Logger::WriteLines(const std::string& text) {

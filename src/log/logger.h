@@ -31,12 +31,15 @@ public:
     bool LogReceiptBlock(std::u16string_view text);
 
     const std::string& FilePath() const { return LogFilePath; }
+    // The log folder, where the driver keeps its other files too; empty without one.
+    const std::string& Folder() const { return LogFolder; }
 
 private:
     bool WriteLines(const std::string& text);
 
     std::mutex LogLock;
     std::string LogFilePath;
+    std::string LogFolder;
 };
 
 }  // namespace vesklink

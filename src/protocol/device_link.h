@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <utility>
 
 #include "protocol/frame.h"
@@ -83,6 +84,10 @@ public:
     // Collects the acknowledgement and one reply frame into ReplyBuffer, within ReplyTimeout.
     void ReceiveReply();
 
+    // Runs at the start of every exchange, before anything is sent (the register settles a receipt
+    // whose closing went unanswered); exchanges it makes itself run it again.
+    void SetBeforeExchange(std::function<void()> hook) { beforeExchange_ = std::move(hook); }
+
     // The clock of the time limit; nullptr restores the system clock. Not owned.
     void SetReplyClock(ReplyClock* clock) { clock_ = clock ? clock : &SystemReplyClock(); }
 
@@ -92,6 +97,7 @@ private:
     void DiscardStaleInput();
 
     ReplyClock* clock_ = &SystemReplyClock();
+    std::function<void()> beforeExchange_;
 };
 
 }  // namespace vesklink

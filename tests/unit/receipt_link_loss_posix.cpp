@@ -136,9 +136,11 @@ protected:
         std::ifstream logFile(api.Logger.FilePath());
         cell.log.assign(std::istreambuf_iterator<char>(logFile), {});
 
-        // The link comes back; the next connection cleans up.
+        // The link comes back; the next connection, a call of the host's, cleans up.
         EXPECT_EQ(sim_->Execute("clear"), "");
-        EXPECT_TRUE(Open(api.Device, PortSettings{kPort, 57600}));
+        tVariant openParams[1] = {};
+        EXPECT_TRUE(api.CallAsFunc(api.FindMethod(u"Open"), &result, openParams, 1));
+        EXPECT_TRUE(result.value.bVal);
         const sim::DeviceState state = sim_->State();
         cell.openAfterOpen = state.document.kind != sim::DocumentKind::None;
         for (const auto& document : state.journal)
