@@ -1,12 +1,22 @@
 // Settling a receipt whose closing went unanswered, and answering its retry.
 #include "operations/unsettled_receipt.h"
 
+#include <filesystem>
+
 #include "operations/cash_register.h"
 #include "util/text.h"
 
 namespace vesklink {
 
 namespace {
+
+// A file as the report of a bad record file tells it apart: its path, size and time.
+std::string FileSignature(const std::string& path) {
+    std::error_code error;
+    const auto size = std::filesystem::file_size(path, error);
+    const auto time = std::filesystem::last_write_time(path, error).time_since_epoch().count();
+    return path + '|' + std::to_string(error ? 0 : size) + '|' + std::to_string(error ? 0 : time);
+}
 
 std::u16string Described(const UnsettledReceipt& record) {
     return u"Чек, закрытие которого не подтверждено (" + Widen(record.Time) + u"), ";
@@ -55,9 +65,9 @@ void ReceiptSafeguard::LoadRecord(CashRegister& device, uint32_t port) {
     if (unsettled_) {
         registered_.reset();
         askedThisCall_ = false;
-    } else if (!problem.empty() && path != reportedFile_) {
-        // Reported once: the file is left as it is, and never taken for a record.
-        reportedFile_ = path;
+    } else if (!problem.empty() && FileSignature(path) != reportedFile_) {
+        // The same file is reported once: it is left as it is, and never taken for a record.
+        reportedFile_ = FileSignature(path);
         device.Log(u"Файл " + Utf8ToUtf16(path) + u" пропущен: " + Utf8ToUtf16(problem), Warning);
     }
 }

@@ -116,7 +116,7 @@ private:
     bool askedThisCall_ = false;
     bool settling_ = false;
     bool writeReported_ = false;
-    std::string reportedFile_;  // the unreadable record file already reported
+    std::string reportedFile_;  // the bad record file already reported (path, size, time)
 };
 
 }  // namespace vesklink
