@@ -1,6 +1,11 @@
 // The Documents folder on Linux: XDG_DOCUMENTS_DIR, else the folder named in the user's
 // user-dirs.dirs, else $HOME/Documents.
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 
 #include <cstdlib>
 #include <fstream>
@@ -60,5 +65,11 @@ std::string DocumentsFolder() {
 }
 
 void CreateFolder(const std::string& path) { ::mkdir(path.c_str(), 0777); }
+
+std::string ReplaceFile(const std::string& from, const std::string& to) {
+    return std::rename(from.c_str(), to.c_str()) == 0 ? std::string() : std::strerror(errno);
+}
+
+std::string RemoveFile(const std::string& path) { return ::unlink(path.c_str()) == 0 ? std::string() : std::strerror(errno); }
 
 }  // namespace vesklink

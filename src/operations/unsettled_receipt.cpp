@@ -1,22 +1,12 @@
 // Settling a receipt whose closing went unanswered, and answering its retry.
 #include "operations/unsettled_receipt.h"
 
-#include <filesystem>
-
 #include "operations/cash_register.h"
 #include "util/text.h"
 
 namespace vesklink {
 
 namespace {
-
-// A file as the report of a bad record file tells it apart: its path, size and time.
-std::string FileSignature(const std::string& path) {
-    std::error_code error;
-    const auto size = std::filesystem::file_size(path, error);
-    const auto time = std::filesystem::last_write_time(path, error).time_since_epoch().count();
-    return path + '|' + std::to_string(error ? 0 : size) + '|' + std::to_string(error ? 0 : time);
-}
 
 std::u16string Described(const UnsettledReceipt& record) {
     return u"Чек, закрытие которого не подтверждено (" + Widen(record.Time) + u"), ";
@@ -62,12 +52,13 @@ void ReceiptSafeguard::LoadRecord(CashRegister& device, uint32_t port) {
     const std::string path = UnsettledReceiptPath(folder, port);
     std::string problem;
     unsettled_ = ReadUnsettledReceiptFile(path, port, problem);
+    onFile_ = unsettled_.has_value();
     if (unsettled_) {
         registered_.reset();
         askedThisCall_ = false;
-    } else if (!problem.empty() && FileSignature(path) != reportedFile_) {
-        // The same file is reported once: it is left as it is, and never taken for a record.
-        reportedFile_ = FileSignature(path);
+    } else if (!problem.empty() && path + ": " + problem != reportedFile_) {
+        // A bad file is reported once: it is left as it is, and never taken for a record.
+        reportedFile_ = path + ": " + problem;
         device.Log(u"Файл " + Utf8ToUtf16(path) + u" пропущен: " + Utf8ToUtf16(problem), Warning);
     }
 }
@@ -81,7 +72,8 @@ void ReceiptSafeguard::BeginClosing(CashRegister& device, UnsettledReceipt recor
     const std::string problem = folder.empty() ? "no log folder"
                                                : WriteUnsettledReceiptFile(UnsettledReceiptPath(folder, unsettled_->Port),
                                                                            *unsettled_);
-    if (problem.empty() || writeReported_) return;
+    onFile_ = problem.empty();
+    if (onFile_ || writeReported_) return;
     writeReported_ = true;
     device.Log(u"Запись о закрытии чека не сохранена (" + Utf8ToUtf16(problem) +
                    u"): повтор чека после сбоя программы не будет распознан",
@@ -95,7 +87,9 @@ void ReceiptSafeguard::Drop(CashRegister& device) {
     const std::string folder = device.LogFolder();
     const uint32_t port = unsettled_->Port;
     unsettled_.reset();
-    if (folder.empty()) return;
+    // Only the driver's own record goes: whatever stands there otherwise is left alone.
+    if (!onFile_) return;
+    onFile_ = false;
     const std::string problem = RemoveUnsettledReceiptFile(UnsettledReceiptPath(folder, port));
     if (!problem.empty()) device.Log(Utf8ToUtf16(problem), Warning);
 }

@@ -113,10 +113,11 @@ private:
 
     std::optional<UnsettledReceipt> unsettled_;
     std::optional<RegisteredReceipt> registered_;
+    bool onFile_ = false;  // the record in memory is the one in its file
     bool askedThisCall_ = false;
     bool settling_ = false;
     bool writeReported_ = false;
-    std::string reportedFile_;  // the bad record file already reported (path, size, time)
+    std::string reportedFile_;  // the bad record file already reported, with what is wrong
 };
 
 }  // namespace vesklink

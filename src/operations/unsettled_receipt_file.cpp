@@ -10,8 +10,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
-#include <system_error>
 
 #include "log/logger.h"
 #include "operations/unsettled_receipt.h"
@@ -23,7 +21,7 @@ namespace vesklink {
 namespace {
 
 constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-constexpr uintmax_t kLargestRecord = 64u << 20;  // a package is never near this; a foreign file may be
+constexpr size_t kLargestRecord = 64u << 20;  // a package is never near this; a foreign file may be
 constexpr char16_t kSale[] = u"ProcessCheck", kCorrection[] = u"ProcessCorrectionCheck";
 
 // The UTF-16 units as little-endian byte pairs, in standard Base64 with padding.
@@ -109,9 +107,13 @@ std::optional<uint64_t> Digits(std::u16string_view text) {
 
 std::optional<UnsettledReceipt> ParseRecord(const std::string& text, uint32_t port, std::string& problem) {
     pugi::xml_document document;
-    const pugi::xml_node root = document.load_buffer(text.data(), text.size(), pugi::parse_default, pugi::encoding_utf8)
-                                    ? document.document_element()
-                                    : pugi::xml_node();
+    const pugi::xml_parse_result parsed =
+        document.load_buffer(text.data(), text.size(), pugi::parse_default, pugi::encoding_utf8);
+    if (!parsed) {
+        problem = std::string("not XML: ") + parsed.description();
+        return {};
+    }
+    const pugi::xml_node root = document.document_element();
     const std::u16string method = AttributeText(root, "Method"), electronic = AttributeText(root, "Electronic");
     const std::optional<std::u16string> package =
         UnitsFromBase64(FromXmlText(Child(root, "Package").text().get()));
@@ -147,51 +149,52 @@ std::string WriteUnsettledReceiptFile(const std::string& path, const UnsettledRe
     const std::string partial = path + ".partial";
     std::FILE* file = std::fopen(partial.c_str(), "wb");
     if (!file) return SystemError("cannot create " + partial);
+    // Handed to the system whole before it takes the record's name: a process ended at any moment
+    // leaves the whole record or none.
     const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size() && std::fflush(file) == 0;
     const std::string why = written ? std::string() : SystemError("cannot write " + partial);
-    if (std::fclose(file) != 0 && written) return SystemError("cannot write " + partial);
-    std::error_code error;
-    if (written) std::filesystem::rename(partial, path, error);
-    if (written && !error) return {};
-    std::error_code ignored;
-    std::filesystem::remove(partial, ignored);
-    return written ? "cannot put " + partial + " in place: " + error.message() : why;
+    const bool closed = std::fclose(file) == 0;
+    std::string problem = !written ? why : !closed ? SystemError("cannot write " + partial) : std::string();
+    if (problem.empty()) {
+        const std::string reason = ReplaceFile(partial, path);
+        if (reason.empty()) return {};
+        problem = "cannot put " + partial + " in place: " + reason;
+    }
+    RemoveFile(partial);
+    return problem;
 }
 
 std::optional<UnsettledReceipt> ReadUnsettledReceiptFile(const std::string& path, uint32_t port,
                                                          std::string& problem) {
     problem.clear();
-    std::error_code error;
-    const std::filesystem::file_status status = std::filesystem::status(path, error);
-    if (status.type() == std::filesystem::file_type::not_found) return {};
-    if (status.type() != std::filesystem::file_type::regular) {
-        problem = error ? error.message() : "not a file";
-        return {};
-    }
-    const uintmax_t size = std::filesystem::file_size(path, error);
-    if (error || size > kLargestRecord) {
-        problem = error ? error.message() : "too large for a record";
-        return {};
-    }
     std::FILE* file = std::fopen(path.c_str(), "rb");
     if (!file) {
-        problem = SystemError("cannot open");
+        if (errno != ENOENT) problem = SystemError("cannot open");
         return {};
     }
-    std::string text(static_cast<size_t>(size), '\0');
-    const bool read = std::fread(text.data(), 1, text.size(), file) == text.size();
+    std::string text;
+    char chunk[4096];
+    size_t got = 0;
+    while (text.size() <= kLargestRecord && (got = std::fread(chunk, 1, sizeof chunk, file)) > 0) text.append(chunk, got);
+    const bool failed = std::ferror(file) != 0;
+    const int error = errno;
     std::fclose(file);
-    if (!read) {
-        problem = "cannot read";
-        return {};
+    if (failed) {
+        errno = error;
+        problem = SystemError("cannot read");
+    } else if (text.size() > kLargestRecord) {
+        problem = "too large for a record";
+    } else if (text.empty()) {
+        problem = "empty";
+    } else {
+        return ParseRecord(text, port, problem);
     }
-    return ParseRecord(text, port, problem);
+    return {};
 }
 
 std::string RemoveUnsettledReceiptFile(const std::string& path) {
-    std::error_code error;
-    std::filesystem::remove(path, error);
-    return error ? "cannot remove " + path + ": " + error.message() : std::string();
+    const std::string reason = RemoveFile(path);
+    return reason.empty() ? reason : "cannot remove " + path + ": " + reason;
 }
 
 }  // namespace vesklink
