@@ -66,7 +66,7 @@ std::string DocumentsFolder() {
 
 void CreateFolder(const std::string& path) { ::mkdir(path.c_str(), 0777); }
 
-std::string ReplaceFile(const std::string& from, const std::string& to) {
+std::string PutFileInPlace(const std::string& from, const std::string& to) {
     return std::rename(from.c_str(), to.c_str()) == 0 ? std::string() : std::strerror(errno);
 }
 

@@ -32,7 +32,7 @@ std::string SystemReason() {
 
 }  // namespace
 
-std::string ReplaceFile(const std::string& from, const std::string& to) {
+std::string PutFileInPlace(const std::string& from, const std::string& to) {
     if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return {};
     return SystemReason();
 }

@@ -22,7 +22,7 @@ void CreateFolder(const std::string& path);
 // Files the driver keeps beside the log, by the same narrow paths the log uses (Windows: the
 // system's code page). A file written under another name takes the place of `to` in one step,
 // and a file is removed, never a folder. Empty text on success, else the system's reason.
-std::string ReplaceFile(const std::string& from, const std::string& to);
+std::string PutFileInPlace(const std::string& from, const std::string& to);
 std::string RemoveFile(const std::string& path);
 extern const char kPathSeparator;
 

@@ -156,7 +156,7 @@ std::string WriteUnsettledReceiptFile(const std::string& path, const UnsettledRe
     const bool closed = std::fclose(file) == 0;
     std::string problem = !written ? why : !closed ? SystemError("cannot write " + partial) : std::string();
     if (problem.empty()) {
-        const std::string reason = ReplaceFile(partial, path);
+        const std::string reason = PutFileInPlace(partial, path);
         if (reason.empty()) return {};
         problem = "cannot put " + partial + " in place: " + reason;
     }
