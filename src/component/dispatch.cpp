@@ -278,7 +278,7 @@ bool ADDIN_API nAPI::CallAsFunc(const long methodNum, tVariant* retValue, tVaria
 void nAPI::Dispatch(long method, tVariant* retValue, tVariant* params) {
     const Method& entry = kMethods[method];
     // A receipt left unsettled is asked about at most once per call.
-    Device.Receipts.BeginCall();
+    Device.Safeguard.BeginCall();
     const Result ok = entry.Call(*this, retValue, params);
     if (!ok) return;
     if (!*ok && entry.FailureLine) Log(entry.FailureLine, Error);

@@ -26,11 +26,11 @@ CashRegister::CashRegister(Logger& logger) : logger_(logger) {
             Log(port + u": device lost (" + Utf8ToUtf16(event.why) + u")", Warning);
         } else {
             Log(port + u": reopened", Warning);
-            Receipts.LoadRecord(*this, event.port);
+            Safeguard.LoadRecord(*this, event.port);
         }
     });
     // Whatever the call, a receipt left unsettled is settled before anything else is sent.
-    Link.SetBeforeExchange([this] { Receipts.SettleIfDue(*this); });
+    Link.SetBeforeExchange([this] { Safeguard.SettleIfDue(*this); });
 }
 
 bool CashRegister::SetError(std::u16string_view text) {
@@ -102,7 +102,7 @@ bool CashRegister::CancelReceipt() {
     if (!Link.Exchange(cmd::CancelReceipt).Executed()) return false;
     Log(u"Чек отменен", Warning);
     // The only receipt the register can hold open is one whose closing was not carried out.
-    Receipts.ReceiptCancelled(*this);
+    Safeguard.ReceiptCancelled(*this);
     return true;
 }
 

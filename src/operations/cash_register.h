@@ -46,7 +46,7 @@ public:
     DeviceLink Link;
     ErrorState LastError;
     // A receipt whose closing went unanswered, kept until the register tells what became of it.
-    ReceiptSafeguard Receipts;
+    ReceiptSafeguard Safeguard;
 
     // What the register last said; each reading below keeps its part up to date.
     uint8_t DeviceModeByte = 0;   // 0 while the FN is not registered
@@ -96,7 +96,7 @@ public:
     // the driver reading it, and a receipt settled as registered no longer answers a retry.
     void FiscalDocumentAhead() {
         LastDocumentKnown = false;
-        Receipts.Forget();
+        Safeguard.Forget();
     }
 
 private:

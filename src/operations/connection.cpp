@@ -48,7 +48,7 @@ bool Open(CashRegister& device, PortSettings settings) {
     if (!port.IsOpen()) return false;
     // A receipt this object or an earlier one left unsettled on the port is settled by the first
     // exchange below.
-    device.Receipts.LoadRecord(device, port.ConnectedPort());
+    device.Safeguard.LoadRecord(device, port.ConnectedPort());
     // The connection stands even when the device does not answer these two.
     CancelHungReceipt(device);
     SetReceiptParameters(device);

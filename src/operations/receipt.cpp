@@ -221,12 +221,12 @@ ClosingOutcome CloseReceipt(CashRegister& device, const ReceiptPackage& p, int64
     using namespace cmd::closing;
     // From here until its outcome is known the receipt may be registered without the driver
     // learning it: its record outlives a line that dies and a host process that is ended.
-    device.Receipts.BeginClosing(device, record);
+    device.Safeguard.BeginClosing(device, record);
     const Reply reply = device.Link.Exchange(cmd::CloseReceipt, payload);
     // Without the receipt's numbers only a refusal tells that the receipt is still open; after
     // silence or a cut frame the register may well have registered it.
     if (!reply.Holds(Minimum) && !reply.Refused()) return ClosingOutcome::Unanswered;
-    device.Receipts.EndClosing(device);
+    device.Safeguard.EndClosing(device);
     if (!reply.Holds(Minimum)) return ClosingOutcome::Refused;
     if (reply.Byte(Flags) & 0x80) {
         device.SetError(u"Сумма оплаты меньше суммы чека");
@@ -254,12 +254,12 @@ bool PrinterFlag(CashRegister& device, uint8_t bit) {
 ClosingOutcome AskAboutClosing(CashRegister& device, const UnsettledReceipt& record, OpenReceipt& receipt,
                                ReceiptNumbers& numbers) {
     switch (AskAfterClosing(device, record, false, numbers)) {
-        case ClosingFound::Registered: device.Receipts.EndClosing(device); return ClosingOutcome::Closed;
-        case ClosingFound::StillOpen: device.Receipts.EndClosing(device); return ClosingOutcome::Refused;
+        case ClosingFound::Registered: device.Safeguard.EndClosing(device); return ClosingOutcome::Closed;
+        case ClosingFound::StillOpen: device.Safeguard.EndClosing(device); return ClosingOutcome::Refused;
         case ClosingFound::Dropped:
             // The register holds no receipt: there is nothing to cancel.
             receipt.Commit();
-            device.Receipts.EndClosing(device);
+            device.Safeguard.EndClosing(device);
             device.SetError(kReceiptDropped);
             return ClosingOutcome::Failed;
         case ClosingFound::NoAnswer: break;
@@ -267,7 +267,7 @@ ClosingOutcome AskAboutClosing(CashRegister& device, const UnsettledReceipt& rec
     // Nothing more is sent: on a dead line each exchange only waits out its time limit. The
     // receipt stays unsettled until the register answers.
     receipt.Commit();
-    device.Receipts.LeaveUnsettled();
+    device.Safeguard.LeaveUnsettled();
     device.SetError(kClosingUnanswered);
     return ClosingOutcome::Failed;
 }
@@ -322,14 +322,14 @@ std::optional<std::u16string> RegisterReceipt(CashRegister& device, std::u16stri
     device.LogReceiptBlock(text);
     // A receipt left unsettled is settled first. The same receipt sent again after an unknown
     // outcome is answered with the one the register registered, never registered twice.
-    device.Receipts.SettleIfDue(device);
+    device.Safeguard.SettleIfDue(device);
     ReceiptNumbers numbers;
-    switch (device.Receipts.AnswerRetry(device, correction, electronic, text, numbers)) {
+    switch (device.Safeguard.AnswerRetry(device, correction, electronic, text, numbers)) {
         case RetryAnswer::Answered: return Answer(device, numbers);
         case RetryAnswer::NoAnswer: device.SetError(kRetryUnconfirmed); return {};
         case RetryAnswer::NotARetry: break;
     }
-    if (device.Receipts.HasUnsettled()) {
+    if (device.Safeguard.HasUnsettled()) {
         device.SetError(kEarlierReceiptUnsettled);
         return {};
     }
