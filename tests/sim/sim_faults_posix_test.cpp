@@ -237,13 +237,6 @@ TEST_F(SimFaults, ScriptErrorsAreReportedAndChangeNothing) {
     EXPECT_EQ(Ex(0xE2)[12], 0);
 }
 
-std::string ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 void WriteCommands(const std::string& dir, const std::string& text) {
     const std::string temp = dir + "/commands.new";
     std::ofstream(temp, std::ios::binary) << text;

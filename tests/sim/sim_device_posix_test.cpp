@@ -474,30 +474,4 @@ TEST_F(SimDevice, RejectsBadChecksumsWrongAccessCodesAndLineNoise) {
     EXPECT_EQ(journal[3].frame, f);
 }
 
-TEST(SimFrame, ChecksumIsTheXorOfTheSumsBytes) {
-    const uint8_t abc[] = {0x61, 0x62, 0x63};
-    EXPECT_EQ(Checksum(abc, 3), 0x27);
-    vesklink::sim::Simulator sim;
-    // A frame for 0x13 is nine bytes, and the reply's checksum covers length to data.
-    const Bytes reply = sim.Exchange(Frame(0x13));
-    EXPECT_TRUE(WellFormedReply(reply, 0x13));
-}
-
-}  // namespace
-
-namespace {
-
-TEST(SimText, CodePage866RoundTripsAndErrorTextsFitTheField) {
-    std::string all;
-    for (int b = 0; b < 256; ++b) all += static_cast<char>(b);
-    EXPECT_EQ(vesklink::sim::Cp866FromUtf8(vesklink::sim::Utf8FromCp866(all)), all);
-    EXPECT_EQ(vesklink::sim::Cp866FromUtf8("Ёлка «x» €"), "\xF0\xAB\xAA\xA0 \"x\" ?");
-    EXPECT_EQ(vesklink::sim::Cp866FromUtf8("a\xC3"), "a?");  // a cut sequence
-    for (unsigned code = 0; code < 0x60; ++code) {
-        const std::string text = vesklink::sim::Cp866FromUtf8(vesklink::sim::ErrorTextUtf8(static_cast<uint16_t>(code)));
-        EXPECT_LE(text.size(), 40u) << code;
-        EXPECT_EQ(text.find('?'), std::string::npos) << code;
-    }
-}
-
 }  // namespace

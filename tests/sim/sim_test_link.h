@@ -7,7 +7,9 @@
 #include <chrono>
 #include <cstdint>
 #include <fcntl.h>
+#include <fstream>
 #include <poll.h>
+#include <sstream>
 #include <string>
 #include <termios.h>
 #include <unistd.h>
@@ -49,6 +51,13 @@ inline uint64_t Field(const Bytes& r, size_t first, size_t last) {
     uint64_t v = 0;
     for (size_t i = last + 1; i-- > first;) v = (v << 8) | (i < r.size() ? r[i] : 0);
     return v;
+}
+
+inline std::string ReadAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
 }
 
 inline uint16_t Status(const Bytes& r) { return r.size() >= 9 ? static_cast<uint16_t>(Field(r, 5, 6)) : 0xFFFF; }
