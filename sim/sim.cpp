@@ -153,10 +153,7 @@ struct Simulator::Impl {
         AppendToFile(options.controlDir + "/results", result);
     }
 
-    // One request frame: journal, faults, the register. Called with the lock held.
-    LineReply Respond(const std::vector<uint8_t>& frame) {
-        RunControlCommands();
-        Request req = ParseRequest(frame);
+    void Record(const Request& req, const std::vector<uint8_t>& frame) {
         JournalEntry entry;
         entry.frame = frame;
         entry.command = req.wellFormed ? req.command : 0;
@@ -169,42 +166,63 @@ struct Simulator::Impl {
             AppendToFile(options.controlDir + "/journal",
                          std::string(req.wellFormed ? cmd : "--") + " " + HexFrame(frame) + "\n");
         }
-        LineReply r;
-        if (!req.wellFormed || !req.checksumOk) {
-            r.bytes = {kNak};
-            return r;
-        }
+    }
+
+    // One request frame: journal, faults, the register. Called with the lock held.
+    LineReply Respond(const std::vector<uint8_t>& frame) {
+        RunControlCommands();
+        const Request req = ParseRequest(frame);
+        Record(req, frame);
+        if (faults.LineDead()) return {};  // nothing reaches the register, nothing comes back
+        if (!req.wellFormed || !req.checksumOk) return {{kNak}};
         const FaultPlan plan = faults.Take(req.command);
-        bool changed = false;
-        if (plan.silence) {
-            return r;
-        } else if (plan.nak) {
-            r.bytes = {kNak};
-            return r;
-        } else if (plan.status) {
-            device.RecordError(*plan.status);
-            r.bytes = BuildReply(req.command, *plan.status, {});
-            changed = true;
-        } else if (plan.reply) {
-            r.bytes = BuildReply(req.command, 0, *plan.reply);
-        } else if (plan.paperOut || plan.coverOpen) {
-            const uint16_t code = plan.coverOpen ? kCoverOpen : kPaperOut;
-            (plan.coverOpen ? device.State().coverOpen : device.State().paperOut) = true;
-            device.RecordError(code);
-            r.bytes = BuildReply(req.command, code, {});
-            changed = true;
-        } else {
-            const Reply reply = device.Handle(req.command, req.accessCode, req.payload);
-            changed = reply.changed;
-            if (!plan.lostReply) r.bytes = BuildReply(req.command, reply.status, reply.data);
+        if (plan.dead) {
+            DieWith(*plan.dead, req);
+            return {};
         }
-        if (changed) Save();
+        if (plan.silence) return {};
+        if (plan.nak) return {{kNak}};
+        LineReply r;
+        r.bytes = Outcome(plan, req);
         if (!r.bytes.empty()) {
             if (plan.cut && *plan.cut < r.bytes.size()) r.bytes.resize(*plan.cut);
             r.bytes.insert(r.bytes.begin(), plan.garbage.begin(), plan.garbage.end());
         }
         r.delayMs = settings.processingMs + plan.delayMs;
         return r;
+    }
+
+    // The reply the register sends when no fault loses the request (none when its reply is lost).
+    std::vector<uint8_t> Outcome(const FaultPlan& plan, const Request& req) {
+        if (plan.reply) return BuildReply(req.command, 0, *plan.reply);
+        uint16_t status = 0;
+        std::vector<uint8_t> data;
+        if (plan.status) {
+            status = *plan.status;
+            device.RecordError(status);
+        } else if (plan.paperOut || plan.coverOpen) {
+            status = plan.coverOpen ? kCoverOpen : kPaperOut;
+            (plan.coverOpen ? device.State().coverOpen : device.State().paperOut) = true;
+            device.RecordError(status);
+        } else {
+            Reply reply = device.Handle(req.command, req.accessCode, req.payload);
+            if (reply.changed) Save();
+            if (plan.lostReply) return {};
+            return BuildReply(req.command, reply.status, reply.data);
+        }
+        Save();
+        return BuildReply(req.command, status, data);
+    }
+
+    // The line dies with this request: the register loses it, carries it out, or restarts first.
+    void DieWith(const DeadLine& dead, const Request& req) {
+        faults.KillLine(dead);
+        if (dead.moment == DeadMoment::Executed) {
+            if (device.Handle(req.command, req.accessCode, req.payload).changed) Save();
+        } else if (dead.moment == DeadMoment::Restart) {
+            device.Restart();
+            Save();
+        }
     }
 
     LinePeer Peer() {

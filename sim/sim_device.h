@@ -87,6 +87,10 @@ public:
     // Shift state byte of 0xF2: 0 closed, 1 open, 2 open for more than 24 hours.
     uint8_t ShiftStateByte() const;
 
+    // The register restarts, as after a loss of power: the document being built (a receipt or a
+    // text document) is dropped and no fiscal document is made for it; everything else stays.
+    void Restart() { state_.document = {}; }
+
     // The command code of a command's name in the command table ("close-receipt"), if any.
     static std::optional<uint8_t> CommandNamed(std::string_view name);
 

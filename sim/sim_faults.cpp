@@ -26,6 +26,22 @@ struct FaultWords {
     }
 };
 
+// A time such as 2s or 500ms.
+std::chrono::milliseconds Duration(FaultWords& words) {
+    if (words.i >= words.w.size()) throw ScriptError{"fault dead needs a time such as 2s or 500ms"};
+    std::string_view t = words.w[words.i++];
+    uint64_t scale = 1000;
+    if (t.size() > 2 && t.substr(t.size() - 2) == "ms") {
+        scale = 1;
+        t.remove_suffix(2);
+    } else if (t.size() > 1 && t.back() == 's') {
+        t.remove_suffix(1);
+    } else {
+        throw ScriptError{"expected a time such as 2s or 500ms, got \"" + std::string(t) + "\""};
+    }
+    return std::chrono::milliseconds(Unsigned(t, 3600000 / scale, "a time") * scale);
+}
+
 void GarbageBytes(FaultWords& words, Fault& f) {
     f.bytes = words.Hex();
     if (f.bytes.empty()) f.bytes = {0xFF, 0x00, 0xFF, 0x55};
@@ -37,6 +53,35 @@ void GarbageBytes(FaultWords& words, Fault& f) {
 void StatusWord(FaultWords& words, Fault& f) {
     f.value = static_cast<uint32_t>(words.Number(65535, "a status word"));
     if (f.value == 0) throw ScriptError{"status 0 is success; use reply for a scripted success"};
+}
+
+// dead lost|executed|restart, then for N (further requests) or until T (Ns or Nms). A dead line
+// strikes once unless a count says otherwise.
+void DeadArguments(FaultWords& words, Fault& f) {
+    const auto& w = words.w;
+    if (words.i + 2 > w.size()) {
+        throw ScriptError{"fault dead needs lost, executed or restart, then for N or until TIME"};
+    }
+    const std::string_view moment = w[words.i++];
+    if (moment == "lost") {
+        f.dead.moment = DeadMoment::Lost;
+    } else if (moment == "executed") {
+        f.dead.moment = DeadMoment::Executed;
+    } else if (moment == "restart") {
+        f.dead.moment = DeadMoment::Restart;
+    } else {
+        throw ScriptError{"fault dead: lost, executed or restart, not \"" + std::string(moment) + "\""};
+    }
+    const std::string_view period = w[words.i++];
+    if (period == "for") {
+        f.dead.requests = words.Number(1000000000, "a request count");
+    } else if (period == "until") {
+        f.dead.timed = true;
+        f.dead.time = Duration(words);
+    } else {
+        throw ScriptError{"fault dead: for N requests or until TIME, not \"" + std::string(period) + "\""};
+    }
+    f.remaining = 1;
 }
 
 // The fault kinds: the word that names each, and what reads its arguments.
@@ -59,6 +104,7 @@ constexpr KindRow kKinds[] = {
     {"lost-reply", FaultKind::LostReply, nullptr},
     {"paper-out", FaultKind::PaperOut, nullptr},
     {"cover-open", FaultKind::CoverOpen, nullptr},
+    {"dead", FaultKind::Dead, DeadArguments},
 };
 
 // once, always, times N, after N, from N.
@@ -98,6 +144,7 @@ void Apply(const Fault& f, FaultPlan& plan) {
             if (!plan.cut || f.value < *plan.cut) plan.cut = f.value;
             break;
         case FaultKind::Delay: plan.delayMs += f.value; break;
+        case FaultKind::Dead: plan.dead = f.dead; break;
     }
 }
 
@@ -122,6 +169,8 @@ Fault ReadFault(const WordList& w) {
 void FaultTable::Clear(int command) {
     if (command < 0) {
         faults_.clear();
+        deadRequests_ = 0;
+        deadUntil_.reset();
         return;
     }
     std::erase_if(faults_, [command](const Fault& f) { return f.command == command; });
@@ -143,6 +192,22 @@ FaultPlan FaultTable::Take(uint8_t command) {
     }
     std::erase_if(faults_, [](const Fault& f) { return f.remaining == 0; });
     return plan;
+}
+
+void FaultTable::KillLine(const DeadLine& dead) {
+    deadRequests_ = dead.timed ? 0 : dead.requests;
+    deadUntil_.reset();
+    if (dead.timed) deadUntil_ = std::chrono::steady_clock::now() + dead.time;
+}
+
+bool FaultTable::LineDead() {
+    if (deadRequests_ > 0) {
+        --deadRequests_;
+        return true;
+    }
+    if (deadUntil_ && std::chrono::steady_clock::now() < *deadUntil_) return true;
+    deadUntil_.reset();
+    return false;
 }
 
 }  // namespace vesklink::sim

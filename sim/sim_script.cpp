@@ -198,6 +198,9 @@ void ExecuteStatement(std::string_view line, ScriptTarget& t) {
         s = NewDeviceState(w.size() == 1, t.device.Now());
         s.clockOffset = offset;
         t.faults.Clear();
+    } else if (verb == "restart") {
+        if (w.size() != 1) throw ScriptError{"restart takes nothing more"};
+        t.device.Restart();
     } else if (verb == "set") {
         // A failing setting must leave the state as it was.
         const DeviceState before = t.device.State();

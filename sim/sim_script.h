@@ -18,9 +18,16 @@
 //           lost-reply         executed, but the reply never leaves the register
 //           paper-out          the paper runs out: this and later printing commands fail
 //           cover-open         the cover opens: this and later printing commands fail
-//     once = times 1; always is the default. after N lets N matching requests through first;
-//     from N makes the Nth matching request the first one hit (from 1 = at once).
-//   clear [CMD]                remove every fault, or those of one command
+//           dead MOMENT for N | dead MOMENT until TIME
+//                              the line dies with this request and stays dead for N further
+//                              requests or for TIME (2s, 500ms, steady clock): every request then
+//                              is lost. MOMENT: lost (this request is not executed), executed (it
+//                              is, its reply is lost), restart (the register restarts first and
+//                              drops its open document)
+//     once = times 1; always is the default, once for dead. after N lets N matching requests
+//     through first; from N makes the Nth matching request the first one hit (from 1 = at once).
+//   clear [CMD]                remove every fault and revive a dead line, or one command's faults
+//   restart                    the register restarts: its open document is dropped, faults stay
 //   reset                      a new register (registered, shift closed); faults removed
 //   reset unregistered         a new register with an FN ready for registration
 //   set shift closed|open|expired

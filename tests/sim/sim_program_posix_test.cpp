@@ -177,13 +177,15 @@ TEST(SimProgram, ReceiptSoldOverRawFramesSurvivesKillAndRestart) {
     EXPECT_EQ(sim.Kill(SIGTERM), 0);
 }
 
+// The program killed and started again on the same state file and link: a powered register
+// keeps its open receipt.
 TEST(SimProgram, OpenReceiptSurvivesKillAndCanBeCancelled) {
     TempDir dir;
-    const std::string state = dir / "register.state";
+    const std::string state = dir / "register.state", path = dir / "ttyVESK";
     {
         Program sim;
-        ASSERT_TRUE(sim.Start({"--state", state}));
-        Link link(sim.Path());
+        ASSERT_TRUE(sim.Start({"--state", state, "--link", path}));
+        Link link(path);
         Good(link, 0xD9, {0, 0});
         Good(link, 0x8D, {0x04, 0x00, 0x00, 0x01});
         Good(link, 0xD8, Cat({Le(1073, 2), {0x00}, Counted("+7999")}));
@@ -191,8 +193,8 @@ TEST(SimProgram, OpenReceiptSurvivesKillAndCanBeCancelled) {
         sim.Kill(SIGKILL);
     }
     Program sim;
-    ASSERT_TRUE(sim.Start({"--state", state}));
-    Link link(sim.Path());
+    ASSERT_TRUE(sim.Start({"--state", state, "--link", path}));
+    Link link(path);
     EXPECT_EQ(Good(link, 0xF3)[8], 1);
     EXPECT_EQ(Field(Good(link, 0x89, {0, 0}), 8, 15), 5997u);
     Good(link, 0x88);
