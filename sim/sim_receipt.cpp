@@ -94,6 +94,17 @@ void PrintPosition(Lines& body, const Position& pos, const PositionExtras& extra
     PrintTags(body, pos.tags, 2);
 }
 
+// What opening a receipt or a correction receipt starts with: the mode, the operation type and
+// the taxation bit.
+OpenDocument ReadReceiptStart(In& in, DocumentKind kind) {
+    OpenDocument d;
+    d.kind = kind;
+    d.mode = static_cast<uint16_t>(in.Le(2));
+    d.operation = in.U8();
+    d.taxation = in.U8();
+    return d;
+}
+
 }  // namespace
 
 struct Device::Settlement {
@@ -121,11 +132,7 @@ Reply Device::StartReceipt(OpenDocument document) {
 
 Reply Device::OpenReceipt(const Bytes& p) {
     In in(p);
-    OpenDocument d;
-    d.kind = DocumentKind::Receipt;
-    d.mode = static_cast<uint16_t>(in.Le(2));
-    d.operation = in.U8();
-    d.taxation = in.U8();
+    OpenDocument d = ReadReceiptStart(in, DocumentKind::Receipt);
     if (!in.Done()) return Fail(kBadFormat);
     if (auto e = ReceiptOpenRefusal(d.mode, d.operation, d.taxation, true)) return Fail(e);
     return StartReceipt(std::move(d));
@@ -133,11 +140,7 @@ Reply Device::OpenReceipt(const Bytes& p) {
 
 Reply Device::OpenCorrection(const Bytes& p) {
     In in(p);
-    OpenDocument d;
-    d.kind = DocumentKind::Correction;
-    d.mode = static_cast<uint16_t>(in.Le(2));
-    d.operation = in.U8();
-    d.taxation = in.U8();
+    OpenDocument d = ReadReceiptStart(in, DocumentKind::Correction);
     d.correctionType = in.U8();
     d.correctionDescription = in.Counted();
     if (!in.Ok()) return Fail(kBadFormat);

@@ -19,18 +19,8 @@ std::string Text40(const std::u16string& text) {
     return t;
 }
 
-class SimDevice : public ::testing::Test {
+class SimDevice : public SimOnPty {
 protected:
-    void Start(vesklink::sim::Options options = {}) {
-        sim_ = std::make_unique<vesklink::sim::Simulator>(std::move(options));
-        link_ = std::make_unique<Link>(sim_->Start());
-        ASSERT_TRUE(link_->Ok());
-    }
-    void SetUp() override {
-        if (!sim_) Start();
-    }
-
-    Bytes Ex(uint8_t command, const Bytes& payload = {}) { return link_->Exchange(command, payload); }
     // Sends a command that must succeed and returns its reply.
     Bytes Good(uint8_t command, const Bytes& payload = {}) {
         Bytes r = Ex(command, payload);
@@ -54,9 +44,6 @@ protected:
         EXPECT_EQ(message, Text40(text));
     }
     std::string Tape() { return sim_->Tape(); }
-
-    std::unique_ptr<vesklink::sim::Simulator> sim_;
-    std::unique_ptr<Link> link_;
 };
 
 TEST_F(SimDevice, NewRegisterAnswersEveryQueryAtTheDriversOffsets) {

@@ -17,14 +17,8 @@ using namespace std::chrono;
 
 namespace {
 
-class SimFaults : public ::testing::Test {
+class SimFaults : public SimOnPty {
 protected:
-    void Start(vesklink::sim::Options options = {}) {
-        sim_ = std::make_unique<vesklink::sim::Simulator>(std::move(options));
-        link_ = std::make_unique<Link>(sim_->Start());
-        ASSERT_TRUE(link_->Ok());
-    }
-    void SetUp() override { Start(); }
     void Script(const std::string& text) { ASSERT_EQ(sim_->Execute(text), ""); }
 
     // The raw bytes that come back for one request within the time.
@@ -40,10 +34,6 @@ protected:
         EXPECT_TRUE(sim_->WaitForRequests(before + 1, milliseconds(2000)));
         return raw;
     }
-    Bytes Ex(uint8_t command, const Bytes& payload = {}) { return link_->Exchange(command, payload); }
-
-    std::unique_ptr<vesklink::sim::Simulator> sim_;
-    std::unique_ptr<Link> link_;
 };
 
 TEST_F(SimFaults, SilenceAndNakLoseTheRequestOnce) {
