@@ -43,7 +43,9 @@ const char* kHelp =
     "                        CMD KIND [ARGS] [once|always|times N] [after N|from N]\n"
     "                      CMD: a command code (0x85, 85h, 133) or all. KIND: silence, nak,\n"
     "                      garbage [HEX], cut N, status CODE, delay MS, reply [HEX],\n"
-    "                      lost-reply, paper-out, cover-open. Example: --fault \"0x85 nak once\"\n"
+    "                      lost-reply, paper-out, cover-open, dead lost|executed|restart\n"
+    "                      for N|until TIME (the line dies). Example: --fault \"0x85 nak once\",\n"
+    "                      --fault \"0x85 dead executed until 2s\"\n"
     "  --script FILE       run the command-language statements of FILE at start (fault,\n"
     "                      clear, reset, set ...; see sim/README.md)\n"
     "  --control DIR       control folder for test programs that cannot link the simulator:\n"
@@ -67,12 +69,16 @@ int Usage(const std::string& message) {
     return 2;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+struct Arguments {
     vesklink::sim::Options options;
     std::string link, tty;
-    std::vector<std::string> statements;
+    std::vector<std::string> statements;  // from --fault and --script, in their order
+};
+
+// Reads the options into args; 0 when the program goes on, else its exit code (the help shown,
+// or a usage error reported).
+int ReadArguments(int argc, char** argv, Arguments& args) {
+    auto& options = args.options;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         auto value = [&](std::string& out) {
@@ -92,11 +98,11 @@ int main(int argc, char** argv) {
         std::string text;
         if (arg == "--help" || arg == "-h") {
             std::fputs(kHelp, stdout);
-            return 0;
+            return -1;
         } else if (arg == "--link") {
-            if (!value(link)) return Usage("--link needs a path");
+            if (!value(args.link)) return Usage("--link needs a path");
         } else if (arg == "--tty") {
-            if (!value(tty)) return Usage("--tty needs a path");
+            if (!value(args.tty)) return Usage("--tty needs a path");
         } else if (arg == "--state") {
             if (!value(options.stateFile)) return Usage("--state needs a file");
         } else if (arg == "--unregistered") {
@@ -109,78 +115,103 @@ int main(int argc, char** argv) {
             if (!number(options.processingMs)) return Usage("--processing needs milliseconds");
         } else if (arg == "--fault") {
             if (!value(text)) return Usage("--fault needs a fault");
-            statements.push_back("fault " + text);
+            args.statements.push_back("fault " + text);
         } else if (arg == "--script") {
             if (!value(text)) return Usage("--script needs a file");
             std::string script;
             if (!ReadFile(text, script)) return Usage("cannot read " + text);
-            statements.push_back(script);
+            args.statements.push_back(script);
         } else if (arg == "--control") {
             if (!value(options.controlDir)) return Usage("--control needs a folder");
         } else {
             return Usage("unknown option " + arg);
         }
     }
-    if (!link.empty() && !tty.empty()) return Usage("--link makes a link to a new pseudo-terminal; not with --tty");
-    if (!options.controlDir.empty()) {
+    return 0;
+}
+
+int CheckArguments(const Arguments& args) {
+    if (!args.link.empty() && !args.tty.empty()) {
+        return Usage("--link makes a link to a new pseudo-terminal; not with --tty");
+    }
+    if (!args.options.controlDir.empty()) {
         struct stat st {};
-        if (stat(options.controlDir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-            return Usage("the control folder " + options.controlDir + " does not exist");
+        if (stat(args.options.controlDir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+            return Usage("the control folder " + args.options.controlDir + " does not exist");
         }
     }
+    return 0;
+}
 
-    // SIGINT and SIGTERM are taken by sigwait below; the serving thread inherits the mask.
+// Makes link a symbolic link to path; an old symbolic link there (one a killed simulator left)
+// is replaced, anything else is not touched.
+bool MakeLink(const std::string& link, const std::string& path) {
+    struct stat st {};
+    if (lstat(link.c_str(), &st) == 0) {
+        if (!S_ISLNK(st.st_mode)) {
+            std::fprintf(stderr, "vesklink-sim: %s exists and is not a symbolic link\n", link.c_str());
+            return false;
+        }
+        unlink(link.c_str());
+    }
+    if (symlink(path.c_str(), link.c_str()) != 0) {
+        std::fprintf(stderr, "vesklink-sim: cannot link %s: %s\n", link.c_str(), std::strerror(errno));
+        return false;
+    }
+    return true;
+}
+
+// Removes the link if it still points at our line (another simulator may have taken it over).
+void RemoveLink(const std::string& link, const std::string& path) {
+    char target[512] = {};
+    const ssize_t n = readlink(link.c_str(), target, sizeof target - 1);
+    if (n > 0 && path == std::string(target, static_cast<size_t>(n))) unlink(link.c_str());
+}
+
+// Runs the simulator until SIGINT or SIGTERM (blocked in every thread, taken by sigwait here).
+int Run(const Arguments& args, const sigset_t& signals) {
+    vesklink::sim::Simulator sim(args.options);
+    for (const auto& s : args.statements) {
+        const std::string errors = sim.Execute(s);
+        if (!errors.empty()) {
+            std::fprintf(stderr, "vesklink-sim: %s", errors.c_str());
+            return 2;
+        }
+    }
+    std::string path = args.tty;
+    if (path.empty()) {
+        path = sim.Start();
+    } else {
+        sim.StartOnTty(path);
+    }
+    if (!args.link.empty() && !MakeLink(args.link, path)) return 1;
+    std::printf("%s\n", path.c_str());
+    std::fflush(stdout);
+    int received = 0;
+    sigwait(&signals, &received);
+    sim.Stop();
+    if (!args.link.empty()) RemoveLink(args.link, path);
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Arguments args;
+    if (const int code = ReadArguments(argc, argv, args)) return code < 0 ? 0 : code;
+    if (const int code = CheckArguments(args)) return code;
+
+    // SIGINT and SIGTERM are taken by sigwait; the serving thread inherits the mask.
     sigset_t signals;
     sigemptyset(&signals);
     sigaddset(&signals, SIGINT);
     sigaddset(&signals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
-
     try {
-        vesklink::sim::Simulator sim(options);
-        for (const auto& s : statements) {
-            const std::string errors = sim.Execute(s);
-            if (!errors.empty()) {
-                std::fprintf(stderr, "vesklink-sim: %s", errors.c_str());
-                return 2;
-            }
-        }
-        std::string path;
-        if (tty.empty()) {
-            path = sim.Start();
-        } else {
-            sim.StartOnTty(tty);
-            path = tty;
-        }
-        if (!link.empty()) {
-            struct stat st {};
-            if (lstat(link.c_str(), &st) == 0) {
-                if (!S_ISLNK(st.st_mode)) {
-                    std::fprintf(stderr, "vesklink-sim: %s exists and is not a symbolic link\n", link.c_str());
-                    return 1;
-                }
-                unlink(link.c_str());
-            }
-            if (symlink(path.c_str(), link.c_str()) != 0) {
-                std::fprintf(stderr, "vesklink-sim: cannot link %s: %s\n", link.c_str(), std::strerror(errno));
-                return 1;
-            }
-        }
-        std::printf("%s\n", path.c_str());
-        std::fflush(stdout);
-
-        int received = 0;
-        sigwait(&signals, &received);
-        sim.Stop();
-        if (!link.empty()) {
-            char target[512] = {};
-            const ssize_t n = readlink(link.c_str(), target, sizeof target - 1);
-            if (n > 0 && path == std::string(target, static_cast<size_t>(n))) unlink(link.c_str());
-        }
+        return Run(args, signals);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "vesklink-sim: %s\n", e.what());
         return 1;
     }
-    return 0;
 }

@@ -1,7 +1,8 @@
 // Code page 866 (DOS Cyrillic), the character set of the register: every text the register keeps
 // or prints is one byte per character in this code page. The simulator keeps its texts in it and
 // converts to UTF-8 only where a person reads them (the paper tape, the state file, the command
-// language).
+// language). Kept apart from the driver's code page tables on purpose: the simulator is its
+// independent check.
 #pragma once
 
 #include <string>

@@ -1,11 +1,15 @@
 // The register: executes one request (command, access code, payload) against its state and
 // answers with a status word and the reply data. Everything it prints goes to the printer sink as
-// 40-column lines in code page 866.
+// 40-column lines in code page 866. The command table (sim_device.cpp) names each command and its
+// handler; the handlers live in one file per family of commands.
 #pragma once
 
 #include <cstdint>
 #include <functional>
+#include <optional>
+#include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "sim_state.h"
@@ -83,62 +87,104 @@ public:
     // Shift state byte of 0xF2: 0 closed, 1 open, 2 open for more than 24 hours.
     uint8_t ShiftStateByte() const;
 
-private:
-    Reply Dispatch(uint8_t command, const std::vector<uint8_t>& payload);
+    // The register restarts, as after a loss of power: the document being built (a receipt or a
+    // text document) is dropped and no fiscal document is made for it; everything else stays.
+    void Restart() { state_.document = {}; }
 
-    Reply ReadTable(const std::vector<uint8_t>& p);
-    Reply WriteTable(const std::vector<uint8_t>& p);
-    Reply ReadRecord(const std::vector<uint8_t>& p);
-    Reply WriteRecord(const std::vector<uint8_t>& p);
-    Reply DeviceTest(const std::vector<uint8_t>& p);
-    Reply Register(const std::vector<uint8_t>& p);
-    Reply CloseFn(const std::vector<uint8_t>& p);
-    Reply SettlementReport(const std::vector<uint8_t>& p);
-    Reply OpenDrawer(const std::vector<uint8_t>& p);
-    Reply XReport(const std::vector<uint8_t>& p);
-    Reply CloseShift(const std::vector<uint8_t>& p);
-    Reply CashInOut(bool in, const std::vector<uint8_t>& p);
-    Reply AddPosition(uint8_t command, const std::vector<uint8_t>& p);
-    Reply CloseReceipt(const std::vector<uint8_t>& p);
-    Reply CancelDocument(const std::vector<uint8_t>& p);
-    Reply Subtotal(const std::vector<uint8_t>& p);
-    Reply PrintCopy(const std::vector<uint8_t>& p);
-    Reply OpenReceipt(const std::vector<uint8_t>& p);
-    Reply Counters(const std::vector<uint8_t>& p);
-    Reply OpenCorrection(const std::vector<uint8_t>& p);
-    Reply LastError(const std::vector<uint8_t>& p);
-    Reply WriteTag(const std::vector<uint8_t>& p);
-    Reply OpenShift(const std::vector<uint8_t>& p);
-    Reply OpenTextDocument(const std::vector<uint8_t>& p);
-    Reply PrintLine(const std::vector<uint8_t>& p);
-    Reply PrintBarcode(const std::vector<uint8_t>& p);
-    Reply CloseTextDocument(const std::vector<uint8_t>& p);
-    Reply FnState(const std::vector<uint8_t>& p);
-    Reply FnSerial(const std::vector<uint8_t>& p);
-    Reply DeviceMode(const std::vector<uint8_t>& p);
-    Reply Backlog(const std::vector<uint8_t>& p);
-    Reply DocumentDate(const std::vector<uint8_t>& p);
-    Reply RegistrationRecord(const std::vector<uint8_t>& p);
-    Reply RegistrationAttribute(const std::vector<uint8_t>& p);
-    Reply ShiftInfo(const std::vector<uint8_t>& p);
-    Reply PrinterFlags(const std::vector<uint8_t>& p);
-    Reply ShiftState(const std::vector<uint8_t>& p);
-    Reply ReceiptState(const std::vector<uint8_t>& p);
-    Reply CashBalance(const std::vector<uint8_t>& p);
-    Reply DeviceInfo(const std::vector<uint8_t>& p);
+    // The command code of a command's name in the command table ("close-receipt"), if any.
+    static std::optional<uint8_t> CommandNamed(std::string_view name);
+
+private:
+    using Payload = std::vector<uint8_t>;
+    struct Command {
+        uint8_t code;
+        std::string_view name;
+        Reply (Device::*handler)(const Payload&);
+    };
+    static std::span<const Command> Commands();
+    Reply Dispatch(uint8_t command, const Payload& payload);
+
+    // Tables (sim_tables.cpp).
+    Reply ReadTable(const Payload& p);
+    Reply WriteTable(const Payload& p);
+    Reply ReadRecord(const Payload& p);
+    Reply WriteRecord(const Payload& p);
+
+    // Shifts, cash and reports (sim_shift.cpp).
+    Reply OpenShift(const Payload& p);
+    Reply CloseShift(const Payload& p);
+    Reply XReport(const Payload& p);
+    Reply SettlementReport(const Payload& p);
+    template <bool kIn>
+    Reply CashInOut(const Payload& p) { return MoveCash(kIn, p); }
+    Reply MoveCash(bool in, const Payload& p);
+    Reply OpenDrawer(const Payload& p);
+
+    // Receipts (sim_receipt.cpp).
+    Reply OpenReceipt(const Payload& p);
+    Reply OpenCorrection(const Payload& p);
+    template <uint8_t kOperation>
+    Reply AddPosition(const Payload& p) { return AddPositionOf(kOperation, p); }
+    Reply AddPositionOf(uint8_t operation, const Payload& p);
+    Reply Subtotal(const Payload& p);
+    Reply WriteTag(const Payload& p);
+    Reply CloseReceipt(const Payload& p);
+    Reply CancelDocument(const Payload& p);
+    Reply PrintCopy(const Payload& p);
+    struct Settlement;  // how a closing receipt is paid
+    uint16_t ReceiptOpenRefusal(uint16_t mode, uint8_t operation, uint8_t taxation, bool otherwiseValid) const;
+    Reply StartReceipt(OpenDocument document);
+    int64_t PositionsTotal() const;
+    Reply SettleReceipt(const Settlement& s);
+    void BookReceipt(const Settlement& s);
+    std::vector<std::string> ReceiptHeading(const Document& doc) const;
+    std::vector<std::string> ReceiptTotals(const Settlement& s) const;
+
+    // Text documents (sim_text_document.cpp).
+    Reply OpenTextDocument(const Payload& p);
+    Reply PrintLine(const Payload& p);
+    Reply PrintBarcode(const Payload& p);
+    Reply CloseTextDocument(const Payload& p);
+
+    // Registration and the FN (sim_registration.cpp).
+    Reply FiscalRegistration(const Payload& p);
+    Reply CloseFn(const Payload& p);
+    Reply RegistrationRecord(const Payload& p);
+    Reply RegistrationAttribute(const Payload& p);
+
+    // Queries (sim_queries.cpp).
+    Reply DeviceTest(const Payload& p);
+    Reply Counters(const Payload& p);
+    Reply LastError(const Payload& p);
+    Reply FnState(const Payload& p);
+    Reply FnSerial(const Payload& p);
+    Reply DeviceMode(const Payload& p);
+    Reply Backlog(const Payload& p);
+    Reply DocumentDate(const Payload& p);
+    Reply ShiftInfo(const Payload& p);
+    Reply PrinterFlags(const Payload& p);
+    Reply ShiftState(const Payload& p);
+    Reply ReceiptState(const Payload& p);
+    Reply CashBalance(const Payload& p);
+    Reply DeviceInfo(const Payload& p);
 
     // Common rules; each gives kOk or the status word that refuses the command.
     uint16_t NeedFiscalMode() const;
     uint16_t NeedPrinter() const;
     uint16_t NeedNoDocument() const;
     uint16_t NeedSalesShift() const;
+    uint32_t UnsentDocuments() const;
 
     Document& AddFiscalDocument(uint8_t type, int64_t total);
+
+    // The paper tape (sim_tape.cpp).
     void Print(const std::vector<std::string>& lines);
+    // A fiscal document's lines: these, the fiscal footer and the closing rule; kept with the
+    // document for copies and printed.
+    void PrintFiscal(Document& doc, std::vector<std::string> lines);
     std::vector<std::string> Header() const;
     std::vector<std::string> FiscalFooter(const Document& doc) const;
     std::string CashierName() const;
-    int64_t Subtotal() const;
 
     DeviceState state_;
     Printer printer_;

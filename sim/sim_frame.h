@@ -1,5 +1,5 @@
 // The register's side of the line protocol: request frames in, acknowledgement and reply frames
-// out.
+// out. Written apart from the driver's frame code on purpose: the simulator is its independent check.
 //
 //   request: 01, L (2, LE), command, access code (4, LE), payload, checksum   L = 5 + payload
 //   reply:   ACK, 01, L (2, LE), command, status (2, LE), 00, data, checksum   L = 4 + data

@@ -2,7 +2,8 @@
 // The same parser serves the program's options (--fault, --script), the control folder's
 // commands file and the in-process API, so every test talks to the simulator in one language.
 //
-// One statement per line; a line whose first non-blank character is "#" is a comment. Command codes are hex (0x85, 85h) or decimal, or
+// One statement per line; a line whose first non-blank character is "#" is a comment. Command
+// codes are hex (0x85, 85h) or decimal, a command's name in the command table (close-receipt), or
 // "all" for every command. Amounts are in currency units with up to two decimals (12.5 is 1250
 // hundredths).
 //
@@ -17,9 +18,16 @@
 //           lost-reply         executed, but the reply never leaves the register
 //           paper-out          the paper runs out: this and later printing commands fail
 //           cover-open         the cover opens: this and later printing commands fail
-//     once = times 1; always is the default. after N lets N matching requests through first;
-//     from N makes the Nth matching request the first one hit (from 1 = at once).
-//   clear [CMD]                remove every fault, or those of one command
+//           dead MOMENT for N | dead MOMENT until TIME
+//                              the line dies with this request and stays dead for N further
+//                              requests or for TIME (2s, 500ms, steady clock): every request then
+//                              is lost. MOMENT: lost (this request is not executed), executed (it
+//                              is, its reply is lost), restart (the register restarts first and
+//                              drops its open document)
+//     once = times 1; always is the default, once for dead. after N lets N matching requests
+//     through first; from N makes the Nth matching request the first one hit (from 1 = at once).
+//   clear [CMD]                remove every fault and revive a dead line, or one command's faults
+//   restart                    the register restarts: its open document is dropped, faults stay
 //   reset                      a new register (registered, shift closed); faults removed
 //   reset unregistered         a new register with an FN ready for registration
 //   set shift closed|open|expired
@@ -34,52 +42,13 @@
 //   set processing MS | baud N
 #pragma once
 
-#include <cstdint>
-#include <optional>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "sim_device.h"
+#include "sim_faults.h"
 
 namespace vesklink::sim {
-
-enum class FaultKind { Silence, Nak, Garbage, Cut, Status, Delay, Reply, LostReply, PaperOut, CoverOpen };
-
-struct Fault {
-    int command = -1;  // -1: every command
-    FaultKind kind = FaultKind::Silence;
-    uint32_t value = 0;  // cut length, status word or delay in milliseconds
-    std::vector<uint8_t> bytes;  // garbage bytes or reply data
-    int64_t remaining = -1;  // applications left, -1 for always
-    uint64_t skip = 0;  // matching requests let through before the fault applies
-};
-
-// What the faults make of one request.
-struct FaultPlan {
-    bool silence = false;  // request lost, nothing executed, nothing sent
-    bool nak = false;
-    bool lostReply = false;  // executed, nothing sent
-    std::optional<uint16_t> status;
-    std::optional<std::vector<uint8_t>> reply;
-    bool paperOut = false;
-    bool coverOpen = false;
-    std::vector<uint8_t> garbage;
-    std::optional<size_t> cut;
-    uint32_t delayMs = 0;
-};
-
-class FaultTable {
-public:
-    void Add(Fault fault) { faults_.push_back(std::move(fault)); }
-    void Clear(int command = -1);
-    // The faults that hit a request with this command; their counts are used up.
-    FaultPlan Take(uint8_t command);
-    const std::vector<Fault>& List() const { return faults_; }
-
-private:
-    std::vector<Fault> faults_;
-};
 
 // Line timing: the serving loop reads these before each reply.
 struct LinkSettings {

@@ -12,6 +12,27 @@
 
 namespace vesklink::sim {
 
+// Text of a fixed-width field: up to its first zero byte.
+inline std::string UpToZero(std::string text) {
+    const auto zero = text.find('\0');
+    if (zero != std::string::npos) text.resize(zero);
+    return text;
+}
+
+// The cashier record (table 320, record 1) as 0x09 and 0x0A carry it: the cashier's name in the
+// 64 bytes from byte 3, the cashier's INN in the 12 bytes from byte 67.
+constexpr size_t kCashierRecordSize = 96;
+constexpr size_t kCashierNameAt = 3;
+constexpr size_t kCashierNameSize = 64;
+constexpr size_t kCashierInnAt = 67;
+constexpr size_t kCashierInnSize = 12;
+using CashierRecord = std::array<uint8_t, kCashierRecordSize>;
+
+std::string CashierName(const uint8_t* record);
+std::string CashierInn(const uint8_t* record);
+// The name field filled with the name (code page 866), cut to its size, zeros after it.
+void SetCashierName(CashierRecord& record, std::string_view cp866);
+
 // Date and time as the register sends it: year within the century, month, day, hour, minute.
 using DeviceTime = std::array<uint8_t, 5>;
 
@@ -131,7 +152,7 @@ struct DeviceState {
 
     // Tables: receipt settings (table 20) and the cashier (table 320, record 1).
     std::array<uint8_t, 13> receiptSettings{};
-    std::array<uint8_t, 96> cashier{};
+    CashierRecord cashier{};
 
     OpenDocument document;
 

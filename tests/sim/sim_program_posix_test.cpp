@@ -26,13 +26,6 @@ std::string ProgramPath() {
     return self.substr(0, self.rfind('/') + 1) + "vesklink-sim";
 }
 
-std::string ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 size_t Count(const std::string& text, const std::string& what) {
     size_t n = 0;
     for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
@@ -47,19 +40,7 @@ public:
     bool Start(const std::vector<std::string>& args) {
         int out[2];
         if (pipe(out) != 0) return false;
-        pid_ = fork();
-        if (pid_ == 0) {
-            dup2(out[1], 1);
-            close(out[0]);
-            close(out[1]);
-            std::vector<char*> argv;
-            static std::string program = ProgramPath();
-            argv.push_back(program.data());
-            for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-            argv.push_back(nullptr);
-            execv(program.c_str(), argv.data());
-            _exit(127);
-        }
+        pid_ = Spawn(args, out, false);
         close(out[1]);
         out_ = out[0];
         // The first line, within a generous time.
@@ -95,20 +76,7 @@ public:
     static int Run(const std::vector<std::string>& args, std::string& output) {
         int out[2];
         if (pipe(out) != 0) return -1;
-        const pid_t pid = fork();
-        if (pid == 0) {
-            dup2(out[1], 1);
-            dup2(out[1], 2);
-            close(out[0]);
-            close(out[1]);
-            std::vector<char*> argv;
-            static std::string program = ProgramPath();
-            argv.push_back(program.data());
-            for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-            argv.push_back(nullptr);
-            execv(program.c_str(), argv.data());
-            _exit(127);
-        }
+        const pid_t pid = Spawn(args, out, true);
         close(out[1]);
         char buf[4096];
         ssize_t n;
@@ -122,6 +90,23 @@ public:
     const std::string& Path() const { return path_; }
 
 private:
+    // The program with these arguments, its standard output (and error) into the pipe.
+    static pid_t Spawn(const std::vector<std::string>& args, int out[2], bool withErrors) {
+        const pid_t pid = fork();
+        if (pid != 0) return pid;
+        dup2(out[1], 1);
+        if (withErrors) dup2(out[1], 2);
+        close(out[0]);
+        close(out[1]);
+        std::vector<char*> argv;
+        static std::string program = ProgramPath();
+        argv.push_back(program.data());
+        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        execv(program.c_str(), argv.data());
+        _exit(127);
+    }
+
     pid_t pid_ = -1;
     int out_ = -1;
     std::string path_;
@@ -192,13 +177,15 @@ TEST(SimProgram, ReceiptSoldOverRawFramesSurvivesKillAndRestart) {
     EXPECT_EQ(sim.Kill(SIGTERM), 0);
 }
 
+// The program killed and started again on the same state file and link: a powered register
+// keeps its open receipt.
 TEST(SimProgram, OpenReceiptSurvivesKillAndCanBeCancelled) {
     TempDir dir;
-    const std::string state = dir / "register.state";
+    const std::string state = dir / "register.state", path = dir / "ttyVESK";
     {
         Program sim;
-        ASSERT_TRUE(sim.Start({"--state", state}));
-        Link link(sim.Path());
+        ASSERT_TRUE(sim.Start({"--state", state, "--link", path}));
+        Link link(path);
         Good(link, 0xD9, {0, 0});
         Good(link, 0x8D, {0x04, 0x00, 0x00, 0x01});
         Good(link, 0xD8, Cat({Le(1073, 2), {0x00}, Counted("+7999")}));
@@ -206,8 +193,8 @@ TEST(SimProgram, OpenReceiptSurvivesKillAndCanBeCancelled) {
         sim.Kill(SIGKILL);
     }
     Program sim;
-    ASSERT_TRUE(sim.Start({"--state", state}));
-    Link link(sim.Path());
+    ASSERT_TRUE(sim.Start({"--state", state, "--link", path}));
+    Link link(path);
     EXPECT_EQ(Good(link, 0xF3)[8], 1);
     EXPECT_EQ(Field(Good(link, 0x89, {0, 0}), 8, 15), 5997u);
     Good(link, 0x88);
@@ -303,38 +290,6 @@ TEST(SimProgram, DamagedStateFileIsNeverReplaced) {
     vesklink::sim::Options options;
     options.stateFile = state;
     EXPECT_THROW(vesklink::sim::Simulator{options}, std::runtime_error);
-}
-
-TEST(SimState, EverythingRoundTripsThroughTheStateFile) {
-    vesklink::sim::Simulator sim;
-    const Bytes header = {0x04, 0x00, 0x00, 0x01, 0x00};
-    for (const auto& [command, payload] : std::vector<std::pair<uint8_t, Bytes>>{
-             {0xD9, {0, 0}},
-             {0x8D, {0x04, 0x00, 0x00, 0x01}},
-             {0x80, Position(Cp866(u"Сыр 100%\n\"x\""), 1234, 5678, 2)},
-             {0x85, Close(10000, 0)},
-             {0xD6, Cat({header, Counted("r"), {0x15, 0x03, 0x05}, Counted("7")})},
-             {0xD8, Cat({Le(1008, 2), {0x00}, Counted("a%b")})},
-             {0x80, Position("x", 1000, 100)},
-             {0xD8, Cat({Le(1225, 2), {0x00}, Counted("v")})},
-         }) {
-        ASSERT_EQ(Status(sim.Exchange(Frame(command, payload))), 0) << int(command);
-    }
-    sim.Execute("set attr 1048 text a\tb\nset clock 2024-01-02T03:04\nset paper out");
-    const auto state = sim.State();
-    const std::string text = vesklink::sim::SerializeState(state);
-    vesklink::sim::DeviceState parsed;
-    std::string error;
-    ASSERT_TRUE(vesklink::sim::ParseState(text, parsed, error)) << error;
-    EXPECT_EQ(vesklink::sim::SerializeState(parsed), text);
-    EXPECT_EQ(parsed.document.positions.size(), 1u);
-    EXPECT_EQ(parsed.document.positions[0].tags.size(), 1u);
-    EXPECT_EQ(parsed.document.pendingTags.size(), 1u);
-    EXPECT_EQ(parsed.journal.back().lines, state.journal.back().lines);
-    EXPECT_TRUE(parsed.paperOut);
-    // Unknown keys and bad values are refused, not skipped.
-    EXPECT_FALSE(vesklink::sim::ParseState(text.substr(0, text.size() - 4) + "bogus 1\nend\n", parsed, error));
-    EXPECT_FALSE(vesklink::sim::ParseState("vesklink-sim state 1\ncash x\nend\n", parsed, error));
 }
 
 }  // namespace

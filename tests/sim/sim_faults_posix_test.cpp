@@ -7,6 +7,7 @@
 #include <memory>
 #include <sstream>
 #include <sys/stat.h>
+#include <thread>
 
 #include "sim.h"
 #include "sim_test_link.h"
@@ -16,30 +17,23 @@ using namespace std::chrono;
 
 namespace {
 
-class SimFaults : public ::testing::Test {
+class SimFaults : public SimOnPty {
 protected:
-    void Start(vesklink::sim::Options options = {}) {
-        sim_ = std::make_unique<vesklink::sim::Simulator>(std::move(options));
-        link_ = std::make_unique<Link>(sim_->Start());
-        ASSERT_TRUE(link_->Ok());
-    }
-    void SetUp() override { Start(); }
     void Script(const std::string& text) { ASSERT_EQ(sim_->Execute(text), ""); }
 
     // The raw bytes that come back for one request within the time.
     Bytes Raw(uint8_t command, const Bytes& payload = {}, milliseconds limit = milliseconds(300)) {
+        return Raw(Frame(command, payload), limit);
+    }
+    Bytes Raw(const Bytes& frame, milliseconds limit = milliseconds(300)) {
         link_->Drain();
         const size_t before = sim_->RequestCount();
-        link_->Write(Frame(command, payload));
+        link_->Write(frame);
         Bytes raw = link_->Read(limit);
         // Silence is only silence once the register has seen the request.
         EXPECT_TRUE(sim_->WaitForRequests(before + 1, milliseconds(2000)));
         return raw;
     }
-    Bytes Ex(uint8_t command, const Bytes& payload = {}) { return link_->Exchange(command, payload); }
-
-    std::unique_ptr<vesklink::sim::Simulator> sim_;
-    std::unique_ptr<Link> link_;
 };
 
 TEST_F(SimFaults, SilenceAndNakLoseTheRequestOnce) {
@@ -56,6 +50,54 @@ TEST_F(SimFaults, LostReplyExecutesTheCommandWithoutAnswering) {
     Script("fault 0xD9 lost-reply once");
     EXPECT_TRUE(Raw(0xD9, {0, 0}).empty());
     EXPECT_EQ(Ex(0xF2)[8], 1);
+}
+
+// A line that dies with the closing command: the receipt's fate at each moment, the further
+// requests lost, and a line that lives again for the retry.
+TEST_F(SimFaults, DeadLineLosesTheTriggerAndTheRequestsAfterIt) {
+    struct Row {
+        const char* moment;
+        uint8_t receiptOpen;  // 0xF3 byte 8 once the line is back
+        uint32_t lastDocument;  // 0xE0: 2 is the shift's opening, 3 the receipt
+    };
+    for (const Row row : {Row{"lost", 1, 2}, Row{"executed", 0, 3}, Row{"restart", 0, 2}}) {
+        SCOPED_TRACE(row.moment);
+        Start();
+        Script("set cash 100");
+        EXPECT_EQ(Status(Ex(0xD9, {0, 0})), 0);
+        EXPECT_EQ(Status(Ex(0x8D, {0x04, 0x00, 0x00, 0x01})), 0);
+        EXPECT_EQ(Status(Ex(0x80, Position("x", 1000, 500))), 0);
+        Script(std::string("fault close-receipt dead ") + row.moment + " for 2");
+        EXPECT_TRUE(Raw(0x85, Close(500, 0)).empty());
+        EXPECT_TRUE(Raw(0xF3).empty());
+        Bytes frame = Frame(0x13);
+        frame.back() ^= 0xFF;  // not even a NAK for a bad frame
+        EXPECT_TRUE(Raw(frame).empty());
+        EXPECT_EQ(Ex(0xF3)[8], row.receiptOpen);
+        EXPECT_EQ(Field(Ex(0xE0), 34, 37), row.lastDocument);
+        EXPECT_EQ(sim_->State().document.kind == vesklink::sim::DocumentKind::None, row.receiptOpen == 0);
+        EXPECT_EQ(Status(Ex(0x85, Close(500, 0))), row.receiptOpen ? 0 : 0x31);  // once: no second death
+    }
+}
+
+TEST_F(SimFaults, DeadLineForATimeRestartAndClear) {
+    Script("fault all dead lost until 1s");
+    const auto start = steady_clock::now();
+    EXPECT_TRUE(Raw(0x13, {}, milliseconds(100)).empty());
+    EXPECT_TRUE(Raw(0xD9, {0, 0}, milliseconds(100)).empty());
+    std::this_thread::sleep_until(start + milliseconds(1050));
+    EXPECT_EQ(Status(Ex(0x13)), 0);
+    EXPECT_EQ(Ex(0xF2)[8], 0);  // lost, not executed
+    // restart drops an open document, keeps the faults; clear brings a dead line back.
+    EXPECT_EQ(Status(Ex(0xDA, {0, 0})), 0);
+    Script("fault 0x13 nak once\nrestart");
+    EXPECT_EQ(Ex(0xF3)[10], 0);
+    EXPECT_EQ(Raw(0x13), Bytes{0x15});
+    Script("fault 0x13 dead executed for 100");
+    EXPECT_TRUE(Raw(0x13).empty());
+    EXPECT_TRUE(Raw(0x13).empty());
+    Script("clear");
+    EXPECT_EQ(Status(Ex(0x13)), 0);
 }
 
 TEST_F(SimFaults, GarbageCutAndDelayDamageOnlyTheReply) {
@@ -223,10 +265,12 @@ TEST_F(SimFaults, ScriptErrorsAreReportedAndChangeNothing) {
         "set counter 5 count 1\n"
         "fault 0x300 nak\n"
         "bogus\n"
-        "set shift sideways\n");
+        "set shift sideways\n"
+        "fault 0x85 dead lost\n"
+        "fault 0x85 dead sideways for 1\n");
     EXPECT_EQ(errors.find("line 1"), std::string::npos);
     for (const char* line : {"line 2: unknown fault kind", "line 3:", "line 4:", "line 5:", "line 6: unknown statement",
-                             "line 7:"}) {
+                             "line 7:", "line 8: fault dead needs", "line 9: fault dead: lost, executed"}) {
         EXPECT_NE(errors.find(line), std::string::npos) << line << "\n" << errors;
     }
     EXPECT_EQ(sim_->State().cash, 500);
@@ -235,13 +279,6 @@ TEST_F(SimFaults, ScriptErrorsAreReportedAndChangeNothing) {
     Script("set cash 10\nreset unregistered");
     EXPECT_EQ(sim_->State().cash, 0);
     EXPECT_EQ(Ex(0xE2)[12], 0);
-}
-
-std::string ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
 }
 
 void WriteCommands(const std::string& dir, const std::string& text) {

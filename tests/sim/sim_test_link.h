@@ -7,11 +7,17 @@
 #include <chrono>
 #include <cstdint>
 #include <fcntl.h>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <memory>
 #include <poll.h>
+#include <sstream>
 #include <string>
 #include <termios.h>
 #include <unistd.h>
 #include <vector>
+
+#include "sim.h"
 
 namespace simtest {
 
@@ -49,6 +55,13 @@ inline uint64_t Field(const Bytes& r, size_t first, size_t last) {
     uint64_t v = 0;
     for (size_t i = last + 1; i-- > first;) v = (v << 8) | (i < r.size() ? r[i] : 0);
     return v;
+}
+
+inline std::string ReadAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
 }
 
 inline uint16_t Status(const Bytes& r) { return r.size() >= 9 ? static_cast<uint16_t>(Field(r, 5, 6)) : 0xFFFF; }
@@ -175,5 +188,20 @@ inline Bytes Position(const std::string& nameCp866, uint64_t quantity, uint64_t 
 inline Bytes Close(uint64_t cash, uint64_t card, uint64_t pre = 0, uint64_t post = 0, uint64_t barter = 0) {
     return Cat({Le(0, 2), Le(cash, 8), Le(card, 8), Le(pre, 8), Le(post, 8), Le(barter, 8)});
 }
+
+// A simulator on a new pseudo-terminal and the test's end of its line, new for every test.
+class SimOnPty : public ::testing::Test {
+protected:
+    void SetUp() override { Start(); }
+    void Start(vesklink::sim::Options options = {}) {
+        sim_ = std::make_unique<vesklink::sim::Simulator>(std::move(options));
+        link_ = std::make_unique<Link>(sim_->Start());
+        ASSERT_TRUE(link_->Ok());
+    }
+    Bytes Ex(uint8_t command, const Bytes& payload = {}) { return link_->Exchange(command, payload); }
+
+    std::unique_ptr<vesklink::sim::Simulator> sim_;
+    std::unique_ptr<Link> link_;
+};
 
 }  // namespace simtest

@@ -19,18 +19,8 @@ std::string Text40(const std::u16string& text) {
     return t;
 }
 
-class SimDevice : public ::testing::Test {
+class SimDevice : public SimOnPty {
 protected:
-    void Start(vesklink::sim::Options options = {}) {
-        sim_ = std::make_unique<vesklink::sim::Simulator>(std::move(options));
-        link_ = std::make_unique<Link>(sim_->Start());
-        ASSERT_TRUE(link_->Ok());
-    }
-    void SetUp() override {
-        if (!sim_) Start();
-    }
-
-    Bytes Ex(uint8_t command, const Bytes& payload = {}) { return link_->Exchange(command, payload); }
     // Sends a command that must succeed and returns its reply.
     Bytes Good(uint8_t command, const Bytes& payload = {}) {
         Bytes r = Ex(command, payload);
@@ -54,9 +44,6 @@ protected:
         EXPECT_EQ(message, Text40(text));
     }
     std::string Tape() { return sim_->Tape(); }
-
-    std::unique_ptr<vesklink::sim::Simulator> sim_;
-    std::unique_ptr<Link> link_;
 };
 
 TEST_F(SimDevice, NewRegisterAnswersEveryQueryAtTheDriversOffsets) {
@@ -472,32 +459,6 @@ TEST_F(SimDevice, RejectsBadChecksumsWrongAccessCodesAndLineNoise) {
     EXPECT_EQ(journal[0].frame, frame);
     EXPECT_EQ(journal[3].command, 0xF2);
     EXPECT_EQ(journal[3].frame, f);
-}
-
-TEST(SimFrame, ChecksumIsTheXorOfTheSumsBytes) {
-    const uint8_t abc[] = {0x61, 0x62, 0x63};
-    EXPECT_EQ(Checksum(abc, 3), 0x27);
-    vesklink::sim::Simulator sim;
-    // A frame for 0x13 is nine bytes, and the reply's checksum covers length to data.
-    const Bytes reply = sim.Exchange(Frame(0x13));
-    EXPECT_TRUE(WellFormedReply(reply, 0x13));
-}
-
-}  // namespace
-
-namespace {
-
-TEST(SimText, CodePage866RoundTripsAndErrorTextsFitTheField) {
-    std::string all;
-    for (int b = 0; b < 256; ++b) all += static_cast<char>(b);
-    EXPECT_EQ(vesklink::sim::Cp866FromUtf8(vesklink::sim::Utf8FromCp866(all)), all);
-    EXPECT_EQ(vesklink::sim::Cp866FromUtf8("Ёлка «x» €"), "\xF0\xAB\xAA\xA0 \"x\" ?");
-    EXPECT_EQ(vesklink::sim::Cp866FromUtf8("a\xC3"), "a?");  // a cut sequence
-    for (unsigned code = 0; code < 0x60; ++code) {
-        const std::string text = vesklink::sim::Cp866FromUtf8(vesklink::sim::ErrorTextUtf8(static_cast<uint16_t>(code)));
-        EXPECT_LE(text.size(), 40u) << code;
-        EXPECT_EQ(text.find('?'), std::string::npos) << code;
-    }
 }
 
 }  // namespace

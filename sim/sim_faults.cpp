@@ -1,0 +1,213 @@
+#include "sim_faults.h"
+
+#include <string>
+
+namespace vesklink::sim {
+namespace {
+
+bool IsModifier(std::string_view w) {
+    return w == "once" || w == "always" || w == "times" || w == "after" || w == "from";
+}
+
+// The words of one fault statement, read from left to right.
+struct FaultWords {
+    const WordList& w;
+    std::string_view kind;
+    size_t i = 3;
+
+    uint64_t Number(uint64_t max, std::string_view what) {
+        if (i >= w.size()) throw ScriptError{"fault " + std::string(kind) + " needs " + std::string(what)};
+        return Unsigned(w[i++], max, what);
+    }
+    std::vector<uint8_t> Hex() {
+        std::string hex;
+        while (i < w.size() && !IsModifier(w[i])) hex += std::string(w[i++]);
+        return HexBytes(hex);
+    }
+};
+
+// A time such as 2s or 500ms.
+std::chrono::milliseconds Duration(FaultWords& words) {
+    if (words.i >= words.w.size()) throw ScriptError{"fault dead needs a time such as 2s or 500ms"};
+    std::string_view t = words.w[words.i++];
+    uint64_t scale = 1000;
+    if (t.size() > 2 && t.substr(t.size() - 2) == "ms") {
+        scale = 1;
+        t.remove_suffix(2);
+    } else if (t.size() > 1 && t.back() == 's') {
+        t.remove_suffix(1);
+    } else {
+        throw ScriptError{"expected a time such as 2s or 500ms, got \"" + std::string(t) + "\""};
+    }
+    return std::chrono::milliseconds(Unsigned(t, 3600000 / scale, "a time") * scale);
+}
+
+void GarbageBytes(FaultWords& words, Fault& f) {
+    f.bytes = words.Hex();
+    if (f.bytes.empty()) f.bytes = {0xFF, 0x00, 0xFF, 0x55};
+    for (uint8_t b : f.bytes) {
+        if (b == 0x06 || b == 0x15) throw ScriptError{"garbage must not hold ACK or NAK bytes"};
+    }
+}
+
+void StatusWord(FaultWords& words, Fault& f) {
+    f.value = static_cast<uint32_t>(words.Number(65535, "a status word"));
+    if (f.value == 0) throw ScriptError{"status 0 is success; use reply for a scripted success"};
+}
+
+// dead lost|executed|restart, then for N (further requests) or until T (Ns or Nms). A dead line
+// strikes once unless a count says otherwise.
+void DeadArguments(FaultWords& words, Fault& f) {
+    const auto& w = words.w;
+    if (words.i + 2 > w.size()) {
+        throw ScriptError{"fault dead needs lost, executed or restart, then for N or until TIME"};
+    }
+    const std::string_view moment = w[words.i++];
+    if (moment == "lost") {
+        f.dead.moment = DeadMoment::Lost;
+    } else if (moment == "executed") {
+        f.dead.moment = DeadMoment::Executed;
+    } else if (moment == "restart") {
+        f.dead.moment = DeadMoment::Restart;
+    } else {
+        throw ScriptError{"fault dead: lost, executed or restart, not \"" + std::string(moment) + "\""};
+    }
+    const std::string_view period = w[words.i++];
+    if (period == "for") {
+        f.dead.requests = words.Number(1000000000, "a request count");
+    } else if (period == "until") {
+        f.dead.timed = true;
+        f.dead.time = Duration(words);
+    } else {
+        throw ScriptError{"fault dead: for N requests or until TIME, not \"" + std::string(period) + "\""};
+    }
+    f.remaining = 1;
+}
+
+// The fault kinds: the word that names each, and what reads its arguments.
+struct KindRow {
+    std::string_view name;
+    FaultKind kind;
+    void (*arguments)(FaultWords&, Fault&);
+};
+
+constexpr KindRow kKinds[] = {
+    {"silence", FaultKind::Silence, nullptr},
+    {"nak", FaultKind::Nak, nullptr},
+    {"garbage", FaultKind::Garbage, GarbageBytes},
+    {"cut", FaultKind::Cut,
+     [](FaultWords& w, Fault& f) { f.value = static_cast<uint32_t>(w.Number(65535, "a byte count")); }},
+    {"status", FaultKind::Status, StatusWord},
+    {"delay", FaultKind::Delay,
+     [](FaultWords& w, Fault& f) { f.value = static_cast<uint32_t>(w.Number(600000, "milliseconds")); }},
+    {"reply", FaultKind::Reply, [](FaultWords& w, Fault& f) { f.bytes = w.Hex(); }},
+    {"lost-reply", FaultKind::LostReply, nullptr},
+    {"paper-out", FaultKind::PaperOut, nullptr},
+    {"cover-open", FaultKind::CoverOpen, nullptr},
+    {"dead", FaultKind::Dead, DeadArguments},
+};
+
+// once, always, times N, after N, from N.
+void ReadCount(FaultWords& words, Fault& f) {
+    const std::string_view m = words.w[words.i++];
+    if (m == "once") {
+        f.remaining = 1;
+    } else if (m == "always") {
+        f.remaining = -1;
+    } else if (m == "times") {
+        f.remaining = static_cast<int64_t>(words.Number(1000000000, "a count"));
+        if (f.remaining == 0) throw ScriptError{"times needs a count above 0"};
+    } else if (m == "after") {
+        f.skip = words.Number(1000000000, "a count");
+    } else if (m == "from") {
+        const uint64_t n = words.Number(1000000000, "a request number");
+        if (n == 0) throw ScriptError{"requests are counted from 1"};
+        f.skip = n - 1;
+    } else {
+        throw ScriptError{"unexpected \"" + std::string(m) + "\" in a fault"};
+    }
+}
+
+bool IsOutcome(FaultKind kind) { return kind != FaultKind::Garbage && kind != FaultKind::Cut && kind != FaultKind::Delay; }
+
+void Apply(const Fault& f, FaultPlan& plan) {
+    switch (f.kind) {
+        case FaultKind::Silence: plan.silence = true; break;
+        case FaultKind::Nak: plan.nak = true; break;
+        case FaultKind::LostReply: plan.lostReply = true; break;
+        case FaultKind::Status: plan.status = static_cast<uint16_t>(f.value); break;
+        case FaultKind::Reply: plan.reply = f.bytes; break;
+        case FaultKind::PaperOut: plan.paperOut = true; break;
+        case FaultKind::CoverOpen: plan.coverOpen = true; break;
+        case FaultKind::Garbage: plan.garbage.insert(plan.garbage.end(), f.bytes.begin(), f.bytes.end()); break;
+        case FaultKind::Cut:
+            if (!plan.cut || f.value < *plan.cut) plan.cut = f.value;
+            break;
+        case FaultKind::Delay: plan.delayMs += f.value; break;
+        case FaultKind::Dead: plan.dead = f.dead; break;
+    }
+}
+
+}  // namespace
+
+Fault ReadFault(const WordList& w) {
+    if (w.size() < 3) throw ScriptError{"fault needs a command code and a kind"};
+    Fault f;
+    f.command = CommandCode(w[1]);
+    FaultWords words{w, w[2]};
+    const KindRow* row = nullptr;
+    for (const auto& k : kKinds) {
+        if (k.name == words.kind) row = &k;
+    }
+    if (!row) throw ScriptError{"unknown fault kind \"" + std::string(words.kind) + "\""};
+    f.kind = row->kind;
+    if (row->arguments) row->arguments(words, f);
+    while (words.i < w.size()) ReadCount(words, f);
+    return f;
+}
+
+void FaultTable::Clear(int command) {
+    if (command < 0) {
+        faults_.clear();
+        deadRequests_ = 0;
+        deadUntil_.reset();
+        return;
+    }
+    std::erase_if(faults_, [command](const Fault& f) { return f.command == command; });
+}
+
+FaultPlan FaultTable::Take(uint8_t command) {
+    FaultPlan plan;
+    bool outcome = false;  // only the first silence/nak/status/reply/lost-reply/paper/cover applies
+    for (auto& f : faults_) {
+        if (f.command >= 0 && f.command != command) continue;
+        if (f.skip > 0) {
+            --f.skip;
+            continue;
+        }
+        if (IsOutcome(f.kind) && outcome) continue;
+        Apply(f, plan);
+        outcome = outcome || IsOutcome(f.kind);
+        if (f.remaining > 0) --f.remaining;
+    }
+    std::erase_if(faults_, [](const Fault& f) { return f.remaining == 0; });
+    return plan;
+}
+
+void FaultTable::KillLine(const DeadLine& dead) {
+    deadRequests_ = dead.timed ? 0 : dead.requests;
+    deadUntil_.reset();
+    if (dead.timed) deadUntil_ = std::chrono::steady_clock::now() + dead.time;
+}
+
+bool FaultTable::LineDead() {
+    if (deadRequests_ > 0) {
+        --deadRequests_;
+        return true;
+    }
+    if (deadUntil_ && std::chrono::steady_clock::now() < *deadUntil_) return true;
+    deadUntil_.reset();
+    return false;
+}
+
+}  // namespace vesklink::sim

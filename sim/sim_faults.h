@@ -1,0 +1,83 @@
+// Faults on demand: what the register does wrong with the requests of one command (or all), and
+// how many times. A fault statement of the command language (sim_script.h) adds one.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "sim_parse.h"
+
+namespace vesklink::sim {
+
+enum class FaultKind { Silence, Nak, Garbage, Cut, Status, Delay, Reply, LostReply, PaperOut, CoverOpen, Dead };
+
+// What becomes of the request that kills the line.
+enum class DeadMoment {
+    Lost,  // it never reaches the register: not executed
+    Executed,  // the register carries it out; its reply is lost
+    Restart,  // the register restarts before carrying it out and drops its open document
+};
+
+// A line that dies with a request and stays dead for a number of further requests or for a time
+// on the simulator's steady clock: every request in that period is lost (no ACK, no reply, not
+// executed).
+struct DeadLine {
+    DeadMoment moment = DeadMoment::Lost;
+    uint64_t requests = 0;  // the further requests lost, when not timed
+    bool timed = false;
+    std::chrono::milliseconds time{0};  // how long the line stays dead, when timed
+};
+
+struct Fault {
+    int command = -1;  // -1: every command
+    FaultKind kind = FaultKind::Silence;
+    uint32_t value = 0;  // cut length, status word or delay in milliseconds
+    std::vector<uint8_t> bytes;  // garbage bytes or reply data
+    int64_t remaining = -1;  // applications left, -1 for always
+    uint64_t skip = 0;  // matching requests let through before the fault applies
+    DeadLine dead;  // for a dead line
+};
+
+// What the faults make of one request.
+struct FaultPlan {
+    bool silence = false;  // request lost, nothing executed, nothing sent
+    bool nak = false;
+    bool lostReply = false;  // executed, nothing sent
+    std::optional<uint16_t> status;
+    std::optional<std::vector<uint8_t>> reply;
+    bool paperOut = false;
+    bool coverOpen = false;
+    std::vector<uint8_t> garbage;
+    std::optional<size_t> cut;
+    uint32_t delayMs = 0;
+    std::optional<DeadLine> dead;  // the line dies with this request
+};
+
+class FaultTable {
+public:
+    void Add(Fault fault) { faults_.push_back(std::move(fault)); }
+    // Removes every fault and brings a dead line back, or removes the faults of one command.
+    void Clear(int command = -1);
+    // The faults that hit a request with this command; their counts are used up.
+    FaultPlan Take(uint8_t command);
+    const std::vector<Fault>& List() const { return faults_; }
+
+    // The line dies now, as the dead line says.
+    void KillLine(const DeadLine& dead);
+    // Whether the line is dead for the request that arrives now; a request lost to a count of
+    // requests uses one up.
+    bool LineDead();
+
+private:
+    std::vector<Fault> faults_;
+    uint64_t deadRequests_ = 0;
+    std::optional<std::chrono::steady_clock::time_point> deadUntil_;
+};
+
+// The fault statement's words after "fault": CMD KIND [ARGS] [once | always | times N]
+// [after N | from N]. Throws ScriptError when they do not make a fault.
+Fault ReadFault(const WordList& words);
+
+}  // namespace vesklink::sim

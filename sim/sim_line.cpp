@@ -1,0 +1,236 @@
+#include "sim_line.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <stdexcept>
+#include <sys/prctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include "sim_frame.h"
+
+namespace vesklink::sim {
+namespace {
+
+using SteadyClock = std::chrono::steady_clock;
+
+// A partial request whose bytes stop for this long is abandoned.
+constexpr auto kInterByteLimit = std::chrono::milliseconds(1000);
+
+speed_t SpeedConstant(unsigned baud) {
+    switch (baud) {
+        case 1200: return B1200;
+        case 2400: return B2400;
+        case 4800: return B4800;
+        case 9600: return B9600;
+        case 19200: return B19200;
+        case 38400: return B38400;
+        case 57600: return B57600;
+        case 115200: return B115200;
+        case 230400: return B230400;
+        default: return B0;
+    }
+}
+
+// Raw 8N1, no flow control, no echo: binary bytes pass unchanged.
+void MakeRaw(int fd, unsigned baud) {
+    termios t{};
+    if (tcgetattr(fd, &t) != 0) return;
+    cfmakeraw(&t);
+    t.c_cflag |= CLOCAL | CREAD;
+    t.c_cflag &= ~static_cast<tcflag_t>(CRTSCTS | CSTOPB | PARENB);
+    t.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
+    t.c_cc[VMIN] = 1;
+    t.c_cc[VTIME] = 0;
+    if (const speed_t s = SpeedConstant(baud); s != B0) cfsetspeed(&t, s);
+    tcsetattr(fd, TCSANOW, &t);
+}
+
+}  // namespace
+
+std::string Line::ServePty(LinePeer peer) {
+    if (Running()) throw std::runtime_error("the simulator is already running");
+    const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (master < 0) throw std::runtime_error(std::string("cannot open a pseudo-terminal: ") + std::strerror(errno));
+    char name[128] = {};
+    if (grantpt(master) != 0 || unlockpt(master) != 0 || ptsname_r(master, name, sizeof name) != 0) {
+        close(master);
+        throw std::runtime_error("cannot prepare the pseudo-terminal");
+    }
+    const int slave = open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (slave < 0) {
+        close(master);
+        throw std::runtime_error(std::string("cannot open ") + name);
+    }
+    MakeRaw(slave, 0);
+    fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
+    lineFd_ = master;
+    slaveFd_ = slave;
+    path_ = name;
+    Launch(std::move(peer));
+    return path_;
+}
+
+void Line::ServeTty(const std::string& path, unsigned baud, LinePeer peer) {
+    if (Running()) throw std::runtime_error("the simulator is already running");
+    const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) throw std::runtime_error("cannot open " + path + ": " + std::strerror(errno));
+    MakeRaw(fd, baud);
+    lineFd_ = fd;
+    path_ = path;
+    Launch(std::move(peer));
+}
+
+void Line::Launch(LinePeer peer) {
+    if (pipe2(wakeFd_, O_CLOEXEC | O_NONBLOCK) != 0) {
+        CloseAll();
+        throw std::runtime_error("cannot create a pipe");
+    }
+    peer_ = std::move(peer);
+    stopping_ = false;
+    try {
+        thread_ = std::thread([this] { Serve(); });
+    } catch (...) {
+        CloseAll();
+        throw;
+    }
+}
+
+void Line::Stop() {
+    if (!thread_.joinable()) return;
+    stopping_ = true;
+    const char wake = 1;
+    if (write(wakeFd_[1], &wake, 1) < 0) {
+        // The flag alone ends the loop within one poll period.
+    }
+    thread_.join();
+    CloseAll();
+}
+
+void Line::CloseAll() {
+    for (int* fd : {&lineFd_, &slaveFd_, &wakeFd_[0], &wakeFd_[1]}) {
+        if (*fd >= 0) close(*fd);
+        *fd = -1;
+    }
+    path_.clear();
+}
+
+// Waits up to the given time unless the line is stopping; false when it is. The wait sleeps to
+// the microsecond, so pacing a reply byte by byte does not spin a processor.
+bool Line::Pause(std::chrono::microseconds duration) {
+    const auto until = SteadyClock::now() + duration;
+    while (!stopping_) {
+        const auto left = std::chrono::duration_cast<std::chrono::microseconds>(until - SteadyClock::now());
+        if (left.count() <= 0) return true;
+        const long long micros = std::min<long long>(left.count(), 100'000);
+        const timespec wait{static_cast<time_t>(micros / 1'000'000), static_cast<long>(micros % 1'000'000) * 1000};
+        pollfd p{wakeFd_[0], POLLIN, 0};
+        ppoll(&p, 1, &wait, nullptr);
+    }
+    return false;
+}
+
+// A paced line carries a request at its speed too: the register can act on it only once its last
+// byte would have arrived, counted from its first. A pseudo-terminal delivers it at once. Gives
+// that moment (now on an unpaced line); false when the line is stopping.
+bool Line::AwaitRequestOnLine(SteadyClock::time_point firstByte, size_t size, unsigned baud,
+                              SteadyClock::time_point& arrived) {
+    if (baud == 0) {
+        arrived = SteadyClock::now();
+        return true;
+    }
+    arrived = firstByte + std::chrono::microseconds(10'000'000ull * size / baud);
+    return Pause(std::chrono::duration_cast<std::chrono::microseconds>(arrived - SteadyClock::now()));
+}
+
+bool Line::WriteAll(const uint8_t* data, size_t size) {
+    size_t done = 0;
+    auto deadline = SteadyClock::now() + std::chrono::seconds(5);
+    while (done < size && !stopping_) {
+        const ssize_t n = write(lineFd_, data + done, size - done);
+        if (n > 0) {
+            done += static_cast<size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno != EAGAIN && errno != EINTR) return false;
+        if (SteadyClock::now() > deadline) return false;  // nobody drains the line
+        pollfd p{lineFd_, POLLOUT, 0};
+        poll(&p, 1, 50);
+    }
+    return done == size;
+}
+
+void Line::Send(const std::vector<uint8_t>& bytes, unsigned baud) {
+    if (baud == 0) {
+        WriteAll(bytes.data(), bytes.size());
+        return;
+    }
+    // Ten bits a byte (start, eight data, stop); each byte leaves when its time has come.
+    const auto byteTime = std::chrono::microseconds(10'000'000ull / baud);
+    const auto start = SteadyClock::now();
+    size_t sent = 0;
+    while (sent < bytes.size() && !stopping_) {
+        const auto elapsed = SteadyClock::now() - start;
+        size_t due = static_cast<size_t>(elapsed / byteTime) + 1;
+        if (due > bytes.size()) due = bytes.size();
+        if (due > sent) {
+            if (!WriteAll(bytes.data() + sent, due - sent)) return;
+            sent = due;
+            continue;
+        }
+        const auto next = start + byteTime * static_cast<long long>(sent);
+        if (!Pause(std::chrono::duration_cast<std::chrono::microseconds>(next - SteadyClock::now()))) return;
+    }
+}
+
+// One whole request frame: the register's answer, sent when it is due.
+void Line::Answer(const std::vector<uint8_t>& frame, SteadyClock::time_point frameStart) {
+    const unsigned baud = peer_.baud();
+    SteadyClock::time_point arrived;
+    if (!AwaitRequestOnLine(frameStart, frame.size(), baud, arrived)) return;
+    const LineReply r = peer_.respond(frame);
+    // The processing time counts from the request's arrival: the simulator's own bookkeeping
+    // (journal, state file) happens within it, as the register's would.
+    const auto due = arrived + std::chrono::milliseconds(r.delayMs);
+    if (!Pause(std::chrono::duration_cast<std::chrono::microseconds>(due - SteadyClock::now()))) return;
+    if (!r.bytes.empty()) Send(r.bytes, baud);
+    peer_.handled();
+}
+
+void Line::Serve() {
+    // A paced line sleeps to the microsecond many times a reply; the default timer slack would
+    // add up to 50 us to each of those sleeps.
+    prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+    FrameAssembler assembler;
+    auto lastByte = SteadyClock::now();
+    auto frameStart = lastByte;
+    uint8_t buf[4096];
+    while (!stopping_) {
+        pollfd fds[2] = {{lineFd_, POLLIN, 0}, {wakeFd_[0], POLLIN, 0}};
+        const int ready = poll(fds, 2, 200);
+        if (stopping_) break;
+        if (assembler.InFrame() && SteadyClock::now() - lastByte > kInterByteLimit) assembler.Reset();
+        if (ready <= 0 || !(fds[0].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+        const ssize_t n = read(lineFd_, buf, sizeof buf);
+        if (n <= 0) {
+            // A tty whose other side went away: wait for it to come back.
+            Pause(std::chrono::milliseconds(50));
+            continue;
+        }
+        for (ssize_t i = 0; i < n && !stopping_; ++i) {
+            const auto now = SteadyClock::now();
+            if (assembler.InFrame() && now - lastByte > kInterByteLimit) assembler.Reset();
+            lastByte = now;
+            if (!assembler.InFrame()) frameStart = now;
+            if (auto frame = assembler.Push(buf[i])) {
+                Answer(*frame, frameStart);
+                lastByte = SteadyClock::now();
+            }
+        }
+    }
+}
+
+}  // namespace vesklink::sim

@@ -1,0 +1,131 @@
+#include "sim_parse.h"
+
+#include <cctype>
+#include <cstdio>
+#include <ctime>
+
+#include "sim_device.h"
+
+namespace vesklink::sim {
+
+WordList SplitWords(std::string_view line) {
+    std::vector<std::string_view> words;
+    size_t i = 0;
+    while (i < line.size()) {
+        while (i < line.size() && std::isspace(static_cast<unsigned char>(line[i]))) ++i;
+        if (i >= line.size()) break;
+        size_t j = i;
+        while (j < line.size() && !std::isspace(static_cast<unsigned char>(line[j]))) ++j;
+        words.push_back(line.substr(i, j - i));
+        i = j;
+    }
+    return words;
+}
+
+std::string_view TextAfter(std::string_view line, const WordList& words, size_t n) {
+    if (n >= words.size()) return {};
+    std::string_view rest = line.substr(static_cast<size_t>(words[n].data() - line.data()));
+    while (!rest.empty() && std::isspace(static_cast<unsigned char>(rest.back()))) rest.remove_suffix(1);
+    return rest;
+}
+
+uint64_t Unsigned(std::string_view text, uint64_t max, std::string_view what) {
+    uint64_t v = 0;
+    int base = 10;
+    std::string_view digits = text;
+    if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) {
+        base = 16;
+        digits.remove_prefix(2);
+    } else if (digits.size() > 1 && (digits.back() == 'h' || digits.back() == 'H')) {
+        base = 16;
+        digits.remove_suffix(1);
+    }
+    if (digits.empty()) throw ScriptError{"expected " + std::string(what) + ", got \"" + std::string(text) + "\""};
+    for (char c : digits) {
+        int d;
+        if (c >= '0' && c <= '9') {
+            d = c - '0';
+        } else if (base == 16 && c >= 'a' && c <= 'f') {
+            d = c - 'a' + 10;
+        } else if (base == 16 && c >= 'A' && c <= 'F') {
+            d = c - 'A' + 10;
+        } else {
+            throw ScriptError{"expected " + std::string(what) + ", got \"" + std::string(text) + "\""};
+        }
+        if (static_cast<uint64_t>(d) > max || v > (max - static_cast<uint64_t>(d)) / static_cast<uint64_t>(base)) {
+            throw ScriptError{std::string(what) + " out of range: " + std::string(text)};
+        }
+        v = v * static_cast<uint64_t>(base) + static_cast<uint64_t>(d);
+    }
+    return v;
+}
+
+int64_t Amount(std::string_view text) {
+    std::string_view t = text;
+    bool negative = false;
+    if (!t.empty() && (t[0] == '-' || t[0] == '+')) {
+        negative = t[0] == '-';
+        t.remove_prefix(1);
+    }
+    const size_t dot = t.find_first_of(".,");
+    const std::string_view whole = t.substr(0, dot);
+    std::string_view fraction = dot == std::string_view::npos ? std::string_view() : t.substr(dot + 1);
+    if (whole.empty() || fraction.size() > 2 || (dot != std::string_view::npos && fraction.empty())) {
+        throw ScriptError{"expected an amount such as 123.45, got \"" + std::string(text) + "\""};
+    }
+    auto digitsOnly = [](std::string_view s) {
+        for (char c : s) {
+            if (c < '0' || c > '9') return false;
+        }
+        return true;
+    };
+    if (!digitsOnly(whole) || !digitsOnly(fraction)) {
+        throw ScriptError{"expected an amount such as 123.45, got \"" + std::string(text) + "\""};
+    }
+    const uint64_t units = Unsigned(whole, 100000000000ull, "amount");
+    uint64_t cents = fraction.empty() ? 0 : Unsigned(fraction, 99, "amount");
+    if (fraction.size() == 1) cents *= 10;
+    const auto value = static_cast<int64_t>(units * 100 + cents);
+    return negative ? -value : value;
+}
+
+std::vector<uint8_t> HexBytes(std::string_view text) {
+    std::vector<uint8_t> out;
+    std::string digits;
+    for (char c : text) {
+        if (std::isspace(static_cast<unsigned char>(c))) continue;
+        digits += c;
+    }
+    if (digits.size() % 2) throw ScriptError{"odd number of hex digits"};
+    for (size_t i = 0; i < digits.size(); i += 2) {
+        out.push_back(static_cast<uint8_t>(Unsigned("0x" + digits.substr(i, 2), 255, "hex bytes")));
+    }
+    return out;
+}
+
+int CommandCode(std::string_view text) {
+    if (text == "all" || text == "*") return -1;
+    if (const auto named = Device::CommandNamed(text)) return *named;
+    return static_cast<int>(Unsigned(text, 255, "a command code"));
+}
+
+int64_t LocalTime(std::string_view text) {
+    std::tm tm{};
+    int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+    const std::string s(text);
+    const int n = std::sscanf(s.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d", &year, &month, &day, &hour, &minute, &second);
+    if (n < 5 || month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 59 ||
+        year < 2000 || year > 2099) {
+        throw ScriptError{"expected a date and time such as 2024-03-07T09:05, got \"" + s + "\""};
+    }
+    tm.tm_year = year - 1900;
+    tm.tm_mon = month - 1;
+    tm.tm_mday = day;
+    tm.tm_hour = hour;
+    tm.tm_min = minute;
+    tm.tm_sec = second;
+    tm.tm_isdst = -1;
+    return static_cast<int64_t>(std::mktime(&tm));
+}
+
+}  // namespace vesklink::sim

@@ -1,0 +1,115 @@
+// What every command handler of the register shares: the payload reader, the reply writer and
+// the two ways a handler answers. Internal to the register's files.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "sim_cp866.h"
+#include "sim_device.h"
+
+namespace vesklink::sim {
+
+using Bytes = std::vector<uint8_t>;
+
+// UTF-8 literal to register text.
+inline std::string C(std::string_view utf8) { return Cp866FromUtf8(utf8); }
+
+// Reply data under construction.
+class Out {
+public:
+    Out& U8(unsigned v) {
+        data_.push_back(static_cast<uint8_t>(v));
+        return *this;
+    }
+    Out& Le(uint64_t v, size_t width) {
+        for (size_t i = 0; i < width; ++i) data_.push_back(static_cast<uint8_t>(i < 8 ? (v >> (8 * i)) & 0xFF : 0));
+        return *this;
+    }
+    // Text cut to the width or filled up to it.
+    Out& Fixed(std::string_view text, size_t width, char fill = '\0') {
+        for (size_t i = 0; i < width; ++i) data_.push_back(static_cast<uint8_t>(i < text.size() ? text[i] : fill));
+        return *this;
+    }
+    Out& Time(const DeviceTime& t) {
+        data_.insert(data_.end(), t.begin(), t.end());
+        return *this;
+    }
+    Out& Raw(std::string_view bytes) {
+        data_.insert(data_.end(), bytes.begin(), bytes.end());
+        return *this;
+    }
+    Bytes Take() { return std::move(data_); }
+
+private:
+    Bytes data_;
+};
+
+// Payload reader; any read past the end sets the failure flag and yields zeros.
+class In {
+public:
+    explicit In(const Bytes& p) : p_(p) {}
+    uint64_t Le(size_t width) {
+        if (pos_ + width > p_.size()) {
+            ok_ = false;
+            pos_ = p_.size();
+            return 0;
+        }
+        uint64_t v = 0;
+        for (size_t i = 0; i < width; ++i) v |= static_cast<uint64_t>(p_[pos_ + i]) << (8 * i);
+        pos_ += width;
+        return v;
+    }
+    uint8_t U8() { return static_cast<uint8_t>(Le(1)); }
+    std::string Span(size_t n) {
+        if (pos_ + n > p_.size()) {
+            ok_ = false;
+            pos_ = p_.size();
+            return {};
+        }
+        std::string s(p_.begin() + static_cast<std::ptrdiff_t>(pos_), p_.begin() + static_cast<std::ptrdiff_t>(pos_ + n));
+        pos_ += n;
+        return s;
+    }
+    // A fixed-width text field; the text ends at its first zero byte.
+    std::string Fixed(size_t n) { return UpToZero(Span(n)); }
+    // A 16-bit count and that many bytes.
+    std::string Counted() {
+        const size_t n = static_cast<size_t>(Le(2));
+        return Span(n);
+    }
+    size_t Remaining() const { return p_.size() - pos_; }
+    bool Ok() const { return ok_; }
+    bool Done() const { return ok_ && pos_ == p_.size(); }
+
+private:
+    const Bytes& p_;
+    size_t pos_ = 0;
+    bool ok_ = true;
+};
+
+inline Reply Fail(uint16_t code) {
+    Reply r;
+    r.status = code;
+    return r;
+}
+
+inline Reply Ok(Bytes data, bool changed) {
+    Reply r;
+    r.data = std::move(data);
+    r.changed = changed;
+    return r;
+}
+
+inline std::string TrimRight(std::string s) {
+    while (!s.empty() && s.back() == ' ') s.pop_back();
+    return s;
+}
+
+// INN of a company or a person: 10 or 12 digits.
+bool ValidInn(std::string_view inn);
+
+}  // namespace vesklink::sim

@@ -1,0 +1,384 @@
+// Receipts and correction receipts: opening, positions, attributes, the subtotal, closing with
+// the payments, cancelling (a text document too), and copies of documents from the FN's journal.
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+
+#include "sim_device.h"
+#include "sim_payload.h"
+#include "sim_tape.h"
+
+namespace vesklink::sim {
+namespace {
+
+constexpr int64_t kLargestAmount = 100000000000ll;
+constexpr uint16_t kAdjustTotal = 0x1000;  // closing flag: the host's total ends in the given hundredths
+constexpr uint8_t kPaymentShortFlag = 0x80;  // closing reply byte 15: the receipt stays open
+
+bool IsReceipt(DocumentKind kind) { return kind == DocumentKind::Receipt || kind == DocumentKind::Correction; }
+
+// The host's total differs from ours by less than a currency unit and ends in the given
+// hundredths: the total nearest to ours that does. kOk, or the status word that refuses it.
+uint16_t AdjustTotal(uint8_t hundredths, int64_t& total, int64_t& adjustment) {
+    if (hundredths > 99) return kBadCorrection;
+    const int64_t base = total - total % 100;
+    int64_t best = base + hundredths;
+    for (int64_t candidate : {base - 100 + hundredths, base + 100 + hundredths}) {
+        if (candidate >= 0 && std::llabs(candidate - total) < std::llabs(best - total)) best = candidate;
+    }
+    if (std::llabs(best - total) >= 100 || best < 0) return kBadCorrection;
+    adjustment = best - total;
+    total = best;
+    return kOk;
+}
+
+// The tax inside each rate's turnover: 20/120 or 10/110 of it; 0% and "no VAT" carry none.
+void PrintVat(Lines& lines, const std::vector<Position>& positions) {
+    std::array<int64_t, 6> vat{};
+    for (const auto& pos : positions) vat[pos.vat - 1u] += pos.amount;
+    for (size_t i = 0; i < 6; ++i) {
+        if (!vat[i]) continue;
+        const int64_t rate = (i == 0 || i == 4) ? 20 : (i == 1 || i == 5) ? 10 : 0;
+        if (i == 3) {
+            Both(lines, C("СУММА БЕЗ НДС"), "=" + Money(vat[i]));
+        } else {
+            Both(lines, VatName(static_cast<uint8_t>(i + 1)), "=" + Money((vat[i] * rate + (100 + rate) / 2) / (100 + rate)));
+        }
+    }
+}
+
+// The optional parts of a position record, printed under it.
+struct PositionExtras {
+    std::string additional, customs;
+    bool marked = false;
+};
+
+// The position record of 0x80..0x83; false when it is malformed.
+bool ReadPosition(const Bytes& p, Position& pos, PositionExtras& extras) {
+    In in(p);
+    pos.flags = in.U8();
+    in.U8();
+    pos.paymentMethod = in.U8();
+    pos.subject = in.U8();
+    pos.country = in.Span(3);
+    pos.quantity = in.Le(5);
+    pos.price = static_cast<int64_t>(in.Le(8));
+    pos.excise = static_cast<int64_t>(in.Le(8));
+    pos.vat = in.U8();
+    pos.name = in.Counted();
+    if (pos.flags & 0x02) extras.additional = in.Counted();
+    if (pos.flags & 0x04) {
+        // The marking code block: its own length, a fixed kind 06 00 and a counted code.
+        const size_t length = static_cast<size_t>(in.Le(2));
+        const std::string block = in.Span(length);
+        if (!in.Ok() || length < 14 || block[4] != 0x06 || block[5] != 0x00 ||
+            static_cast<size_t>(static_cast<uint8_t>(block[12]) | (static_cast<uint8_t>(block[13]) << 8)) + 14 !=
+                length) {
+            return false;
+        }
+        extras.marked = true;
+    }
+    if (pos.flags & 0x08) extras.customs = in.Counted();
+    return in.Done() && (pos.flags & ~0x0E) == 0;
+}
+
+void PrintPosition(Lines& body, const Position& pos, const PositionExtras& extras) {
+    Wrap(body, pos.name.empty() ? C("ТОВАР") : pos.name);
+    Both(body, "  " + Quantity(pos.quantity) + " X " + Money(pos.price), "=" + Money(pos.amount));
+    Wrap(body, VatName(pos.vat), 2);
+    if (pos.excise) Both(body, C("  АКЦИЗ"), "=" + Money(pos.excise));
+    if (pos.country != "000") Wrap(body, C("СТРАНА: ") + pos.country, 2);
+    if (!extras.additional.empty()) Wrap(body, C("ДОП. РЕКВИЗИТ: ") + extras.additional, 2);
+    if (extras.marked) Wrap(body, C("[М+] КОД МАРКИРОВКИ"), 2);
+    if (!extras.customs.empty()) Wrap(body, C("ДЕКЛАРАЦИЯ: ") + extras.customs, 2);
+    PrintTags(body, pos.tags, 2);
+}
+
+// What opening a receipt or a correction receipt starts with: the mode, the operation type and
+// the taxation bit.
+OpenDocument ReadReceiptStart(In& in, DocumentKind kind) {
+    OpenDocument d;
+    d.kind = kind;
+    d.mode = static_cast<uint16_t>(in.Le(2));
+    d.operation = in.U8();
+    d.taxation = in.U8();
+    return d;
+}
+
+}  // namespace
+
+struct Device::Settlement {
+    int64_t pay[5] = {};  // cash, electronic, prepayment, postpayment, barter
+    int64_t total = 0;
+    int64_t adjustment = 0;
+    int64_t change = 0;
+    int64_t cashKept = 0;  // the cash that stays in the drawer: cash paid less the change
+};
+
+uint16_t Device::ReceiptOpenRefusal(uint16_t mode, uint8_t operation, uint8_t taxation, bool otherwiseValid) const {
+    if (auto e = NeedFiscalMode()) return e;
+    if (auto e = NeedSalesShift()) return e;
+    if (auto e = NeedNoDocument()) return e;
+    if ((mode != 4 && mode != 6) || operation > 3 || !otherwiseValid) return kBadParameter;
+    if (taxation == 0 || (taxation & (taxation - 1)) != 0 || taxation > 0x20) return kBadParameter;
+    if ((state_.registration.taxation & taxation) == 0) return kTaxationNotRegistered;
+    return kOk;
+}
+
+Reply Device::StartReceipt(OpenDocument document) {
+    state_.document = std::move(document);
+    return Ok(Out().Le(state_.shiftNumber, 2).Le(state_.shiftReceiptNumber + 1u, 2).Take(), true);
+}
+
+Reply Device::OpenReceipt(const Bytes& p) {
+    In in(p);
+    OpenDocument d = ReadReceiptStart(in, DocumentKind::Receipt);
+    if (!in.Done()) return Fail(kBadFormat);
+    if (auto e = ReceiptOpenRefusal(d.mode, d.operation, d.taxation, true)) return Fail(e);
+    return StartReceipt(std::move(d));
+}
+
+Reply Device::OpenCorrection(const Bytes& p) {
+    In in(p);
+    OpenDocument d = ReadReceiptStart(in, DocumentKind::Correction);
+    d.correctionType = in.U8();
+    d.correctionDescription = in.Counted();
+    if (!in.Ok()) return Fail(kBadFormat);
+    // The date of the correction is optional: the number follows the description directly when
+    // the date is left out.
+    const Bytes rest(p.end() - static_cast<std::ptrdiff_t>(in.Remaining()), p.end());
+    if (rest.size() >= 5 && static_cast<size_t>(rest[3] | (rest[4] << 8)) + 5 == rest.size() && rest[1] >= 1 &&
+        rest[1] <= 12 && rest[2] >= 1 && rest[2] <= 31) {
+        d.correctionHasDate = true;
+        d.correctionDate = {rest[0], rest[1], rest[2]};
+        d.correctionNumber.assign(rest.begin() + 5, rest.end());
+    } else if (rest.size() >= 2 && static_cast<size_t>(rest[0] | (rest[1] << 8)) + 2 == rest.size()) {
+        d.correctionNumber.assign(rest.begin() + 2, rest.end());
+    } else {
+        return Fail(kBadFormat);
+    }
+    if (auto e = ReceiptOpenRefusal(d.mode, d.operation, d.taxation, d.correctionType <= 1)) return Fail(e);
+    return StartReceipt(std::move(d));
+}
+
+Reply Device::AddPositionOf(uint8_t operation, const Bytes& p) {
+    auto& d = state_.document;
+    if (!IsReceipt(d.kind)) return Fail(kNoReceipt);
+    Position pos;
+    PositionExtras extras;
+    if (!ReadPosition(p, pos, extras)) return Fail(kBadFormat);
+    if (operation != d.operation) return Fail(kWrongPositionType);
+    if (pos.vat < 1 || pos.vat > 6) return Fail(kBadParameter);
+    if (pos.quantity == 0 || pos.quantity > 99999999ull || pos.price < 0 || pos.price > 10000000000ll ||
+        pos.excise < 0) {
+        return Fail(kBadQuantity);
+    }
+    // Amount of the position: price times quantity, rounded half up to the hundredth.
+    pos.amount = (static_cast<int64_t>(pos.quantity) * pos.price + 500) / 1000;
+    pos.tags = std::move(d.pendingTags);
+    d.pendingTags.clear();
+    PrintPosition(d.body, pos, extras);
+    d.positions.push_back(std::move(pos));
+    return Ok(Out().Le(static_cast<uint64_t>(d.positions.back().amount), 8).Le(static_cast<uint64_t>(PositionsTotal()), 8).Take(),
+              true);
+}
+
+int64_t Device::PositionsTotal() const {
+    int64_t sum = 0;
+    for (const auto& p : state_.document.positions) sum += p.amount;
+    return sum;
+}
+
+Reply Device::Subtotal(const Bytes& p) {
+    if (p.size() != 2) return Fail(kBadFormat);
+    if (!IsReceipt(state_.document.kind)) return Fail(kNoReceipt);
+    return Ok(Out().Le(static_cast<uint64_t>(PositionsTotal()), 8).Take(), false);
+}
+
+Reply Device::WriteTag(const Bytes& p) {
+    In in(p);
+    FiscalTag t;
+    t.tag = static_cast<uint16_t>(in.Le(2));
+    in.U8();
+    t.value = in.Counted();
+    if (!in.Done() || t.value.size() > 1024) return Fail(kBadFormat);
+    if (!IsReceipt(state_.document.kind)) return Fail(kNoReceipt);
+    if (t.tag < 1000 || t.tag > 2999) return Fail(kBadParameter);
+    state_.document.pendingTags.push_back(std::move(t));
+    return Ok({}, true);
+}
+
+Reply Device::CloseReceipt(const Bytes& p) {
+    In in(p);
+    Settlement s;
+    const auto flags = static_cast<uint16_t>(in.Le(2));
+    for (auto& v : s.pay) v = static_cast<int64_t>(in.Le(8));
+    const bool adjust = flags == kAdjustTotal;
+    const uint8_t hundredths = adjust ? in.U8() : 0;
+    if (!in.Done() || (flags != 0 && flags != kAdjustTotal)) return Fail(kBadFormat);
+    const auto& d = state_.document;
+    if (!IsReceipt(d.kind)) return Fail(kNoReceipt);
+    for (auto v : s.pay) {
+        if (v < 0 || v > kLargestAmount) return Fail(kBadAmount);
+    }
+    if (d.mode != 6) {
+        if (auto e = NeedPrinter()) return Fail(e);
+    }
+    const int64_t paid = s.pay[0] + s.pay[1] + s.pay[2] + s.pay[3] + s.pay[4];
+    s.total = PositionsTotal();
+    if (d.positions.empty()) {
+        // A correction receipt may carry only amounts: the payments are its total.
+        if (d.kind != DocumentKind::Correction) return Fail(kEmptyReceipt);
+        s.total = paid;
+    }
+    if (adjust) {
+        if (auto e = AdjustTotal(hundredths, s.total, s.adjustment)) return Fail(e);
+    }
+    if (paid < s.total) {
+        // Payments short: the receipt stays open, and the reply says so in its flag byte.
+        RecordError(kPaymentShort);
+        Out reply;
+        reply.Le(0, 6).U8(d.operation).U8(kPaymentShortFlag).Le(state_.shiftNumber, 2).Le(state_.shiftReceiptNumber, 2);
+        reply.Le(0, 4).Le(0, 4).Le(static_cast<uint64_t>(s.total), 8);
+        return Ok(reply.Take(), true);
+    }
+    if (paid - s.pay[0] > s.total) return Fail(kNonCashExceeds);
+    s.change = paid - s.total;
+    s.cashKept = s.pay[0] - s.change;
+    return SettleReceipt(s);
+}
+
+// The receipt is paid: the drawer, the counters, the fiscal document, the tape and the reply.
+Reply Device::SettleReceipt(const Settlement& s) {
+    const auto& d = state_.document;
+    const bool cashComesIn = d.operation == 0 || d.operation == 3;
+    if (!cashComesIn && s.cashKept > state_.cash) return Fail(kNoCash);
+    BookReceipt(s);
+    Document& doc = AddFiscalDocument(d.kind == DocumentKind::Correction ? kDocCorrection : kDocReceipt, s.total);
+    Lines lines = ReceiptHeading(doc);
+    for (auto& l : ReceiptTotals(s)) lines.push_back(std::move(l));
+    PrintFiscal(doc, std::move(lines));
+    Out reply;
+    reply.Le(static_cast<uint64_t>(s.change), 6).U8(d.operation).U8(0);
+    reply.Le(state_.shiftNumber, 2).Le(state_.shiftReceiptNumber, 2).Le(doc.number, 4).Le(doc.fiscalSign, 4);
+    reply.Le(static_cast<uint64_t>(s.total), 8);
+    state_.document = {};
+    return Ok(reply.Take(), true);
+}
+
+void Device::BookReceipt(const Settlement& s) {
+    const auto& d = state_.document;
+    const bool cashComesIn = d.operation == 0 || d.operation == 3;
+    state_.cash += cashComesIn ? s.cashKept : -s.cashKept;
+    ++state_.shiftReceiptNumber;
+    for (auto* counters : {&state_.shiftCounters, &state_.totalCounters}) {
+        auto& c = (*counters)[d.operation];
+        ++c.count;
+        c.amount += static_cast<uint64_t>(s.total);
+        if (d.kind == DocumentKind::Correction) {
+            ++c.correctionCount;
+            c.correctionAmount += static_cast<uint64_t>(s.total);
+        }
+        c.payments[0] += static_cast<uint64_t>(s.cashKept);
+        for (size_t i = 1; i < 5; ++i) c.payments[i] += static_cast<uint64_t>(s.pay[i]);
+        for (const auto& pos : d.positions) c.vat[pos.vat - 1u] += static_cast<uint64_t>(pos.amount);
+    }
+}
+
+// The receipt's title, numbers and date, the correction's grounds, and its body between rules.
+Lines Device::ReceiptHeading(const Document& doc) const {
+    const auto& d = state_.document;
+    Lines lines = Header();
+    if (d.kind == DocumentKind::Correction) {
+        lines.push_back(Center(C("КАССОВЫЙ ЧЕК КОРРЕКЦИИ")));
+    } else {
+        lines.push_back(Center(d.mode == 6 ? C("ЭЛЕКТРОННЫЙ ЧЕК") : C("КАССОВЫЙ ЧЕК")));
+    }
+    Both(lines, OperationName(d.operation), C("ЧЕК №") + std::to_string(state_.shiftReceiptNumber));
+    Both(lines, C("СМЕНА №") + std::to_string(state_.shiftNumber), DateText(doc.time));
+    if (d.kind == DocumentKind::Correction) {
+        Both(lines, C("ТИП КОРРЕКЦИИ"), d.correctionType == 0 ? C("САМОСТОЯТЕЛЬНО") : C("ПО ПРЕДПИСАНИЮ"));
+        Wrap(lines, C("ОСНОВАНИЕ: ") + d.correctionDescription);
+        char date[16] = "--";
+        if (d.correctionHasDate) {
+            std::snprintf(date, sizeof date, "%02u.%02u.%02u", d.correctionDate[2], d.correctionDate[1],
+                          d.correctionDate[0]);
+        }
+        Both(lines, C("ДОКУМЕНТ ОСНОВАНИЯ №") + d.correctionNumber, date);
+    }
+    lines.push_back(Rule());
+    lines.insert(lines.end(), d.body.begin(), d.body.end());
+    lines.push_back(Rule());
+    return lines;
+}
+
+// The total, the payments and the change, the taxes, the attributes and who sold it.
+Lines Device::ReceiptTotals(const Settlement& s) const {
+    const auto& d = state_.document;
+    Lines lines;
+    if (s.adjustment) Both(lines, C("КОРРЕКЦИЯ СУММЫ"), "=" + Money(s.adjustment));
+    Both(lines, C("ИТОГ"), "=" + Money(s.total));
+    const char* payNames[5] = {"НАЛИЧНЫМИ", "БЕЗНАЛИЧНЫМИ", "ПРЕДВАРИТЕЛЬНАЯ ОПЛАТА", "ПОСЛЕДУЮЩАЯ ОПЛАТА",
+                               "ВСТРЕЧНОЕ ПРЕДОСТАВЛЕНИЕ"};
+    for (int i = 0; i < 5; ++i) {
+        if (s.pay[i]) Both(lines, C(payNames[i]), "=" + Money(s.pay[i]));
+    }
+    if (s.change) Both(lines, C("СДАЧА"), "=" + Money(s.change));
+    PrintVat(lines, d.positions);
+    PrintTags(lines, d.pendingTags, 0);
+    Both(lines, C("СНО"), TaxationName(d.taxation));
+    Both(lines, C("КАССИР"), CashierName());
+    const auto site = state_.registration.attributes.find(1060);
+    if (site != state_.registration.attributes.end()) Both(lines, C("САЙТ ФНС:"), site->second);
+    return lines;
+}
+
+Reply Device::CancelDocument(const Bytes& p) {
+    if (!p.empty()) return Fail(kBadFormat);
+    auto& d = state_.document;
+    if (d.kind == DocumentKind::None) return Fail(kNoDocument);
+    Lines lines;
+    if (d.kind == DocumentKind::Text) {
+        lines.push_back(Center(C("ДОКУМЕНТ АННУЛИРОВАН")));
+    } else {
+        lines = Header();
+        lines.push_back(Center(d.kind == DocumentKind::Correction ? C("КАССОВЫЙ ЧЕК КОРРЕКЦИИ") : C("КАССОВЫЙ ЧЕК")));
+        lines.push_back(Center(OperationName(d.operation)));
+        lines.push_back(Rule());
+        lines.insert(lines.end(), d.body.begin(), d.body.end());
+        lines.push_back(Rule());
+        lines.push_back(Center(C("ЧЕК АННУЛИРОВАН")));
+        Both(lines, "", DateText(ToDeviceTime(Now())));
+    }
+    lines.push_back(Rule('='));
+    state_.document = {};
+    Print(lines);
+    return Ok({}, true);
+}
+
+Reply Device::PrintCopy(const Bytes& p) {
+    In in(p);
+    const auto first = static_cast<uint32_t>(in.Le(4));
+    const auto last = static_cast<uint32_t>(in.Le(4));
+    in.Le(2);
+    if (!in.Done()) return Fail(kBadFormat);
+    if (first == 0 || last < first || last - first > 100) return Fail(kBadParameter);
+    if (auto e = NeedNoDocument()) return Fail(e);
+    std::vector<const Document*> docs;
+    for (uint32_t n = first; n <= last; ++n) {
+        const auto it = std::find_if(state_.journal.begin(), state_.journal.end(),
+                                     [n](const Document& d) { return d.number == n; });
+        if (it == state_.journal.end()) return Fail(kDocumentNotFound);
+        docs.push_back(&*it);
+    }
+    if (auto e = NeedPrinter()) return Fail(e);
+    for (const auto* doc : docs) {
+        Lines lines;
+        lines.push_back(Center(C("*** КОПИЯ ***")));
+        lines.insert(lines.end(), doc->lines.begin(), doc->lines.end());
+        Print(lines);
+    }
+    return Ok({}, false);
+}
+
+}  // namespace vesklink::sim

@@ -1,0 +1,144 @@
+// Shifts, the cash drawer and the reports: opening and closing a shift, cash put in and taken
+// out, the X report and the report on the state of settlements.
+#include "sim_device.h"
+#include "sim_payload.h"
+#include "sim_tape.h"
+
+namespace vesklink::sim {
+namespace {
+
+constexpr uint64_t kLargestCashAmount = 100000000000ull;
+
+// The shift's counters per operation type, one line each, as the reports print them.
+void PrintCounters(Lines& out, const std::array<TypeCounters, 4>& counters, bool corrections) {
+    for (size_t k = 0; k < 4; ++k) {
+        const auto& c = counters[k];
+        Both(out, OperationName(static_cast<uint8_t>(k)) + " (" + std::to_string(c.count) + ")",
+             "=" + Money(static_cast<int64_t>(c.amount)));
+        if (corrections && c.correctionCount) {
+            Both(out, C("  КОРРЕКЦИЙ (") + std::to_string(c.correctionCount) + ")",
+                 "=" + Money(static_cast<int64_t>(c.correctionAmount)));
+        }
+    }
+}
+
+}  // namespace
+
+Reply Device::OpenShift(const Bytes& p) {
+    if (p.size() != 2) return Fail(kBadFormat);
+    if (auto e = NeedFiscalMode()) return Fail(e);
+    if (auto e = NeedNoDocument()) return Fail(e);
+    if (state_.shiftOpen) return Fail(ShiftStateByte() == 2 ? kShiftExpired : kShiftOpen);
+    if (auto e = NeedPrinter()) return Fail(e);
+    state_.shiftOpen = true;
+    ++state_.shiftNumber;
+    state_.shiftOpenedAt = Now();
+    state_.shiftReceiptNumber = 0;
+    state_.shiftCounters = {};
+    state_.shiftCashIn = state_.shiftCashOut = 0;
+    state_.shiftCashOperations = 0;
+    Document& doc = AddFiscalDocument(kDocShiftOpen, state_.shiftNumber);
+    Lines lines = Header();
+    lines.push_back(Center(C("ОТЧЕТ ОБ ОТКРЫТИИ СМЕНЫ")));
+    Both(lines, C("СМЕНА №"), std::to_string(state_.shiftNumber));
+    Both(lines, C("КАССИР"), CashierName());
+    PrintFiscal(doc, std::move(lines));
+    return Ok(Out().Le(state_.shiftNumber, 2).Le(doc.number, 4).Le(doc.fiscalSign, 4).Take(), true);
+}
+
+Reply Device::CloseShift(const Bytes& p) {
+    if (p.size() != 2) return Fail(kBadFormat);
+    if (auto e = NeedFiscalMode()) return Fail(e);
+    if (auto e = NeedNoDocument()) return Fail(e);
+    if (!state_.shiftOpen) return Fail(kShiftClosed);
+    if (auto e = NeedPrinter()) return Fail(e);
+    state_.shiftOpen = false;
+    Document& doc = AddFiscalDocument(kDocShiftClose, state_.shiftNumber);
+    Lines lines = Header();
+    lines.push_back(Center(C("ОТЧЕТ О ЗАКРЫТИИ СМЕНЫ")));
+    Both(lines, C("СМЕНА №"), std::to_string(state_.shiftNumber));
+    Both(lines, C("ЧЕКОВ ЗА СМЕНУ"), std::to_string(state_.shiftReceiptNumber));
+    PrintCounters(lines, state_.shiftCounters, true);
+    Both(lines, C("НАЛИЧНЫХ В КАССЕ"), "=" + Money(state_.cash));
+    Both(lines, C("НЕПЕРЕДАННЫХ ФД"), std::to_string(UnsentDocuments()));
+    Both(lines, C("КАССИР"), CashierName());
+    PrintFiscal(doc, std::move(lines));
+    return Ok(Out().Le(state_.shiftNumber, 2).Le(doc.number, 4).Le(doc.fiscalSign, 4).Take(), true);
+}
+
+Reply Device::XReport(const Bytes& p) {
+    if (!p.empty()) return Fail(kBadFormat);
+    if (auto e = NeedNoDocument()) return Fail(e);
+    if (auto e = NeedPrinter()) return Fail(e);
+    Lines out = Header();
+    out.push_back(Center(C("X-ОТЧЕТ")));
+    Both(out, C("СМЕНА №"), std::to_string(state_.shiftNumber));
+    const uint8_t shift = ShiftStateByte();
+    Both(out, C("СОСТОЯНИЕ СМЕНЫ"), shift == 0 ? C("ЗАКРЫТА") : shift == 1 ? C("ОТКРЫТА") : C("ИСТЕКЛА"));
+    Both(out, C("ЧЕКОВ ЗА СМЕНУ"), std::to_string(state_.shiftReceiptNumber));
+    PrintCounters(out, state_.shiftCounters, false);
+    Both(out, C("ВНЕСЕНИЙ"), "=" + Money(static_cast<int64_t>(state_.shiftCashIn)));
+    Both(out, C("ВЫПЛАТ"), "=" + Money(static_cast<int64_t>(state_.shiftCashOut)));
+    Both(out, C("НАЛИЧНЫХ В КАССЕ"), "=" + Money(state_.cash));
+    Both(out, C("КАССИР"), CashierName());
+    Both(out, "", DateText(ToDeviceTime(Now())));
+    out.push_back(Rule('='));
+    Print(out);
+    return Ok({}, false);
+}
+
+Reply Device::SettlementReport(const Bytes& p) {
+    if (p.size() != 2) return Fail(kBadFormat);
+    if (auto e = NeedFiscalMode()) return Fail(e);
+    if (auto e = NeedNoDocument()) return Fail(e);
+    if (auto e = NeedPrinter()) return Fail(e);
+    const uint32_t unsent = UnsentDocuments();
+    const uint32_t firstUnsent = state_.lastSentDocument + 1;
+    DeviceTime firstTime{};
+    for (const auto& d : state_.journal) {
+        if (unsent && d.number == firstUnsent) firstTime = d.time;
+    }
+    Document& doc = AddFiscalDocument(kDocSettlementReport, state_.cash);
+    Lines lines = Header();
+    lines.push_back(Center(C("ОТЧЕТ О ТЕКУЩЕМ СОСТОЯНИИ")));
+    lines.push_back(Center(C("РАСЧЕТОВ")));
+    Both(lines, C("НЕПЕРЕДАННЫХ ФД"), std::to_string(unsent));
+    if (unsent) Both(lines, C("ПЕРВЫЙ НЕПЕРЕДАННЫЙ"), DateText(firstTime));
+    Both(lines, C("НАЛИЧНЫХ В КАССЕ"), "=" + Money(state_.cash));
+    PrintFiscal(doc, std::move(lines));
+    return Ok(Out().Le(doc.number, 4).Le(doc.fiscalSign, 4).Take(), true);
+}
+
+Reply Device::MoveCash(bool in, const Bytes& p) {
+    In reader(p);
+    const auto amount = reader.Le(8);
+    if (!reader.Done()) return Fail(kBadFormat);
+    if (auto e = NeedFiscalMode()) return Fail(e);
+    if (auto e = NeedNoDocument()) return Fail(e);
+    if (auto e = NeedSalesShift()) return Fail(e);
+    if (auto e = NeedPrinter()) return Fail(e);
+    if (amount == 0 || amount > kLargestCashAmount) return Fail(kBadAmount);
+    const auto value = static_cast<int64_t>(amount);
+    if (!in && value > state_.cash) return Fail(kNoCash);
+    state_.cash += in ? value : -value;
+    (in ? state_.shiftCashIn : state_.shiftCashOut) += amount;
+    ++state_.shiftCashOperations;
+    Lines out = Header();
+    out.push_back(Center(in ? C("ВНЕСЕНИЕ") : C("ВЫПЛАТА")));
+    Both(out, C("СМЕНА №"), std::to_string(state_.shiftNumber));
+    Both(out, C("СУММА"), "=" + Money(value));
+    Both(out, C("НАЛИЧНЫХ В КАССЕ"), "=" + Money(state_.cash));
+    Both(out, C("КАССИР"), CashierName());
+    Both(out, "", DateText(ToDeviceTime(Now())));
+    out.push_back(Rule('='));
+    Print(out);
+    return Ok(Out().Le(static_cast<uint64_t>(state_.cash), 8).Take(), true);
+}
+
+Reply Device::OpenDrawer(const Bytes& p) {
+    if (p.size() != 1) return Fail(kBadFormat);
+    ++state_.drawerOpenings;
+    return Ok({}, true);
+}
+
+}  // namespace vesklink::sim

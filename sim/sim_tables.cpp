@@ -1,0 +1,56 @@
+// The register's tables: the receipt settings (table 20) and the cashier (table 320, record 1).
+#include <algorithm>
+
+#include "sim_device.h"
+#include "sim_payload.h"
+
+namespace vesklink::sim {
+namespace {
+
+constexpr uint64_t kReceiptSettingsTable = 20;
+constexpr uint64_t kCashierTable = 320;
+constexpr uint64_t kCashierRecord = 1;
+
+}  // namespace
+
+Reply Device::ReadTable(const Bytes& p) {
+    In in(p);
+    const auto table = in.Le(2);
+    if (!in.Done()) return Fail(kBadFormat);
+    if (table != kReceiptSettingsTable) return Fail(kNoTable);
+    return Ok(Bytes(state_.receiptSettings.begin(), state_.receiptSettings.end()), false);
+}
+
+Reply Device::WriteTable(const Bytes& p) {
+    In in(p);
+    const auto table = in.Le(2);
+    if (p.size() < 2) return Fail(kBadFormat);
+    if (table != kReceiptSettingsTable) return Fail(kNoTable);
+    if (p.size() != 2 + state_.receiptSettings.size()) return Fail(kBadFormat);
+    std::copy(p.begin() + 2, p.end(), state_.receiptSettings.begin());
+    return Ok({}, true);
+}
+
+Reply Device::ReadRecord(const Bytes& p) {
+    In in(p);
+    const auto table = in.Le(2);
+    const auto record = in.Le(2);
+    if (!in.Done()) return Fail(kBadFormat);
+    if (table != kCashierTable || record != kCashierRecord) return Fail(kNoTable);
+    return Ok(Bytes(state_.cashier.begin(), state_.cashier.end()), false);
+}
+
+Reply Device::WriteRecord(const Bytes& p) {
+    In in(p);
+    const auto table = in.Le(2);
+    const auto record = in.Le(2);
+    if (!in.Ok()) return Fail(kBadFormat);
+    if (table != kCashierTable || record != kCashierRecord) return Fail(kNoTable);
+    if (p.size() != 4 + state_.cashier.size()) return Fail(kBadFormat);
+    const std::string inn = TrimRight(CashierInn(p.data() + 4));
+    if (!inn.empty() && !ValidInn(inn)) return Fail(kBadInn);
+    std::copy(p.begin() + 4, p.end(), state_.cashier.begin());
+    return Ok({}, true);
+}
+
+}  // namespace vesklink::sim
