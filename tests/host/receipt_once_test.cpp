@@ -145,7 +145,7 @@ TEST_F(ReceiptOnce, AHostProcessEndedWhileItWaitsForTheClosingReply) {
 // Under Wine: the line is dead for the closing (the register carried it out) and the question after
 // it; the call answers false, and the identical retry is answered with the registered receipt.
 TEST_F(ReceiptOnce, ADeadLineAroundTheClosingAndTheIdenticalRetry) {
-    SimRegister::Execute("fault 0x85 lost-reply once\nfault 0xF3 silence once");
+    SimRegister::Execute("fault 0x85 dead executed for 1");
     EXPECT_FALSE(Check(kSale));
     EXPECT_NE(LastError().find("чек мог быть зарегистрирован"), std::string::npos);
     std::string output;
