@@ -138,11 +138,13 @@ void ReceiptSafeguard::ReceiptCancelled(CashRegister& device) {
 RetryAnswer ReceiptSafeguard::AnswerRetry(CashRegister& device, bool correction, bool electronic,
                                           std::u16string_view package, ReceiptNumbers& numbers) {
     if (!registered_) return RetryAnswer::NotARetry;
-    if (!registered_->Receipt.SameReceipt(correction, electronic, package) ||
-        registered_->Receipt.Port != device.Link.SerialLink.ConnectedPort()) {
+    if (!registered_->Receipt.SameReceipt(correction, electronic, package)) {
         registered_.reset();
         return RetryAnswer::NotARetry;
     }
+    // A port that is not connected reaches no register: the call fails on its own, and the retry
+    // after the next Open is still answered.
+    if (registered_->Receipt.Port != device.Link.SerialLink.ConnectedPort()) return RetryAnswer::NotARetry;
     const std::optional<FnState> fn = QueryFnState(device.Link);
     if (!fn || !fn->LastDocumentNumber) return RetryAnswer::NoAnswer;
     if (*fn->LastDocumentNumber != registered_->Numbers.Document) {
