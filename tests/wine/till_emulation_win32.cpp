@@ -105,12 +105,19 @@ DWORD WINAPI TillSleepEx(DWORD milliseconds, BOOL alertable) {
     return result == WAIT_IO_COMPLETION ? result : 0;
 }
 
+DWORD CountRunOut(DWORD milliseconds, DWORD result) {
+    if (result == WAIT_TIMEOUT && milliseconds != 0 && milliseconds != INFINITE) ++counts.waitsRunOut;
+    return result;
+}
+
 DWORD WINAPI TillWait(HANDLE handle, DWORD milliseconds) {
-    return TickWait(milliseconds, [handle](DWORD ms) { return RealWait(handle, ms); });
+    return CountRunOut(milliseconds, TickWait(milliseconds, [handle](DWORD ms) { return RealWait(handle, ms); }));
 }
 
 DWORD WINAPI TillWaitEx(HANDLE handle, DWORD milliseconds, BOOL alertable) {
-    return TickWait(milliseconds, [handle, alertable](DWORD ms) { return RealWaitEx(handle, ms, alertable); });
+    return CountRunOut(milliseconds, TickWait(milliseconds, [handle, alertable](DWORD ms) {
+        return RealWaitEx(handle, ms, alertable);
+    }));
 }
 
 BOOL WINAPI TillWriteFile(HANDLE file, LPCVOID data, DWORD size, LPDWORD written, LPOVERLAPPED overlapped) {
@@ -132,6 +139,7 @@ BOOL WINAPI TillReadFile(HANDLE file, LPVOID buffer, DWORD size, LPDWORD got, LP
     const BOOL done = RealReadFile(file, buffer, size, got, overlapped);
     const DWORD error = GetLastError();
     if (done && got) counts.bytesRead += *got;
+    if (done && size > 0 && (!got || *got == 0)) ++counts.emptyReads;
     if (!done && error == ERROR_IO_PENDING && overlapped) Started(overlapped, true);
     SetLastError(error);
     return done;
@@ -142,7 +150,11 @@ BOOL WINAPI TillGetOverlappedResult(HANDLE file, LPOVERLAPPED overlapped, LPDWOR
     const DWORD error = GetLastError();
     Outstanding* o = Find(overlapped);
     if (o && (done || error != ERROR_IO_INCOMPLETE)) {
-        if (o->isRead) counts.bytesRead += done ? *transferred : static_cast<DWORD>(overlapped->InternalHigh);
+        if (o->isRead) {
+            const DWORD bytes = done ? *transferred : static_cast<DWORD>(overlapped->InternalHigh);
+            counts.bytesRead += bytes;
+            if (bytes == 0) ++counts.emptyCompletions;
+        }
         if (o->cancelledAt >= 0) {
             const double ms = ToMs(Ticks() - o->cancelledAt);
             if (ms > counts.slowestCancelMs) counts.slowestCancelMs = ms;
