@@ -294,18 +294,22 @@ TEST_F(TillLink, EachFrameIsOneWrite) {
     EXPECT_EQ(Data(), AllByteValues());
 }
 
-TEST_F(TillLink, AReplyIsTakenWithoutWaitingForATimerTick) {
-    // The device answers 3 ms after the request, which starts just after a tick: a wait that
-    // slept until input came would wake on the next tick, 15.6 ms in.
+TEST_F(TillLink, AnAnsweredExchangeNeverEndsOnATimerTick) {
+    // The device answers 3 ms after each request, and each request starts just after a tick. Of
+    // 50 exchanges, none may end on a tick: none may sleep or let a wait run to its limit, the
+    // only ways a tick ends a wait. Their times say the same as long as the machine is quiet; on
+    // a busy one, one in six takes longer than a tick whatever the port does, so the times are
+    // held to their median: the reply's 3 ms, the request's bus frame and a few milliseconds.
     std::vector<double> millis;
-    for (int i = 0; i < 5; ++i) {
+    for (int i = 0; i < 50; ++i) {
         WaitForTickStart();
         const auto start = std::chrono::steady_clock::now();
         ASSERT_TRUE(link.Exchange(0x47).Executed());
         millis.push_back(MillisSince(start));
     }
+    EXPECT_EQ(Counts().waitsRunOut, 0);
     std::sort(millis.begin(), millis.end());
-    EXPECT_LT(millis[2], TimerTickMs * 0.75);
+    EXPECT_LT(millis[millis.size() / 2], 3 + UsbFrameMs + 7);
 }
 
 TEST_F(TillLink, ASilentLineEndsEveryWaitAtItsLimitWithNothingPending) {

@@ -91,6 +91,7 @@ DWORD TickWait(DWORD milliseconds, Wait wait) {
 }
 
 void WINAPI TillSleep(DWORD milliseconds) {
+    if (milliseconds) ++counts.waitsRunOut;
     TickWait(milliseconds, [](DWORD ms) {
         RealSleep(ms);
         return static_cast<DWORD>(WAIT_TIMEOUT);
@@ -102,6 +103,7 @@ DWORD WINAPI TillSleepEx(DWORD milliseconds, BOOL alertable) {
         return RealSleepEx(ms, alertable) == WAIT_IO_COMPLETION ? static_cast<DWORD>(WAIT_IO_COMPLETION)
                                                                 : static_cast<DWORD>(WAIT_TIMEOUT);
     });
+    if (milliseconds && result != WAIT_IO_COMPLETION) ++counts.waitsRunOut;
     return result == WAIT_IO_COMPLETION ? result : 0;
 }
 
