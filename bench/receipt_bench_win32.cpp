@@ -6,11 +6,12 @@
 // ideal: what the simulated line and register spend (every request byte at line speed before the
 // register acts on it, its processing, then the reply at line speed, the first byte at once) plus
 // one bus frame per request frame where the USB port is emulated. Whatever the receipt takes
-// beyond it is the driver's, Wine's and the machine's doing.
+// beyond it is the driver's, Wine's and the machine's doing; the same frames sent by a minimal
+// client under the same conditions (the floor) show how much of it is not the driver's.
 //
 // Besides the table, every condition prints one line for bench/wine-runs.sh:
 //   run|<condition>|<median ms>|<its ideal ms>|<slowest receipt's ratio>|<receipts>|<waits run out>|
-//      <reads complete at once with nothing>|<pending reads complete with nothing>
+//      <reads complete at once with nothing>|<pending reads complete with nothing>|<floor's median ratio>
 // and every receipt one line "receipt|<condition>|<ms>|<ideal ms>|<waits run out>|<empty reads>|
 // <empty completions>|<reads>" for reading a slow run.
 #include <algorithm>
@@ -19,6 +20,7 @@
 #include <vector>
 
 #include "host/receipt_fixture.h"
+#include "minimal_client_win32.h"
 #include "wine/till_emulation.h"
 
 using namespace vktest;
@@ -45,9 +47,26 @@ struct Receipt {
     double Ratio() const { return millis / ideal; }
 };
 
-// The receipts of one condition in one process.
+// What the line and the register spend on these request frames and reply bytes.
+double Ideal(const std::vector<std::vector<uint8_t>>& requests, uint64_t replyBytes, bool usb) {
+    size_t requestBytes = 0;
+    for (const auto& frame : requests) requestBytes += frame.size();
+    const double fixed = static_cast<double>(requests.size()) * (ProcessingMs + (usb ? UsbFrameMs : 0));
+    return fixed + static_cast<double>(requestBytes + replyBytes - requests.size()) * ByteMs;
+}
+
+double MillisSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+}
+
+// The receipts of one condition in one process, in order of their ratio.
 struct ReceiptRun {
-    std::vector<Receipt> receipts;  // in order of time taken
+    std::vector<Receipt> receipts;
+    void Add(const Receipt& r) {
+        receipts.insert(std::upper_bound(receipts.begin(), receipts.end(), r,
+                                         [](const Receipt& a, const Receipt& b) { return a.Ratio() < b.Ratio(); }),
+                        r);
+    }
     const Receipt& Median() const { return receipts[receipts.size() / 2]; }
     const Receipt& Slowest() const { return receipts.back(); }
     long Total(long TillCounts::*count) const {
@@ -67,56 +86,75 @@ protected:
         ASSERT_TRUE(Check(TenPositionSale()));  // the line settings apply from this receipt on
     }
 
-    // One receipt under the conditions in force; false when the sale failed or left an
-    // overlapped operation behind.
+    // One receipt through the library under the conditions in force; false when the sale failed
+    // or left an overlapped operation behind. Its request frames are kept in `frames_`.
     bool Measure(bool usb, Receipt& r) {
         SimRegister::ClearJournal();
         ResetCounts();
         const auto start = std::chrono::steady_clock::now();
         const bool ok = Check(TenPositionSale());
-        const auto elapsed = std::chrono::steady_clock::now() - start;
+        r.millis = MillisSince(start);
         r.counts = Counts();
         if (!ok || r.counts.pending != 0) return false;
-        r.millis = std::chrono::duration<double, std::milli>(elapsed).count();
-        size_t requestBytes = 0;
-        for (const Request& request : SimRegister::Journal()) requestBytes += request.frame.size();
-        r.frames = SimRegister::Journal().size();
-        const double fixed = static_cast<double>(r.frames) * (ProcessingMs + (usb ? UsbFrameMs : 0));
-        r.ideal = fixed + static_cast<double>(requestBytes + r.counts.bytesRead - r.frames) * ByteMs;
+        frames_.clear();
+        for (const Request& request : SimRegister::Journal()) frames_.push_back(request.frame);
+        r.frames = frames_.size();
+        r.ideal = Ideal(frames_, r.counts.bytesRead, usb);
         return true;
     }
 
-    bool MeasureRun(bool tick, bool usb, ReceiptRun& run) {
+    // The library's receipts, then with its port closed the floor's, under one condition.
+    bool MeasureRun(bool tick, bool usb, ReceiptRun& run, ReceiptRun* floor = nullptr) {
         SetTimerTick(tick);
         SetUsbFrame(usb);
         bool ok = true;
         for (int i = 0; i < Receipts && ok; ++i) {
             Receipt r;
             ok = Measure(usb, r);
-            if (ok) run.receipts.push_back(r);
+            if (ok) run.Add(r);
         }
+        if (ok && floor) ok = MeasureFloor(usb, *floor);
         SetTimerTick(false);
         SetUsbFrame(false);
-        std::sort(run.receipts.begin(), run.receipts.end(),
-                  [](const Receipt& a, const Receipt& b) { return a.Ratio() < b.Ratio(); });
         return ok;
     }
+
+    bool MeasureFloor(bool usb, ReceiptRun& floor) {
+        Params none(&memory_, 1);
+        CallBool("Close", none);
+        bool ok = true;
+        for (int i = 0; i < Receipts && ok; ++i) {
+            Receipt r;
+            const auto start = std::chrono::steady_clock::now();
+            const size_t replyBytes = MinimalClientExchanges(static_cast<uint32_t>(SimRegister::Port()), Baud, frames_);
+            r.millis = MillisSince(start);
+            r.ideal = Ideal(frames_, replyBytes, usb);
+            ok = replyBytes > 0;
+            floor.Add(r);
+        }
+        return Open() && ok;
+    }
+
+    std::vector<std::vector<uint8_t>> frames_;  // of the last receipt through the library
 };
 
-void PrintRun(const char* name, const ReceiptRun& run) {
+void PrintRun(const char* name, const ReceiptRun& run, const ReceiptRun& floor) {
     for (const Receipt& r : run.receipts)
         std::printf("receipt|%s|%.2f|%.2f|%ld|%ld|%ld|%ld\n", name, r.millis, r.ideal, r.counts.waitsRunOut,
                     r.counts.emptyReads, r.counts.emptyCompletions, r.counts.readCalls);
     const Receipt& m = run.Median();
-    std::printf("run|%s|%.2f|%.2f|%.4f|%zu|%ld|%ld|%ld\n", name, m.millis, m.ideal, run.Slowest().Ratio(),
-                run.receipts.size(), run.Total(&TillCounts::waitsRunOut), run.Total(&TillCounts::emptyReads),
-                run.Total(&TillCounts::emptyCompletions));
-    std::printf("%-26s %7.1f ms %7.1f ms %6.2f %6.2f %7zu %7ld %7ld %8ld\n", name, m.millis, m.ideal, m.Ratio(),
-                run.Slowest().Ratio(), m.frames, m.counts.writeCalls, m.counts.readCalls,
-                run.Total(&TillCounts::waitsRunOut));
+    const long runOuts = run.Total(&TillCounts::waitsRunOut);
+    std::printf("run|%s|%.2f|%.2f|%.4f|%zu|%ld|%ld|%ld|%.4f\n", name, m.millis, m.ideal, run.Slowest().Ratio(),
+                run.receipts.size(), runOuts, run.Total(&TillCounts::emptyReads),
+                run.Total(&TillCounts::emptyCompletions), floor.Median().Ratio());
+    std::printf("%-26s %7.1f ms %7.1f ms %6.3f %6.3f %6.3f %7zu %7ld %7ld %8ld\n", name, m.millis, m.ideal, m.Ratio(),
+                run.Slowest().Ratio(), floor.Median().Ratio(), m.frames, m.counts.writeCalls, m.counts.readCalls,
+                runOuts);
 }
 
 TEST_F(ReceiptAtATill, TenPositionSale) {
+    // The minimal client lives in this program: its imports get the same timing as the library's.
+    ASSERT_TRUE(RedirectImports(GetModuleHandleA(nullptr)));
     struct Condition {
         const char* name;
         bool tick, usb;
@@ -127,12 +165,12 @@ TEST_F(ReceiptAtATill, TenPositionSale) {
                                     {"timer tick and USB frame", true, true}};
     std::printf("%s: 10-position sale at %u baud, %.0f ms processing per command; %d receipts\n", VESKLINK_LIBRARY,
                 Baud, ProcessingMs, Receipts);
-    std::printf("%-26s %10s %10s %6s %6s %7s %7s %7s %8s\n", "conditions", "median", "ideal", "ratio", "worst",
-                "frames", "writes", "reads", "run-outs");
+    std::printf("%-26s %10s %10s %6s %6s %6s %7s %7s %7s %8s\n", "conditions", "median", "ideal", "ratio", "worst",
+                "floor", "frames", "writes", "reads", "run-outs");
     for (const Condition& c : conditions) {
-        ReceiptRun run;
-        ASSERT_TRUE(MeasureRun(c.tick, c.usb, run)) << c.name << ": a sale failed or left an operation pending";
-        PrintRun(c.name, run);
+        ReceiptRun run, floor;
+        ASSERT_TRUE(MeasureRun(c.tick, c.usb, run, &floor)) << c.name << ": a sale failed or left an operation pending";
+        PrintRun(c.name, run, floor);
     }
 }
 
@@ -140,7 +178,7 @@ TEST_F(ReceiptAtATill, SlowRegisterBehindADeafDriver) {
     // A register slower than the exchange's wait, behind a port driver that ignores the read
     // time-outs: every wait for a reply runs out at least once and is ended by cancelling its
     // read, which shows how long such a cancellation takes.
-    SimRegister::Execute("set processing 25");
+    SimRegister::Execute("set processing 60");
     SetDeafDriver(true);
     ReceiptRun slow;
     const bool slowSale = MeasureRun(true, true, slow);
@@ -153,7 +191,7 @@ TEST_F(ReceiptAtATill, SlowRegisterBehindADeafDriver) {
         cancels += r.counts.cancels;
         slowestCancelMs = std::max(slowestCancelMs, r.counts.slowestCancelMs);
     }
-    std::printf("register answering after 25 ms, driver ignoring read time-outs, timer tick and USB frame: %ld "
+    std::printf("register answering after 60 ms, driver ignoring read time-outs, timer tick and USB frame: %ld "
                 "exchanges, %ld waits ended by a cancel, slowest completion after a cancel %.2f ms, none left "
                 "pending\n",
                 exchanges, cancels, slowestCancelMs);
