@@ -312,6 +312,20 @@ TEST_F(TillLink, AnAnsweredExchangeNeverEndsOnATimerTick) {
     EXPECT_LT(millis[millis.size() / 2], 3 + UsbFrameMs + 7);
 }
 
+TEST_F(TillLink, AReplyThatBeginsAsTheWaitEndsIsTakenByTheReadNotCutByTheWait) {
+    // The device begins each reply 9.5 ms after the request and sends it a byte every 0.2 ms:
+    // the first bytes land as the exchange's first wait (10 ms) ends, and as the time-out of the
+    // read under it runs out (Wine drops a read's time-out that fires while the read takes in
+    // its first bytes). The read's completion, not the wait's own limit, has to end the wait:
+    // a wait that ran to its limit ends on a tick on Windows. The emulated tick would stretch
+    // such a wait to the next one and hide it, so it is off here. A wait cut at its limit would
+    // take a third to two thirds of them; on a busy machine the device may stall mid-reply for
+    // longer than the wait's grace once or twice.
+    SetTimerTick(false);
+    for (int i = 0; i < 30; ++i) ASSERT_TRUE(link.Exchange(0x48).Executed());
+    EXPECT_LE(Counts().waitsRunOut, 2);
+}
+
 TEST_F(TillLink, ASilentLineEndsEveryWaitAtItsLimitWithNothingPending) {
     // Dozens of waits in a row that run out, whether the port's driver ends its read at the
     // time-out or ignores it and the wait's own limit cancels the read: none ends early, none
