@@ -63,12 +63,12 @@ demo: deps build-linux64
 	$(BUILD)/linux64/bin/vesklink-cli --lib $(BUILD)/linux64/bin/vesklink_64.so demo
 
 # The Windows sale runs next to the simulator of the Linux build; the Wine server it leaves is stopped.
+# BENCH_RUNS runs per library, each on a fresh process; every run's output stays in build/bench.
+BENCH_RUNS ?= 10
 bench: build-linux64 build-win64 build-win32
 	$(BUILD)/linux64/bin/vesklink_bench
-	@status=0; for t in win64 win32; do \
-	  bash tests/with-sim.sh $(BUILD)/linux64/bin/vesklink-sim $(BUILD)/$$t/bin/vesklink_wine_bench.exe \
-	    --gtest_brief=1 || status=1; \
-	done; WINEPREFIX=$(BUILD)/wine wineserver -k >/dev/null 2>&1; exit $$status
+	@bash bench/wine-runs.sh $(BUILD)/linux64/bin/vesklink-sim $(BUILD) $(BUILD)/bench $(BENCH_RUNS) win64 win32; \
+	  status=$$?; WINEPREFIX=$(BUILD)/wine wineserver -k >/dev/null 2>&1; exit $$status
 
 clean:
 	rm -rf $(BUILD)

@@ -103,6 +103,12 @@ class Peer(threading.Thread):
         if command == 0x47:  # a reply after 3 ms of processing
             time.sleep(0.003)
             return reply_frame(0x47, 0, b"\x47")
+        if command == 0x48:  # a reply that begins 9.5 ms after the request, a byte every 0.2 ms
+            time.sleep(0.0095)
+            for byte in reply_frame(0x48, 0, b"\x48"):
+                self.send(bytes([byte]))
+                time.sleep(0.0002)
+            return b""
         if command == 0x70:  # five bytes outside any frame
             return bytes([0xA1, 0xA2, 0xA3, 0xA4, 0xA5])
         if command == 0x72:  # the same, 40 ms late

@@ -44,6 +44,14 @@ struct PortState {
 constexpr DWORD QueueSize = 10000;
 constexpr DWORD ReadWaitMs = 2000;
 constexpr DWORD WriteTotalTimeoutMs = 5000;
+// How much longer an input wait waits on its read than the read's own time-out. A driver that
+// honours the time-out completes the read when it runs out (Windows at the next tick of its
+// timer, up to 15.625 ms later; Wine within a millisecond), and that completion, not the end of
+// the wait, has to end an input wait: a wait that runs out ends on a timer tick even when the
+// reply is already arriving. Only a read that outlives its time-out (a driver that ignores it,
+// or Wine, which drops the time-out of a read that fires while the read takes in its first
+// bytes) is cancelled when the wait runs out.
+constexpr DWORD ReadCompletionSlackMs = 16;
 
 // Closes the port's handles and leaves the state as a fresh port's: nothing taken off the line,
 // reads returning at once, no failure recorded.
@@ -314,16 +322,17 @@ bool SerialPort::WaitForInput(int milliseconds) {
     State& s = *state_;
     const DWORD limit = static_cast<DWORD>(milliseconds);
     // A read of the bytes the reply still owes (one when that is unknown), which the driver
-    // completes when the last of them has arrived: one wake-up per part of a reply rather than
-    // one per byte. The wait on it is bounded here, not only by the driver's time-out (not
-    // every driver honours it): a read still pending at the limit is cancelled and completed,
-    // and the bytes that landed meanwhile are kept for the next ReadBytes.
+    // completes when the last of them has arrived or when its time-out, the wait's interval,
+    // runs out: one wake-up per part of a reply rather than one per byte. The wait on it is
+    // bounded here as well, a little beyond the driver's time-out (not every driver honours
+    // it): a read still pending then is cancelled and completed, and the bytes that landed
+    // meanwhile are kept for the next ReadBytes.
     const DWORD wanted = static_cast<DWORD>(expected_) < ReadAheadSize ? static_cast<DWORD>(expected_) : ReadAheadSize;
     bool waited = false;
     DWORD got = 0;
     // Nothing is read ahead here (QueuedBytes was 0), so the bytes go to the front.
     if (SetReadWaitLimit(s, limit))
-        got = Transfer(s, s.ReadOverlapped, limit, [&](DWORD* done) {
+        got = Transfer(s, s.ReadOverlapped, limit + ReadCompletionSlackMs, [&](DWORD* done) {
             return ReadFile(s.PortHandle, s.Ahead, wanted, done, &s.ReadOverlapped) != FALSE;
         }, &waited);
     if (got > 0) {

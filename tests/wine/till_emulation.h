@@ -26,6 +26,9 @@ struct TillCounts {
     long pending = 0;           // overlapped operations started and not yet completed
     long cancels = 0;           // CancelIoEx calls
     double slowestCancelMs = 0; // longest time from a CancelIoEx to its operation's completion
+    long waitsRunOut = 0;       // sleeps, and waits that ran to their time-out: what a tick ends
+    long emptyReads = 0;        // ReadFile calls that completed at once with no byte
+    long emptyCompletions = 0;  // pending reads that completed with no byte
 };
 
 // Patches the module's imports; true when WriteFile, ReadFile and GetOverlappedResult were among

@@ -91,6 +91,7 @@ DWORD TickWait(DWORD milliseconds, Wait wait) {
 }
 
 void WINAPI TillSleep(DWORD milliseconds) {
+    if (milliseconds) ++counts.waitsRunOut;
     TickWait(milliseconds, [](DWORD ms) {
         RealSleep(ms);
         return static_cast<DWORD>(WAIT_TIMEOUT);
@@ -102,15 +103,23 @@ DWORD WINAPI TillSleepEx(DWORD milliseconds, BOOL alertable) {
         return RealSleepEx(ms, alertable) == WAIT_IO_COMPLETION ? static_cast<DWORD>(WAIT_IO_COMPLETION)
                                                                 : static_cast<DWORD>(WAIT_TIMEOUT);
     });
+    if (milliseconds && result != WAIT_IO_COMPLETION) ++counts.waitsRunOut;
     return result == WAIT_IO_COMPLETION ? result : 0;
 }
 
+DWORD CountRunOut(DWORD milliseconds, DWORD result) {
+    if (result == WAIT_TIMEOUT && milliseconds != 0 && milliseconds != INFINITE) ++counts.waitsRunOut;
+    return result;
+}
+
 DWORD WINAPI TillWait(HANDLE handle, DWORD milliseconds) {
-    return TickWait(milliseconds, [handle](DWORD ms) { return RealWait(handle, ms); });
+    return CountRunOut(milliseconds, TickWait(milliseconds, [handle](DWORD ms) { return RealWait(handle, ms); }));
 }
 
 DWORD WINAPI TillWaitEx(HANDLE handle, DWORD milliseconds, BOOL alertable) {
-    return TickWait(milliseconds, [handle, alertable](DWORD ms) { return RealWaitEx(handle, ms, alertable); });
+    return CountRunOut(milliseconds, TickWait(milliseconds, [handle, alertable](DWORD ms) {
+        return RealWaitEx(handle, ms, alertable);
+    }));
 }
 
 BOOL WINAPI TillWriteFile(HANDLE file, LPCVOID data, DWORD size, LPDWORD written, LPOVERLAPPED overlapped) {
@@ -132,6 +141,7 @@ BOOL WINAPI TillReadFile(HANDLE file, LPVOID buffer, DWORD size, LPDWORD got, LP
     const BOOL done = RealReadFile(file, buffer, size, got, overlapped);
     const DWORD error = GetLastError();
     if (done && got) counts.bytesRead += *got;
+    if (done && size > 0 && (!got || *got == 0)) ++counts.emptyReads;
     if (!done && error == ERROR_IO_PENDING && overlapped) Started(overlapped, true);
     SetLastError(error);
     return done;
@@ -142,7 +152,11 @@ BOOL WINAPI TillGetOverlappedResult(HANDLE file, LPOVERLAPPED overlapped, LPDWOR
     const DWORD error = GetLastError();
     Outstanding* o = Find(overlapped);
     if (o && (done || error != ERROR_IO_INCOMPLETE)) {
-        if (o->isRead) counts.bytesRead += done ? *transferred : static_cast<DWORD>(overlapped->InternalHigh);
+        if (o->isRead) {
+            const DWORD bytes = done ? *transferred : static_cast<DWORD>(overlapped->InternalHigh);
+            counts.bytesRead += bytes;
+            if (bytes == 0) ++counts.emptyCompletions;
+        }
         if (o->cancelledAt >= 0) {
             const double ms = ToMs(Ticks() - o->cancelledAt);
             if (ms > counts.slowestCancelMs) counts.slowestCancelMs = ms;
