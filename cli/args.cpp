@@ -9,6 +9,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "common/utf8.h"
+
 namespace vkcli {
 
 namespace {
@@ -48,44 +50,20 @@ bool ReadFileBytes(const std::string& path, std::string& content, std::string& e
 }
 
 bool IsCleanUtf8(std::string_view text, std::string& error) {
-    size_t i = 0;
-    while (i < text.size()) {
-        const unsigned char b = static_cast<unsigned char>(text[i]);
-        if (b == 0) {
-            error = "contains a NUL byte at offset " + std::to_string(i);
-            return false;
-        }
-        if (b < 0x80) {
-            ++i;
+    for (size_t i = 0; i < text.size();) {
+        const vesklink::common::Utf8CodePoint next = vesklink::common::DecodeUtf8(text.substr(i));
+        if (next.status == vesklink::common::Utf8Status::Ok && next.value != 0) {
+            i += next.length;
             continue;
         }
-        size_t extra;
-        uint32_t cp;
-        uint32_t min;
-        if ((b & 0xE0) == 0xC0) { extra = 1; cp = b & 0x1F; min = 0x80; }
-        else if ((b & 0xF0) == 0xE0) { extra = 2; cp = b & 0x0F; min = 0x800; }
-        else if ((b & 0xF8) == 0xF0) { extra = 3; cp = b & 0x07; min = 0x10000; }
-        else {
-            error = "is not valid UTF-8 at offset " + std::to_string(i);
-            return false;
-        }
-        if (i + extra >= text.size()) {
-            error = "is not valid UTF-8 at offset " + std::to_string(i) + " (sequence cut short)";
-            return false;
-        }
-        for (size_t k = 1; k <= extra; ++k) {
-            const unsigned char c = static_cast<unsigned char>(text[i + k]);
-            if ((c & 0xC0) != 0x80) {
-                error = "is not valid UTF-8 at offset " + std::to_string(i);
-                return false;
-            }
-            cp = (cp << 6) | (c & 0x3F);
-        }
-        if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-            error = "is not valid UTF-8 at offset " + std::to_string(i);
-            return false;
-        }
-        i += extra + 1;
+        const std::string at = " at offset " + std::to_string(i);
+        if (next.status == vesklink::common::Utf8Status::Ok)
+            error = "contains a NUL byte" + at;
+        else if (next.status == vesklink::common::Utf8Status::CutShort)
+            error = "is not valid UTF-8" + at + " (sequence cut short)";
+        else
+            error = "is not valid UTF-8" + at;
+        return false;
     }
     return true;
 }

@@ -248,6 +248,7 @@ void vk_set_user_interface_language_code(void* c, const vk_wchar* code) {
 }
 
 /* ---- text ---- */
+/* The harness is C, so it keeps its own UTF-8 conversions instead of the C++ decoder of common/. */
 
 size_t vk_wcslen(const vk_wchar* text) {
     size_t n = 0;
