@@ -431,9 +431,12 @@ TEST_F(CliRun, DemoRunsTheWholeDayAndStopsItsSimulator) {
     ASSERT_NE(tape, std::string::npos);
     for (const char* printed : {"КАССОВЫЙ ЧЕК", "Хлеб пшеничный", "=679.90", "=20.10", "ОТЧЕТ О ЗАКРЫТИИ СМЕНЫ"})
         EXPECT_NE(r.out.find(printed, tape), std::string::npos) << printed;
-    // Nothing is left running and no folder is left behind.
-    EXPECT_NE(std::system("pgrep -f 'vesklink-si[m] --link /tmp/vesklink-demo-' >/dev/null"), 0);
-    EXPECT_NE(std::system("ls -d /tmp/vesklink-demo-* >/dev/null 2>&1"), 0);
+    // Its simulator is not left running and its folder is not left behind (other demos may run).
+    const size_t on = r.out.find(" on /tmp/vesklink-demo-"), end = r.out.find("/line", on);
+    ASSERT_TRUE(on != std::string::npos && end != std::string::npos) << r.out;
+    const std::string folder = r.out.substr(on + 4, end - on - 4);
+    EXPECT_NE(std::system(("pgrep -f 'vesklink-si[m] --link " + folder + "/' >/dev/null").c_str()), 0);
+    EXPECT_NE(std::system(("ls -d '" + folder + "' >/dev/null 2>&1").c_str()), 0);
 }
 
 }  // namespace
