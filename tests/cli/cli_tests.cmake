@@ -20,6 +20,7 @@ add_dependencies(cli_tests vesklink-cli vesklink vesklink-sim)
 vesklink_static_runtime(cli_tests)
 add_test(NAME cli_tests COMMAND cli_tests)
 
-# The add-in package check must reject a broken package; the package itself is checked by
-# scripts/package.sh whenever it is built.
+# The package checks must reject a broken add-in package or tools archive; the archives themselves
+# are checked by scripts/package.sh and scripts/package-tools.sh whenever they are built.
 add_test(NAME package_check COMMAND python3 ${CMAKE_CURRENT_LIST_DIR}/package_check_test.py)
+add_test(NAME tools_check COMMAND python3 ${CMAKE_CURRENT_LIST_DIR}/tools_check_test.py)
