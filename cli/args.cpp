@@ -21,10 +21,6 @@ using vesklink::common::Utf8Status;
 
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
-bool StartsWith(std::string_view text, std::string_view prefix) {
-    return text.size() >= prefix.size() && text.substr(0, prefix.size()) == prefix;
-}
-
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f'; }
 
 bool IsAbsolute(const std::string& path) {
@@ -53,87 +49,73 @@ std::filesystem::path FileSystemPath(const std::string& utf8) {
 
 // ---- argument forms ----
 
-bool ReadText(std::string_view rest, const std::string&, FileReader, Argument& arg, std::string& why) {
-    arg.kind = Argument::Kind::Text;
-    arg.text = std::string(rest);
+// What a form's reader gets: the text after the prefix, and where an @FILE name is looked up.
+struct FormText {
+    std::string_view rest;
+    const std::string& baseDir;
+    FileReader reader;
+};
+
+bool ReadText(const FormText& in, Argument& arg, std::string& why) {
+    arg.text = std::string(in.rest);
     if (IsCleanUtf8(arg.text, why)) return true;
     why = "the text " + why;
     return false;
 }
 
-bool ReadFileText(std::string_view rest, const std::string& baseDir, FileReader reader, Argument& arg,
-                  std::string& why) {
-    if (rest.empty()) {
+bool ReadFileText(const FormText& in, Argument& arg, std::string& why) {
+    if (in.rest.empty()) {
         why = "a file name must follow '@'";
         return false;
     }
-    std::string content;
-    if (!reader(ResolvePath(std::string(rest), baseDir), content, why)) return false;
-    if (StartsWith(content, kByteOrderMark)) content.erase(0, kByteOrderMark.size());
-    if (!IsCleanUtf8(content, why)) {
-        why = "the file " + why;
-        return false;
-    }
-    arg.kind = Argument::Kind::Text;
-    arg.text = std::move(content);
-    return true;
+    if (!in.reader(ResolvePath(std::string(in.rest), in.baseDir), arg.text, why)) return false;
+    if (arg.text.starts_with(kByteOrderMark)) arg.text.erase(0, kByteOrderMark.size());
+    if (IsCleanUtf8(arg.text, why)) return true;
+    why = "the file " + why;
+    return false;
 }
 
-// Stores a value read from the text after the prefix, or gives the reason when there is none.
 template <typename T>
-bool Store(std::optional<T> value, Argument::Kind kind, T Argument::*field, const char* expected, Argument& arg,
-           std::string& why) {
-    arg.kind = kind;
-    if (value) arg.*field = *value;
-    else why = expected;
+bool Assign(std::optional<T> value, T& field) {
+    if (value) field = *value;
     return value.has_value();
 }
 
-bool ReadInteger(std::string_view rest, const std::string&, FileReader, Argument& arg, std::string& why) {
-    return Store(ParseInt32(rest), Argument::Kind::Integer, &Argument::integer,
-                 "expected a whole number from -2147483648 to 2147483647", arg, why);
-}
-
-bool ReadDouble(std::string_view rest, const std::string&, FileReader, Argument& arg, std::string& why) {
-    return Store(ParseDouble(rest), Argument::Kind::Double, &Argument::number,
-                 "expected a finite number with '.' as the decimal point", arg, why);
-}
-
-bool ReadBoolean(std::string_view rest, const std::string&, FileReader, Argument& arg, std::string& why) {
-    std::optional<bool> value;
-    if (rest == "true" || rest == "false") value = rest == "true";
-    return Store(value, Argument::Kind::Boolean, &Argument::boolean, "expected b:true or b:false", arg, why);
-}
-
-bool ReadOut(std::string_view, const std::string&, FileReader, Argument& arg, std::string&) {
-    arg.kind = Argument::Kind::Out;
-    return true;
-}
-
 // One way of writing a call argument: the prefix that selects it ("out" is a whole token), how the
-// usage text shows it and what it says of it, and how the text after the prefix is read. A reader
-// that refuses the text says why, in words that follow "argument 'TOKEN': ".
+// usage text shows it and what it says of it, the kind of argument it makes and how the text after
+// the prefix is read (none for "out"). A reader that refuses the text says why, or leaves that to
+// `expected`, in words that follow "argument 'TOKEN': ".
 struct ArgumentForm {
     std::string_view prefix;
     bool wholeToken;
     std::string_view shown;
     std::string_view meaning;
-    bool (*read)(std::string_view rest, const std::string& baseDir, FileReader reader, Argument& arg,
-                 std::string& why);
+    Argument::Kind kind;
+    const char* expected;
+    bool (*read)(const FormText& in, Argument& arg, std::string& why);
 };
 
 constexpr ArgumentForm kArgumentForms[] = {
-    {"s:", false, "s:TEXT", "a string", ReadText},
-    {"@", false, "@FILE", "a string read from a UTF-8 file (in a script, relative to the script)", ReadFileText},
-    {"i:", false, "i:N", "a 32-bit integer", ReadInteger},
-    {"d:", false, "d:X", "a double, '.' as the decimal point", ReadDouble},
-    {"b:", false, "b:true|false", "a boolean", ReadBoolean},
-    {"out", true, "out", "an empty out-parameter", ReadOut},
+    {"s:", false, "s:TEXT", "a string", Argument::Kind::Text, "", ReadText},
+    {"@", false, "@FILE", "a string read from a UTF-8 file (in a script, relative to the script)",
+     Argument::Kind::Text, "", ReadFileText},
+    {"i:", false, "i:N", "a 32-bit integer", Argument::Kind::Integer,
+     "expected a whole number from -2147483648 to 2147483647",
+     [](const FormText& in, Argument& arg, std::string&) { return Assign(ParseInt32(in.rest), arg.integer); }},
+    {"d:", false, "d:X", "a double, '.' as the decimal point", Argument::Kind::Double,
+     "expected a finite number with '.' as the decimal point",
+     [](const FormText& in, Argument& arg, std::string&) { return Assign(ParseDouble(in.rest), arg.number); }},
+    {"b:", false, "b:true|false", "a boolean", Argument::Kind::Boolean, "expected b:true or b:false",
+     [](const FormText& in, Argument& arg, std::string&) {
+         arg.boolean = in.rest == "true";
+         return arg.boolean || in.rest == "false";
+     }},
+    {"out", true, "out", "an empty out-parameter", Argument::Kind::Out, "", nullptr},
 };
 
 const ArgumentForm* FindForm(std::string_view token) {
     for (const ArgumentForm& form : kArgumentForms)
-        if (form.wholeToken ? token == form.prefix : StartsWith(token, form.prefix)) return &form;
+        if (form.wholeToken ? token == form.prefix : token.starts_with(form.prefix)) return &form;
     return nullptr;
 }
 
@@ -154,43 +136,35 @@ void PrintUsageRow(std::ostream& out, std::string_view shown, std::string_view m
 
 // ---- options ----
 
-bool StoreLibrary(const std::string& value, Options& options, std::string& error) {
-    if (value.empty()) error = "option --lib: the path is empty";
-    options.library = value;
-    return !value.empty();
-}
-
-bool StorePositive(std::string_view name, const std::string& value, std::optional<int32_t>& field,
-                   std::string& error) {
-    field = ParseInt32(value);
-    if (field && *field > 0) return true;
-    error = "option " + std::string(name) + ": expected a positive whole number, got '" + value + "'";
-    return false;
-}
-
-bool StorePort(const std::string& value, Options& options, std::string& error) {
-    return StorePositive("--port", value, options.port, error);
-}
-
-bool StoreSpeed(const std::string& value, Options& options, std::string& error) {
-    return StorePositive("--speed", value, options.speed, error);
-}
-
-// One global option: its name, the value it takes, what the usage text says of it, and how the
-// value is stored (false, with error set, for a value it refuses).
+// One global option: its name, the value it takes and what the usage text says of it, and the
+// field of Options its value goes to: a path that must not be empty, or a positive whole number.
 struct OptionRow {
     std::string_view name;
     std::string_view value;
     std::string meaning;
-    bool (*store)(const std::string& value, Options& options, std::string& error);
+    std::string Options::*path;
+    std::optional<int32_t> Options::*number;
 };
+
+bool StoreOption(const OptionRow& option, const std::string& value, Options& options, std::string& error) {
+    const std::string name(option.name);
+    if (option.path) {
+        options.*option.path = value;
+        if (value.empty()) error = "option " + name + ": the path is empty";
+        return !value.empty();
+    }
+    options.*option.number = ParseInt32(value);
+    if (options.*option.number > 0) return true;
+    error = "option " + name + ": expected a positive whole number, got '" + value + "'";
+    return false;
+}
 
 const std::vector<OptionRow>& OptionRows() {
     static const std::vector<OptionRow> rows = {
         {"--lib", "PATH", std::string("the add-in library (default: ") + kLibraryFile + " next to this program)",
-         StoreLibrary},
-        {"--port", "N", "set the Port property before the calls", StorePort},
-        {"--speed", "N", "set the Speed property before the calls", StoreSpeed},
+         &Options::library, nullptr},
+        {"--port", "N", "set the Port property before the calls", nullptr, &Options::port},
+        {"--speed", "N", "set the Speed property before the calls", nullptr, &Options::speed},
     };
     return rows;
 }
@@ -198,7 +172,7 @@ const std::vector<OptionRow>& OptionRows() {
 // The option an argument names, as "--name" or "--name=VALUE"; null when it names none.
 const OptionRow* FindOption(std::string_view arg) {
     for (const OptionRow& row : OptionRows()) {
-        if (!StartsWith(arg, row.name)) continue;
+        if (!arg.starts_with(row.name)) continue;
         const std::string_view rest = arg.substr(row.name.size());
         if (rest.empty() || rest[0] == '=') return &row;
     }
@@ -323,8 +297,9 @@ std::optional<Argument> ParseArgument(std::string_view token, std::string& error
         return std::nullopt;
     }
     std::string why;
-    if (!form->read(token.substr(form->prefix.size()), baseDir, reader, arg, why)) {
-        error = "argument '" + arg.source + "': " + why;
+    arg.kind = form->kind;
+    if (form->read && !form->read({token.substr(form->prefix.size()), baseDir, reader}, arg, why)) {
+        error = "argument '" + arg.source + "': " + (why.empty() ? form->expected : why);
         return std::nullopt;
     }
     return arg;
@@ -417,7 +392,7 @@ std::optional<std::vector<std::string>> SplitLine(std::string_view line, std::st
 Script ParseScript(std::string_view content, const std::string& name, const std::string& baseDir,
                    FileReader reader) {
     Script script;
-    if (StartsWith(content, kByteOrderMark)) content.remove_prefix(kByteOrderMark.size());
+    if (content.starts_with(kByteOrderMark)) content.remove_prefix(kByteOrderMark.size());
     int number = 0;
     size_t start = 0;
     while (start < content.size()) {
@@ -452,7 +427,7 @@ std::optional<Options> ParseOptions(int argc, const char* const* argv, std::stri
             options.help = true;
             continue;
         }
-        if (!StartsWith(arg, "-")) {
+        if (!arg.starts_with("-")) {
             options.command = std::string(arg);
             options.arguments.assign(argv + i + 1, argv + argc);
             break;
@@ -471,7 +446,7 @@ std::optional<Options> ParseOptions(int argc, const char* const* argv, std::stri
             error = "option " + std::string(option->name) + " needs a value";
             return std::nullopt;
         }
-        if (!option->store(value, options, error)) return std::nullopt;
+        if (!StoreOption(*option, value, options, error)) return std::nullopt;
     }
     if (options.command.empty() && !options.help) {
         error = "a command is missing";
@@ -485,7 +460,7 @@ std::optional<RunOptions> ParseRunOptions(const std::vector<std::string>& argume
     for (const std::string& arg : arguments) {
         if (arg == "--keep-going") {
             options.keepGoing = true;
-        } else if (StartsWith(arg, "-") && arg != "-") {
+        } else if (arg.starts_with("-") && arg != "-") {
             error = "run: unknown option '" + arg + "'";
             return std::nullopt;
         } else if (options.file.empty()) {

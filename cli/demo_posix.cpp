@@ -6,8 +6,6 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 
 #include "commands.h"
 #include "platform.h"
@@ -36,11 +34,10 @@ CloseShift s: s: out
 Close
 )";
 
+// The whole file, or empty text when it cannot be read.
 std::string ReadWhole(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
+    std::string content, error;
+    return ReadFileBytes(path, content, error) ? content : std::string();
 }
 
 // The simulator as a child process, stopped and its folder removed when this goes away.
