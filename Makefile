@@ -58,6 +58,7 @@ test: deps
 # The add-in package: the four libraries and MANIFEST.XML, checked before it is written.
 package: deps build-linux64 build-linux32 build-win64 build-win32
 	@bash scripts/package.sh $(BUILD) $(BUILD)/vesklink.zip
+	@bash scripts/package-tools.sh $(BUILD) $(BUILD)/vesklink-tools.zip
 
 demo: deps build-linux64
 	$(BUILD)/linux64/bin/vesklink-cli --lib $(BUILD)/linux64/bin/vesklink_64.so demo

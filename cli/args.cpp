@@ -3,36 +3,226 @@
 #include <charconv>
 #include <cerrno>
 #include <cmath>
-#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iomanip>
 #include <sstream>
+
+#include "common/utf8.h"
 
 namespace vkcli {
 
 namespace {
 
-bool StartsWith(std::string_view text, std::string_view prefix) {
-    return text.size() >= prefix.size() && text.substr(0, prefix.size()) == prefix;
-}
+using vesklink::common::DecodeUtf8;
+using vesklink::common::Utf8CodePoint;
+using vesklink::common::Utf8Status;
+
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f'; }
 
-std::string ResolvePath(const std::string& path, const std::string& baseDir) {
-    if (path.empty() || path[0] == '/' || baseDir.empty()) return path;
-    return baseDir + "/" + path;
+bool IsAbsolute(const std::string& path) {
+    if (path.empty()) return false;
+    if (std::strchr(kPathSeparators, path[0])) return true;
+#ifdef _WIN32
+    if (path.size() > 1 && path[1] == ':') return true;  // a drive letter
+#endif
+    return false;
+}
+
+// A number's text as from_chars reads it: a leading '+' dropped ("+-" is no number); none when empty.
+std::optional<std::string_view> NumberText(std::string_view text) {
+    if (!text.empty() && text[0] == '+') {
+        text.remove_prefix(1);
+        if (!text.empty() && text[0] == '-') return std::nullopt;
+    }
+    if (text.empty()) return std::nullopt;
+    return text;
+}
+
+// The path as the file system takes it: the bytes themselves on Linux, UTF-16 on Windows.
+std::filesystem::path FileSystemPath(const std::string& utf8) {
+    return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
+// ---- argument forms ----
+
+// What a form's reader gets: the text after the prefix, and where an @FILE name is looked up.
+struct FormText {
+    std::string_view rest;
+    const std::string& baseDir;
+    FileReader reader;
+};
+
+bool ReadText(const FormText& in, Argument& arg, std::string& why) {
+    arg.text = std::string(in.rest);
+    if (IsCleanUtf8(arg.text, why)) return true;
+    why = "the text " + why;
+    return false;
+}
+
+bool ReadFileText(const FormText& in, Argument& arg, std::string& why) {
+    if (in.rest.empty()) {
+        why = "a file name must follow '@'";
+        return false;
+    }
+    if (!in.reader(ResolvePath(std::string(in.rest), in.baseDir), arg.text, why)) return false;
+    if (arg.text.starts_with(kByteOrderMark)) arg.text.erase(0, kByteOrderMark.size());
+    if (IsCleanUtf8(arg.text, why)) return true;
+    why = "the file " + why;
+    return false;
+}
+
+template <typename T>
+bool Assign(std::optional<T> value, T& field) {
+    if (value) field = *value;
+    return value.has_value();
+}
+
+// One way of writing a call argument: the prefix that selects it ("out" is a whole token), how the
+// usage text shows it and what it says of it, the kind of argument it makes and how the text after
+// the prefix is read (none for "out"). A reader that refuses the text says why, or leaves that to
+// `expected`, in words that follow "argument 'TOKEN': ".
+struct ArgumentForm {
+    std::string_view prefix;
+    bool wholeToken;
+    std::string_view shown;
+    std::string_view meaning;
+    Argument::Kind kind;
+    const char* expected;
+    bool (*read)(const FormText& in, Argument& arg, std::string& why);
+};
+
+constexpr ArgumentForm kArgumentForms[] = {
+    {"s:", false, "s:TEXT", "a string", Argument::Kind::Text, "", ReadText},
+    {"@", false, "@FILE", "a string read from a UTF-8 file (in a script, relative to the script)",
+     Argument::Kind::Text, "", ReadFileText},
+    {"i:", false, "i:N", "a 32-bit integer", Argument::Kind::Integer,
+     "expected a whole number from -2147483648 to 2147483647",
+     [](const FormText& in, Argument& arg, std::string&) { return Assign(ParseInt32(in.rest), arg.integer); }},
+    {"d:", false, "d:X", "a double, '.' as the decimal point", Argument::Kind::Double,
+     "expected a finite number with '.' as the decimal point",
+     [](const FormText& in, Argument& arg, std::string&) { return Assign(ParseDouble(in.rest), arg.number); }},
+    {"b:", false, "b:true|false", "a boolean", Argument::Kind::Boolean, "expected b:true or b:false",
+     [](const FormText& in, Argument& arg, std::string&) {
+         arg.boolean = in.rest == "true";
+         return arg.boolean || in.rest == "false";
+     }},
+    {"out", true, "out", "an empty out-parameter", Argument::Kind::Out, "", nullptr},
+};
+
+const ArgumentForm* FindForm(std::string_view token) {
+    for (const ArgumentForm& form : kArgumentForms)
+        if (form.wholeToken ? token == form.prefix : token.starts_with(form.prefix)) return &form;
+    return nullptr;
+}
+
+// "s:TEXT, @FILE, i:N, d:X, b:true|false or out"
+std::string FormList() {
+    std::string list;
+    for (size_t i = 0; i < std::size(kArgumentForms); ++i) {
+        if (i > 0) list += i + 1 == std::size(kArgumentForms) ? " or " : ", ";
+        list += kArgumentForms[i].shown;
+    }
+    return list;
+}
+
+// One line of the usage text: the thing written, padded to a column, and what it means.
+void PrintUsageRow(std::ostream& out, std::string_view shown, std::string_view meaning) {
+    out << "  " << std::left << std::setw(12) << shown << "  " << meaning << '\n' << std::right;
+}
+
+// ---- options ----
+
+// One global option: its name, the value it takes and what the usage text says of it, and the
+// field of Options its value goes to: a path that must not be empty, or a positive whole number.
+struct OptionRow {
+    std::string_view name;
+    std::string_view value;
+    std::string meaning;
+    std::string Options::*path;
+    std::optional<int32_t> Options::*number;
+};
+
+bool StoreOption(const OptionRow& option, const std::string& value, Options& options, std::string& error) {
+    const std::string name(option.name);
+    if (option.path) {
+        options.*option.path = value;
+        if (value.empty()) error = "option " + name + ": the path is empty";
+        return !value.empty();
+    }
+    options.*option.number = ParseInt32(value);
+    if (options.*option.number > 0) return true;
+    error = "option " + name + ": expected a positive whole number, got '" + value + "'";
+    return false;
+}
+
+const std::vector<OptionRow>& OptionRows() {
+    static const std::vector<OptionRow> rows = {
+        {"--lib", "PATH", std::string("the add-in library (default: ") + kLibraryFile + " next to this program)",
+         &Options::library, nullptr},
+        {"--port", "N", "set the Port property before the calls", nullptr, &Options::port},
+        {"--speed", "N", "set the Speed property before the calls", nullptr, &Options::speed},
+    };
+    return rows;
+}
+
+// The option an argument names, as "--name" or "--name=VALUE"; null when it names none.
+const OptionRow* FindOption(std::string_view arg) {
+    for (const OptionRow& row : OptionRows()) {
+        if (!arg.starts_with(row.name)) continue;
+        const std::string_view rest = arg.substr(row.name.size());
+        if (rest.empty() || rest[0] == '=') return &row;
+    }
+    return nullptr;
+}
+
+// ---- script lines ----
+
+// Appends the inside of the 'single' quote that opens at line[i] (no escapes there); the index
+// after the closing quote, or npos when it is not closed.
+size_t TakeSingleQuoted(std::string_view line, size_t i, std::string& token) {
+    const size_t close = line.find('\'', i + 1);
+    if (close == std::string_view::npos) return close;
+    token.append(line.substr(i + 1, close - i - 1));
+    return close + 1;
+}
+
+// Appends the inside of the "double" quote that opens at line[i], where a backslash takes the next
+// character literally; the index after the closing quote, or npos when it is not closed.
+size_t TakeDoubleQuoted(std::string_view line, size_t i, std::string& token) {
+    for (++i; i < line.size(); ++i) {
+        if (line[i] == '"') return i + 1;
+        if (line[i] == '\\' && i + 1 < line.size()) ++i;
+        token += line[i];
+    }
+    return std::string_view::npos;
+}
+
+// The statement of one script line that is not a call.
+std::optional<CallLine> ParseCrash(const std::vector<std::string>& tokens, std::string& error) {
+    if (tokens.size() > 1) {
+        error = "crash takes no arguments";
+        return std::nullopt;
+    }
+    CallLine crash;
+    crash.crash = true;
+    crash.text = tokens[0];
+    return crash;
 }
 
 }  // namespace
 
 bool ReadFileBytes(const std::string& path, std::string& content, std::string& error) {
+    const std::filesystem::path file = FileSystemPath(path);
     std::error_code ec;
-    if (std::filesystem::is_directory(path, ec)) {
+    if (std::filesystem::is_directory(file, ec)) {
         error = path + " is a folder, not a file";
         return false;
     }
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(file, std::ios::binary);
     if (!in) {
         error = "cannot open " + path + ": " + std::strerror(errno);
         return false;
@@ -48,150 +238,94 @@ bool ReadFileBytes(const std::string& path, std::string& content, std::string& e
 }
 
 bool IsCleanUtf8(std::string_view text, std::string& error) {
-    size_t i = 0;
-    while (i < text.size()) {
-        const unsigned char b = static_cast<unsigned char>(text[i]);
-        if (b == 0) {
-            error = "contains a NUL byte at offset " + std::to_string(i);
-            return false;
-        }
-        if (b < 0x80) {
-            ++i;
+    for (size_t i = 0; i < text.size();) {
+        const Utf8CodePoint next = DecodeUtf8(text.substr(i));
+        if (next.status == Utf8Status::Ok && next.value != 0) {
+            i += next.length;
             continue;
         }
-        size_t extra;
-        uint32_t cp;
-        uint32_t min;
-        if ((b & 0xE0) == 0xC0) { extra = 1; cp = b & 0x1F; min = 0x80; }
-        else if ((b & 0xF0) == 0xE0) { extra = 2; cp = b & 0x0F; min = 0x800; }
-        else if ((b & 0xF8) == 0xF0) { extra = 3; cp = b & 0x07; min = 0x10000; }
-        else {
-            error = "is not valid UTF-8 at offset " + std::to_string(i);
-            return false;
-        }
-        if (i + extra >= text.size()) {
-            error = "is not valid UTF-8 at offset " + std::to_string(i) + " (sequence cut short)";
-            return false;
-        }
-        for (size_t k = 1; k <= extra; ++k) {
-            const unsigned char c = static_cast<unsigned char>(text[i + k]);
-            if ((c & 0xC0) != 0x80) {
-                error = "is not valid UTF-8 at offset " + std::to_string(i);
-                return false;
-            }
-            cp = (cp << 6) | (c & 0x3F);
-        }
-        if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-            error = "is not valid UTF-8 at offset " + std::to_string(i);
-            return false;
-        }
-        i += extra + 1;
+        const std::string at = " at offset " + std::to_string(i);
+        if (next.status == Utf8Status::Ok)
+            error = "contains a NUL byte" + at;
+        else if (next.status == Utf8Status::CutShort)
+            error = "is not valid UTF-8" + at + " (sequence cut short)";
+        else
+            error = "is not valid UTF-8" + at;
+        return false;
     }
     return true;
 }
 
 std::optional<int32_t> ParseInt32(std::string_view text) {
-    if (!text.empty() && text[0] == '+') {
-        text.remove_prefix(1);
-        if (!text.empty() && text[0] == '-') return std::nullopt;
-    }
-    if (text.empty()) return std::nullopt;
+    const auto digits = NumberText(text);
     int32_t value = 0;
-    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value, 10);
-    if (ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
+    if (!digits) return std::nullopt;
+    const auto [end, ec] = std::from_chars(digits->data(), digits->data() + digits->size(), value, 10);
+    if (ec != std::errc() || end != digits->data() + digits->size()) return std::nullopt;
     return value;
 }
 
 std::optional<double> ParseDouble(std::string_view text) {
-    if (!text.empty() && text[0] == '+') {
-        text.remove_prefix(1);
-        if (!text.empty() && text[0] == '-') return std::nullopt;
-    }
-    if (text.empty()) return std::nullopt;
+    const auto digits = NumberText(text);
     double value = 0.0;
+    if (!digits) return std::nullopt;
     const auto [end, ec] =
-        std::from_chars(text.data(), text.data() + text.size(), value, std::chars_format::general);
-    if (ec != std::errc() || end != text.data() + text.size() || !std::isfinite(value)) return std::nullopt;
+        std::from_chars(digits->data(), digits->data() + digits->size(), value, std::chars_format::general);
+    if (ec != std::errc() || end != digits->data() + digits->size() || !std::isfinite(value)) return std::nullopt;
     return value;
 }
 
 std::string DirectoryOf(const std::string& path) {
-    const size_t slash = path.find_last_of('/');
+    const size_t slash = path.find_last_of(kPathSeparators);
     if (slash == std::string::npos) return {};
-    if (slash == 0) return "/";
+    if (slash == 0) return path.substr(0, 1);
     return path.substr(0, slash);
+}
+
+std::string ResolvePath(const std::string& path, const std::string& baseDir) {
+    if (path.empty() || IsAbsolute(path) || baseDir.empty()) return path;
+    return baseDir + kPathSeparators[0] + path;
 }
 
 std::optional<Argument> ParseArgument(std::string_view token, std::string& error, const std::string& baseDir,
                                       FileReader reader) {
     Argument arg;
     arg.source = std::string(token);
-    if (token == "out") {
-        arg.kind = Argument::Kind::Out;
-        return arg;
+    const ArgumentForm* form = FindForm(token);
+    if (!form) {
+        error = "argument '" + arg.source + "': unknown form; use " + FormList();
+        return std::nullopt;
     }
-    if (StartsWith(token, "s:")) {
-        arg.kind = Argument::Kind::Text;
-        arg.text = std::string(token.substr(2));
-        std::string why;
-        if (!IsCleanUtf8(arg.text, why)) {
-            error = "argument '" + arg.source + "': the text " + why;
-            return std::nullopt;
-        }
-        return arg;
+    std::string why;
+    arg.kind = form->kind;
+    if (form->read && !form->read({token.substr(form->prefix.size()), baseDir, reader}, arg, why)) {
+        error = "argument '" + arg.source + "': " + (why.empty() ? form->expected : why);
+        return std::nullopt;
     }
-    if (StartsWith(token, "@")) {
-        const std::string path = std::string(token.substr(1));
-        if (path.empty()) {
-            error = "argument '@': a file name must follow '@'";
-            return std::nullopt;
-        }
-        std::string content, why;
-        if (!reader(ResolvePath(path, baseDir), content, why)) {
-            error = "argument '" + arg.source + "': " + why;
-            return std::nullopt;
-        }
-        if (StartsWith(content, "\xEF\xBB\xBF")) content.erase(0, 3);
-        if (!IsCleanUtf8(content, why)) {
-            error = "argument '" + arg.source + "': the file " + why;
-            return std::nullopt;
-        }
-        arg.kind = Argument::Kind::Text;
-        arg.text = std::move(content);
-        return arg;
+    return arg;
+}
+
+void PrintArgumentForms(std::ostream& out) {
+    for (const ArgumentForm& form : kArgumentForms) PrintUsageRow(out, form.shown, form.meaning);
+    out << "  parameters left out at the end are passed empty.\n"
+           "\nlines of a script (run):\n";
+    PrintUsageRow(out, "METHOD ARG", "one call, its arguments as for call; '#' begins a comment");
+    PrintUsageRow(out, "crash", "end the program at once, as a till client that is killed ends: no Close,");
+    PrintUsageRow(out, "", "no DestroyObject, nothing cleaned up (exit status 137)");
+}
+
+std::string OptionSynopsis() {
+    std::string synopsis;
+    for (const OptionRow& row : OptionRows()) {
+        if (!synopsis.empty()) synopsis += ' ';
+        synopsis += "[" + std::string(row.name) + " " + std::string(row.value) + "]";
     }
-    if (StartsWith(token, "i:")) {
-        const auto value = ParseInt32(token.substr(2));
-        if (!value) {
-            error = "argument '" + arg.source + "': expected a whole number from -2147483648 to 2147483647";
-            return std::nullopt;
-        }
-        arg.kind = Argument::Kind::Integer;
-        arg.integer = *value;
-        return arg;
-    }
-    if (StartsWith(token, "d:")) {
-        const auto value = ParseDouble(token.substr(2));
-        if (!value) {
-            error = "argument '" + arg.source + "': expected a finite number with '.' as the decimal point";
-            return std::nullopt;
-        }
-        arg.kind = Argument::Kind::Double;
-        arg.number = *value;
-        return arg;
-    }
-    if (StartsWith(token, "b:")) {
-        const std::string_view value = token.substr(2);
-        if (value != "true" && value != "false") {
-            error = "argument '" + arg.source + "': expected b:true or b:false";
-            return std::nullopt;
-        }
-        arg.kind = Argument::Kind::Boolean;
-        arg.boolean = value == "true";
-        return arg;
-    }
-    error = "argument '" + arg.source + "': unknown form; use s:TEXT, @FILE, i:N, d:X, b:true|false or out";
-    return std::nullopt;
+    return synopsis;
+}
+
+void PrintOptions(std::ostream& out) {
+    for (const OptionRow& row : OptionRows())
+        PrintUsageRow(out, std::string(row.name) + " " + std::string(row.value), row.meaning);
 }
 
 std::optional<CallLine> ParseCall(const std::vector<std::string>& tokens, std::string& error,
@@ -222,8 +356,7 @@ std::optional<std::vector<std::string>> SplitLine(std::string_view line, std::st
     std::vector<std::string> tokens;
     std::string current;
     bool inToken = false;
-    size_t i = 0;
-    while (i < line.size()) {
+    for (size_t i = 0; i < line.size();) {
         const char c = line[i];
         if (IsBlank(c)) {
             if (inToken) tokens.push_back(std::move(current));
@@ -234,49 +367,23 @@ std::optional<std::vector<std::string>> SplitLine(std::string_view line, std::st
         }
         if (c == '#' && !inToken) break;
         inToken = true;
+        if (c == '\\' && i + 1 >= line.size()) {
+            error = "a backslash ends the line";
+            return std::nullopt;
+        }
         if (c == '\\') {
-            if (i + 1 >= line.size()) {
-                error = "a backslash ends the line";
-                return std::nullopt;
-            }
             current += line[i + 1];
             i += 2;
-            continue;
-        }
-        if (c == '\'') {
-            const size_t close = line.find('\'', i + 1);
-            if (close == std::string_view::npos) {
-                error = "unterminated ' quote";
+        } else if (c == '\'' || c == '"') {
+            i = c == '\'' ? TakeSingleQuoted(line, i, current) : TakeDoubleQuoted(line, i, current);
+            if (i == std::string_view::npos) {
+                error = std::string("unterminated ") + c + " quote";
                 return std::nullopt;
             }
-            current.append(line.substr(i + 1, close - i - 1));
-            i = close + 1;
-            continue;
-        }
-        if (c == '"') {
+        } else {
+            current += c;
             ++i;
-            bool closed = false;
-            while (i < line.size()) {
-                if (line[i] == '"') {
-                    closed = true;
-                    ++i;
-                    break;
-                }
-                if (line[i] == '\\' && i + 1 < line.size()) {
-                    current += line[i + 1];
-                    i += 2;
-                    continue;
-                }
-                current += line[i++];
-            }
-            if (!closed) {
-                error = "unterminated \" quote";
-                return std::nullopt;
-            }
-            continue;
         }
-        current += c;
-        ++i;
     }
     if (inToken) tokens.push_back(std::move(current));
     return tokens;
@@ -285,7 +392,7 @@ std::optional<std::vector<std::string>> SplitLine(std::string_view line, std::st
 Script ParseScript(std::string_view content, const std::string& name, const std::string& baseDir,
                    FileReader reader) {
     Script script;
-    if (StartsWith(content, "\xEF\xBB\xBF")) content.remove_prefix(3);
+    if (content.starts_with(kByteOrderMark)) content.remove_prefix(kByteOrderMark.size());
     int number = 0;
     size_t start = 0;
     while (start < content.size()) {
@@ -294,17 +401,16 @@ Script ParseScript(std::string_view content, const std::string& name, const std:
         const std::string_view line = content.substr(start, end - start);
         start = end + 1;
         ++number;
-        const std::string where = name + ":" + std::to_string(number) + ": ";
         std::string error;
         const auto tokens = SplitLine(line, error);
-        if (!tokens) {
-            script.errors.push_back({number, where + error});
-            continue;
-        }
-        if (tokens->empty()) continue;
-        auto call = ParseCall(*tokens, error, baseDir, reader);
+        if (tokens && tokens->empty()) continue;
+        std::optional<CallLine> call;
+        if (tokens && (*tokens)[0] == "crash")
+            call = ParseCrash(*tokens, error);
+        else if (tokens)
+            call = ParseCall(*tokens, error, baseDir, reader);
         if (!call) {
-            script.errors.push_back({number, where + error});
+            script.errors.push_back({number, name + ":" + std::to_string(number) + ": " + error});
             continue;
         }
         call->lineNumber = number;
@@ -315,60 +421,32 @@ Script ParseScript(std::string_view content, const std::string& name, const std:
 
 std::optional<Options> ParseOptions(int argc, const char* const* argv, std::string& error) {
     Options options;
-    int i = 1;
-    // The value of an option given as "--name VALUE" or "--name=VALUE".
-    auto value = [&](std::string_view arg, std::string_view name, std::string& out) -> int {
-        if (arg == name) {
-            if (i + 1 >= argc) {
-                error = "option " + std::string(name) + " needs a value";
-                return -1;
-            }
-            out = argv[++i];
-            return 1;
-        }
-        if (StartsWith(arg, name) && arg.size() > name.size() && arg[name.size()] == '=') {
-            out = std::string(arg.substr(name.size() + 1));
-            return 1;
-        }
-        return 0;
-    };
-    auto positive = [&](std::string_view name, const std::string& text) -> std::optional<int32_t> {
-        const auto number = ParseInt32(text);
-        if (!number || *number <= 0) {
-            error = "option " + std::string(name) + ": expected a positive whole number, got '" + text + "'";
-            return std::nullopt;
-        }
-        return number;
-    };
-    for (; i < argc; ++i) {
+    for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
-        std::string text;
-        int found;
-        if ((found = value(arg, "--lib", text)) != 0) {
-            if (found < 0) return std::nullopt;
-            if (text.empty()) {
-                error = "option --lib: the path is empty";
-                return std::nullopt;
-            }
-            options.library = text;
-        } else if ((found = value(arg, "--port", text)) != 0) {
-            if (found < 0) return std::nullopt;
-            options.port = positive("--port", text);
-            if (!options.port) return std::nullopt;
-        } else if ((found = value(arg, "--speed", text)) != 0) {
-            if (found < 0) return std::nullopt;
-            options.speed = positive("--speed", text);
-            if (!options.speed) return std::nullopt;
-        } else if (arg == "-h" || arg == "--help") {
+        if (arg == "-h" || arg == "--help") {
             options.help = true;
-        } else if (StartsWith(arg, "-")) {
-            error = "unknown option '" + std::string(arg) + "'";
-            return std::nullopt;
-        } else {
+            continue;
+        }
+        if (!arg.starts_with("-")) {
             options.command = std::string(arg);
-            for (++i; i < argc; ++i) options.arguments.emplace_back(argv[i]);
+            options.arguments.assign(argv + i + 1, argv + argc);
             break;
         }
+        const OptionRow* option = FindOption(arg);
+        if (!option) {
+            error = "unknown option '" + std::string(arg) + "'";
+            return std::nullopt;
+        }
+        std::string value;
+        if (arg.size() > option->name.size()) {
+            value = std::string(arg.substr(option->name.size() + 1));
+        } else if (i + 1 < argc) {
+            value = argv[++i];
+        } else {
+            error = "option " + std::string(option->name) + " needs a value";
+            return std::nullopt;
+        }
+        if (!StoreOption(*option, value, options, error)) return std::nullopt;
     }
     if (options.command.empty() && !options.help) {
         error = "a command is missing";
@@ -382,7 +460,7 @@ std::optional<RunOptions> ParseRunOptions(const std::vector<std::string>& argume
     for (const std::string& arg : arguments) {
         if (arg == "--keep-going") {
             options.keepGoing = true;
-        } else if (StartsWith(arg, "-") && arg != "-") {
+        } else if (arg.starts_with("-") && arg != "-") {
             error = "run: unknown option '" + arg + "'";
             return std::nullopt;
         } else if (options.file.empty()) {

@@ -4,19 +4,26 @@
 
 #include <cstdint>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace vkcli {
 
-// Exit codes of the program.
-enum ExitCode : int { ExitOk = 0, ExitCallFailed = 1, ExitUsage = 2 };
+// Exit codes of the program. A script's crash line ends it with ExitCrashed, the status a shell
+// shows for a process killed with SIGKILL.
+enum ExitCode : int { ExitOk = 0, ExitCallFailed = 1, ExitUsage = 2, ExitCrashed = 137 };
 
-// A parse failure: what was wrong, in words the user can act on.
-struct ParseError {
-    std::string message;
-};
+// The add-in library of this program's platform and word size, and the characters that separate
+// the folders of a path.
+#ifdef _WIN32
+constexpr const char* kLibraryFile = sizeof(void*) == 8 ? "vesklink_64.dll" : "vesklink.dll";
+constexpr const char* kPathSeparators = "\\/";
+#else
+constexpr const char* kLibraryFile = sizeof(void*) == 8 ? "vesklink_64.so" : "vesklink.so";
+constexpr const char* kPathSeparators = "/";
+#endif
 
 // One argument of a method call, as the host will pass it.
 struct Argument {
@@ -29,9 +36,12 @@ struct Argument {
     std::string source;  // the token as written, for messages
 };
 
-// Reads a whole file as bytes. Replaceable in tests; the default reads from disk.
+// Reads a whole file as bytes; the path is UTF-8. Replaceable in tests; the default reads from disk.
 using FileReader = bool (*)(const std::string& path, std::string& content, std::string& error);
 bool ReadFileBytes(const std::string& path, std::string& content, std::string& error);
+
+// The argument forms as the usage text lists them, one per line, then the lines of a script.
+void PrintArgumentForms(std::ostream& out);
 
 // One typed argument: "s:TEXT", "@FILE" (UTF-8 text; a leading byte-order mark is dropped),
 // "i:N" (32-bit), "d:X" (finite, '.' as the decimal point), "b:true" / "b:false", "out".
@@ -42,8 +52,10 @@ std::optional<Argument> ParseArgument(std::string_view token, std::string& error
 // Text the component can take: valid UTF-8 (no overlong forms, no surrogates) without NUL.
 bool IsCleanUtf8(std::string_view text, std::string& error);
 
-// A call as written: the method name and its arguments.
+// A call as written: the method name and its arguments. In a script, a line `crash` instead ends
+// the program at that point, as a till client that is killed ends.
 struct CallLine {
+    bool crash = false;
     std::string method;
     std::vector<Argument> arguments;
     int lineNumber = 0;  // in a script; 0 on the command line
@@ -60,7 +72,7 @@ std::optional<CallLine> ParseCall(const std::vector<std::string>& tokens, std::s
 // An unterminated quote or a trailing backslash is an error.
 std::optional<std::vector<std::string>> SplitLine(std::string_view line, std::string& error);
 
-// A whole call script: one call per line, blank and comment lines skipped. Every line is parsed
+// A whole call script: one call (or crash) per line, blank and comment lines skipped. Every line is parsed
 // before any call runs; every bad line is reported with its number.
 struct ScriptError {
     int line = 0;
@@ -83,6 +95,10 @@ struct Options {
     std::vector<std::string> arguments;  // after the command word
 };
 
+// "[--lib PATH] [--port N] ..." for the usage line, and the options one per line.
+std::string OptionSynopsis();
+void PrintOptions(std::ostream& out);
+
 // vesklink-cli [--lib PATH] [--port N] [--speed N] COMMAND ARG...; options also as --opt=VALUE.
 // Options end at the command word; everything after it belongs to the command.
 std::optional<Options> ParseOptions(int argc, const char* const* argv, std::string& error);
@@ -101,5 +117,7 @@ std::optional<double> ParseDouble(std::string_view text);
 
 // Folder part of a path ("" for a bare file name).
 std::string DirectoryOf(const std::string& path);
+// A path relative to baseDir, unless it is absolute or baseDir is empty.
+std::string ResolvePath(const std::string& path, const std::string& baseDir);
 
 }  // namespace vkcli

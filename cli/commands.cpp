@@ -1,26 +1,16 @@
 #include "commands.h"
 
-#include <unistd.h>
-
-#include <algorithm>
 #include <iostream>
 #include <iterator>
 
+#include "platform.h"
 #include "runner.h"
 
 namespace vkcli {
 
-namespace {
-
-constexpr const char* kLibraryName = sizeof(void*) == 8 ? "vesklink_64.so" : "vesklink.so";
-
-bool Exists(const std::string& path) { return !path.empty() && access(path.c_str(), F_OK) == 0; }
-
 void Complain(const Context& context, const std::string& message) {
     context.err << "vesklink-cli: " << message << '\n';
 }
-
-}  // namespace
 
 const std::vector<Command>& Commands() {
     static const std::vector<Command> commands = {
@@ -30,8 +20,12 @@ const std::vector<Command>& Commands() {
          RunCommand},
         {"methods", "methods", "list the methods: index, English and Russian name, parameter count",
          MethodsCommand},
+#ifdef _WIN32
+        {"demo", "demo", "Linux only: vesklink-sim runs on a Linux pseudo-terminal", DemoCommand},
+#else
         {"demo", "demo", "run a whole day at a till against the simulator (vesklink-sim next to this program)",
          DemoCommand},
+#endif
     };
     return commands;
 }
@@ -43,49 +37,28 @@ const Command* FindCommand(const std::string& name) {
 }
 
 void PrintUsage(std::ostream& out) {
-    out << "usage: vesklink-cli [--lib PATH] [--port N] [--speed N] COMMAND ...\n\ncommands:\n";
+    out << "usage: vesklink-cli " << OptionSynopsis() << " COMMAND ...\n\ncommands:\n";
     for (const Command& command : Commands())
         out << "  " << command.synopsis << "\n      " << command.summary << '\n';
-    out << "\narguments of a call:\n"
-           "  s:TEXT        a string\n"
-           "  @FILE         a string read from a UTF-8 file (in a script, relative to the script)\n"
-           "  i:N           a 32-bit integer\n"
-           "  d:X           a double, '.' as the decimal point\n"
-           "  b:true|false  a boolean\n"
-           "  out           an empty out-parameter\n"
-           "  parameters left out at the end are passed empty.\n"
-           "\noptions:\n"
-           "  --lib PATH    the add-in library (default: "
-        << kLibraryName
-        << " next to this program)\n"
-           "  --port N      set the Port property before the calls\n"
-           "  --speed N     set the Speed property before the calls\n"
-           "\nexit codes: 0 every call succeeded, 1 a call failed, 2 bad input or no library\n";
-}
-
-std::string ProgramDirectory() {
-    std::string buffer(4096, '\0');
-    const ssize_t n = readlink("/proc/self/exe", buffer.data(), buffer.size() - 1);
-    if (n <= 0) return {};
-    buffer.resize(static_cast<size_t>(n));
-    return DirectoryOf(buffer);
+    out << "\narguments of a call:\n";
+    PrintArgumentForms(out);
+    out << "\noptions:\n";
+    PrintOptions(out);
+    out << "\nexit codes: 0 every call succeeded, 1 a call failed, 2 bad input or no library\n";
 }
 
 std::string DefaultLibrary() {
     const std::string folder = ProgramDirectory();
-    const std::string beside = folder.empty() ? std::string() : folder + "/" + kLibraryName;
-    if (Exists(beside)) return beside;
+    const std::string beside = folder.empty() ? std::string() : folder + kPathSeparators[0] + kLibraryFile;
+    if (FileExists(beside)) return beside;
 #ifdef VESKLINK_BUILD_LIBRARY
-    if (Exists(VESKLINK_BUILD_LIBRARY)) return VESKLINK_BUILD_LIBRARY;
+    if (FileExists(VESKLINK_BUILD_LIBRARY)) return VESKLINK_BUILD_LIBRARY;
 #endif
-    return beside.empty() ? std::string(kLibraryName) : beside;
+    return beside.empty() ? std::string(kLibraryFile) : beside;
 }
 
 std::unique_ptr<Session> OpenSession(const Context& context, int& exitCode) {
-    std::string path = context.options.library.empty() ? DefaultLibrary() : context.options.library;
-    // A bare file name means the file in the current folder, not a search of the system's
-    // library folders.
-    if (path.find('/') == std::string::npos) path = "./" + path;
+    const std::string path = LibraryPath(context.options.library.empty() ? DefaultLibrary() : context.options.library);
     std::string error;
     std::unique_ptr<Session> session = Session::Open(path, error);
     if (!session) {
@@ -161,16 +134,8 @@ int RunCommand(const Context& context) {
     // Every line is checked before the first call, so a typo late in the script cannot leave the
     // register halfway through a day.
     Runner runner(*session, context.out);
-    std::vector<ResolvedCall> calls;
-    for (const CallLine& call : script.calls) {
-        if (auto resolved = runner.Resolve(call, error))
-            calls.push_back(std::move(*resolved));
-        else
-            script.errors.push_back({call.lineNumber, name + ":" + std::to_string(call.lineNumber) + ": " + error});
-    }
+    const std::vector<ResolvedCall> calls = runner.ResolveScript(script, name);
     if (!script.errors.empty()) {
-        std::stable_sort(script.errors.begin(), script.errors.end(),
-                         [](const ScriptError& a, const ScriptError& b) { return a.line < b.line; });
         for (const ScriptError& e : script.errors) Complain(context, e.text);
         Complain(context, "run: nothing was called");
         return FinishSession(*session, context, ExitUsage);

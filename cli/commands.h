@@ -33,11 +33,11 @@ const std::vector<Command>& Commands();
 const Command* FindCommand(const std::string& name);
 void PrintUsage(std::ostream& out);
 
-// Folder of the running program.
-std::string ProgramDirectory();
 // The library used without --lib: the one of this program's word size next to the program,
-// else the one in the build tree the program was built in.
+// else (Linux) the one in the build tree the program was built in.
 std::string DefaultLibrary();
+// "vesklink-cli: " and the message, on the error stream.
+void Complain(const Context& context, const std::string& message);
 
 // Loads the library (--lib or the default), creates the component and sets --port and --speed.
 // Null on failure, with the message written to context.err and exitCode set.

@@ -4,12 +4,16 @@
 
 #include "args.h"
 #include "commands.h"
+#include "platform.h"
 
 int main(int argc, char** argv) {
     using namespace vkcli;
     try {
+        const std::vector<std::string> arguments = ProgramArguments(argc, argv);
+        std::vector<const char*> words;
+        for (const std::string& argument : arguments) words.push_back(argument.c_str());
         std::string error;
-        const auto options = ParseOptions(argc, argv, error);
+        const auto options = ParseOptions(static_cast<int>(words.size()), words.data(), error);
         if (!options) {
             std::cerr << "vesklink-cli: " << error << "\n\n";
             PrintUsage(std::cerr);

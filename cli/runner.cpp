@@ -1,9 +1,12 @@
 #include "runner.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <charconv>
 #include <fstream>
 #include <iomanip>
+
+#include "platform.h"
 
 namespace vkcli {
 
@@ -22,15 +25,11 @@ std::string Pad(const std::string& text, size_t width) {
     return w >= width ? text : text + std::string(width - w, ' ');
 }
 
+char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
 bool EqualsAsciiIgnoreCase(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        char x = a[i], y = b[i];
-        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-        if (x != y) return false;
-    }
-    return true;
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                      [](char x, char y) { return AsciiLower(x) == AsciiLower(y); });
 }
 
 // Where the log file ends now (0 when there is none yet).
@@ -99,6 +98,7 @@ void PrintMethods(std::ostream& out, const std::vector<MethodInfo>& methods) {
 std::optional<ResolvedCall> Runner::Resolve(const CallLine& call, std::string& error) {
     ResolvedCall resolved;
     resolved.line = call;
+    if (call.crash) return resolved;
     resolved.method = session_.FindMethod(call.method);
     if (resolved.method < 0) {
         error = "unknown method '" + call.method + "'";
@@ -121,9 +121,29 @@ std::optional<ResolvedCall> Runner::Resolve(const CallLine& call, std::string& e
     return resolved;
 }
 
+std::vector<ResolvedCall> Runner::ResolveScript(Script& script, const std::string& name) {
+    std::vector<ResolvedCall> calls;
+    std::string error;
+    for (const CallLine& call : script.calls) {
+        if (auto resolved = Resolve(call, error))
+            calls.push_back(std::move(*resolved));
+        else
+            script.errors.push_back({call.lineNumber, name + ":" + std::to_string(call.lineNumber) + ": " + error});
+    }
+    std::stable_sort(script.errors.begin(), script.errors.end(),
+                     [](const ScriptError& a, const ScriptError& b) { return a.line < b.line; });
+    return calls;
+}
+
 bool Runner::Run(const ResolvedCall& call, CallOutcome* copy) {
     if (calls_++ > 0) out_ << '\n';
     out_ << "> " << call.line.text << '\n';
+    if (call.line.crash) {
+        // What was printed stays; nothing else of this process runs.
+        out_.flush();
+        std::fflush(nullptr);
+        EndProcessAtOnce();
+    }
     const std::streamoff logMark = LogEnd(session_.LogFile());
     const CallOutcome outcome = session_.Call(call.method, call.line.arguments);
     if (copy) *copy = outcome;

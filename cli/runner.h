@@ -33,9 +33,15 @@ class Runner {
 public:
     Runner(Session& session, std::ostream& out) : session_(session), out_(out) {}
 
+    // A crash line needs no method; a call needs one the library has, taking at least as many
+    // parameters as were given.
     std::optional<ResolvedCall> Resolve(const CallLine& call, std::string& error);
+    // Every call of a script checked: a call that fails the check is added to script.errors as
+    // "NAME:LINE: why", and the errors are put in line order. The calls that passed, in order.
+    std::vector<ResolvedCall> ResolveScript(Script& script, const std::string& name);
     // Runs one call and prints its transcript; true when the method succeeded. The values the
-    // call gave back are copied to outcome when it is given.
+    // call gave back are copied to outcome when it is given. A crash line prints itself and ends
+    // the process there.
     bool Run(const ResolvedCall& call, CallOutcome* outcome = nullptr);
     // Runs calls in order; stops after the first failure unless keepGoing. Returns the number of
     // failed calls; ranUntil receives how many calls were made.

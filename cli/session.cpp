@@ -40,6 +40,31 @@ bool Changed(const vk_variant& before, const vk_variant& after) {
     }
 }
 
+Value::Kind KindOf(uint16_t type) {
+    switch (type) {
+        case VK_EMPTY: return Value::Kind::Empty;
+        case VK_BOOL: return Value::Kind::Bool;
+        case VK_I4: return Value::Kind::Int;
+        case VK_UI4: return Value::Kind::UInt;
+        case VK_R8: return Value::Kind::Double;
+        case VK_PWSTR: return Value::Kind::Text;
+        default: return Value::Kind::Other;
+    }
+}
+
+// Fills a parameter as the host does from an argument; false for an out-parameter, which stays
+// empty. A string is the host's own (malloc'd), for the caller to free.
+bool SetArgument(vk_variant& variant, const Argument& arg) {
+    switch (arg.kind) {
+        case Argument::Kind::Text: vk_variant_set_string(&variant, arg.text.c_str()); return true;
+        case Argument::Kind::Integer: vk_variant_set_int(&variant, arg.integer); return true;
+        case Argument::Kind::Double: vk_variant_set_double(&variant, arg.number); return true;
+        case Argument::Kind::Boolean: vk_variant_set_bool(&variant, arg.boolean); return true;
+        case Argument::Kind::Out: break;
+    }
+    return false;
+}
+
 }  // namespace
 
 std::unique_ptr<Session> Session::Open(const std::string& libraryPath, std::string& error) {
@@ -147,32 +172,19 @@ bool Session::SetProperty(const std::string& utf8Name, int32_t value, std::strin
 Value Session::Take(vk_variant& variant, const vk_wchar* hostString) {
     Value value;
     value.type = variant.vt;
+    value.kind = KindOf(variant.vt);
     switch (variant.vt) {
-        case VK_EMPTY: value.kind = Value::Kind::Empty; break;
-        case VK_BOOL:
-            value.kind = Value::Kind::Bool;
-            value.boolean = variant.value.bVal;
-            break;
-        case VK_I4:
-            value.kind = Value::Kind::Int;
-            value.integer = variant.value.lVal;
-            break;
-        case VK_UI4:
-            value.kind = Value::Kind::UInt;
-            value.integer = variant.value.ulVal;
-            break;
-        case VK_R8:
-            value.kind = Value::Kind::Double;
-            value.number = variant.value.dblVal;
-            break;
+        case VK_BOOL: value.boolean = variant.value.bVal; break;
+        case VK_I4: value.integer = variant.value.lVal; break;
+        case VK_UI4: value.integer = variant.value.ulVal; break;
+        case VK_R8: value.number = variant.value.dblVal; break;
         case VK_PWSTR: {
-            value.kind = Value::Kind::Text;
             vk_wchar* text = variant.value.wstr.pwstrVal;
             value.text = Narrow(text, variant.value.wstr.wstrLen);
             if (text && text != hostString) vk_memory_free(&memory_, text);
             break;
         }
-        default: value.kind = Value::Kind::Other; break;
+        default: break;
     }
     vk_variant_set_empty(&variant);
     return value;
@@ -187,27 +199,8 @@ CallOutcome Session::Call(long method, const std::vector<Argument>& arguments) {
     std::vector<bool> filledByCaller(count, false);
     for (auto& p : params) vk_variant_set_empty(&p);
     for (size_t i = 0; i < arguments.size(); ++i) {
-        const Argument& arg = arguments[i];
-        switch (arg.kind) {
-            case Argument::Kind::Text:
-                vk_variant_set_string(&params[i], arg.text.c_str());
-                hostStrings[i].reset(params[i].value.wstr.pwstrVal);
-                filledByCaller[i] = true;
-                break;
-            case Argument::Kind::Integer:
-                vk_variant_set_int(&params[i], arg.integer);
-                filledByCaller[i] = true;
-                break;
-            case Argument::Kind::Double:
-                vk_variant_set_double(&params[i], arg.number);
-                filledByCaller[i] = true;
-                break;
-            case Argument::Kind::Boolean:
-                vk_variant_set_bool(&params[i], arg.boolean);
-                filledByCaller[i] = true;
-                break;
-            case Argument::Kind::Out: break;
-        }
+        filledByCaller[i] = SetArgument(params[i], arguments[i]);
+        if (params[i].vt == VK_PWSTR) hostStrings[i].reset(params[i].value.wstr.pwstrVal);
     }
     const std::vector<vk_variant> before(params.begin(), params.end());
 

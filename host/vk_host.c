@@ -157,7 +157,10 @@ static void* find_symbol(void* handle, const char* name) {
 bool vk_library_load(vk_library* library, const char* path, char* error, size_t error_size) {
     memset(library, 0, sizeof *library);
 #if defined(_WIN32)
-    library->handle = (void*)LoadLibraryA(path);
+    /* The path is UTF-8, as every text of the harness: a folder such as C:\Users\Иван loads too. */
+    wchar_t wide[4096];
+    if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path, -1, wide, (int)(sizeof wide / sizeof *wide)) > 0)
+        library->handle = (void*)LoadLibraryW(wide);
     if (!library->handle) {
         snprintf(error, error_size, "LoadLibrary(%s) failed: %lu", path, (unsigned long)GetLastError());
         return false;
@@ -248,6 +251,7 @@ void vk_set_user_interface_language_code(void* c, const vk_wchar* code) {
 }
 
 /* ---- text ---- */
+/* The harness is C, so it keeps its own UTF-8 conversions instead of the C++ decoder of common/. */
 
 size_t vk_wcslen(const vk_wchar* text) {
     size_t n = 0;

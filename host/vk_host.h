@@ -99,7 +99,7 @@ typedef struct vk_library {
     int32_t (*set_platform_capabilities)(int32_t);
 } vk_library;
 
-/* Loads the library; on failure writes a reason into error and returns false. */
+/* Loads the library from a UTF-8 path; on failure writes a reason into error and returns false. */
 bool vk_library_load(vk_library* library, const char* path, char* error, size_t error_size);
 void vk_library_unload(vk_library* library);
 

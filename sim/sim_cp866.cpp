@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "common/utf8.h"
+
 namespace vesklink::sim {
 namespace {
 
@@ -51,43 +53,10 @@ void AppendUtf8(std::string& out, uint32_t cp) {
 std::string Cp866FromUtf8(std::string_view utf8) {
     std::string out;
     out.reserve(utf8.size());
-    size_t i = 0;
-    while (i < utf8.size()) {
-        const auto lead = static_cast<unsigned char>(utf8[i]);
-        size_t extra = 0;
-        uint32_t cp = 0;
-        if (lead < 0x80) {
-            cp = lead;
-        } else if ((lead & 0xE0) == 0xC0) {
-            extra = 1;
-            cp = lead & 0x1F;
-        } else if ((lead & 0xF0) == 0xE0) {
-            extra = 2;
-            cp = lead & 0x0F;
-        } else if ((lead & 0xF8) == 0xF0) {
-            extra = 3;
-            cp = lead & 0x07;
-        } else {
-            out += '?';
-            ++i;
-            continue;
-        }
-        bool valid = i + extra < utf8.size();
-        for (size_t k = 1; valid && k <= extra; ++k) {
-            const auto next = static_cast<unsigned char>(utf8[i + k]);
-            if ((next & 0xC0) != 0x80) {
-                valid = false;
-            } else {
-                cp = (cp << 6) | (next & 0x3F);
-            }
-        }
-        if (!valid) {
-            out += '?';
-            ++i;
-            continue;
-        }
-        out += ByteForCodePoint(cp);
-        i += extra + 1;
+    while (!utf8.empty()) {
+        const common::Utf8CodePoint next = common::DecodeUtf8(utf8);
+        out += next.status == common::Utf8Status::Ok ? ByteForCodePoint(next.value) : '?';
+        utf8.remove_prefix(next.length);
     }
     return out;
 }

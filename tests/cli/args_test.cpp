@@ -6,6 +6,7 @@
 #include <map>
 
 #include "args.h"
+#include "common/utf8.h"
 
 using namespace vkcli;
 
@@ -107,13 +108,48 @@ TEST(CliArguments, UnknownFormsAreRefusedWithAHint) {
 
 TEST(CliArguments, TextMustBeCleanUtf8) {
     std::string error;
-    // Overlong '/', a lone continuation byte, a surrogate, a sequence cut short, beyond U+10FFFF.
-    for (const char* bad : {"s:\xC0\xAF", "s:a\x80z", "s:\xED\xA0\x80", "s:ab\xE2\x82", "s:\xF4\x90\x80\x80"}) {
+    // Overlong '/', a lone continuation byte, a surrogate, beyond U+10FFFF, Latin-1 before a line end.
+    for (const char* bad : {"s:\xC0\xAF", "s:a\x80z", "s:\xED\xA0\x80", "s:\xF4\x90\x80\x80", "s:caf\xE9\n"}) {
         EXPECT_FALSE(Arg(bad, &error)) << bad;
-        EXPECT_NE(error.find("UTF-8"), std::string::npos) << error;
+        EXPECT_NE(error.find("is not valid UTF-8 at offset "), std::string::npos) << error;
+        EXPECT_EQ(error.find("cut short"), std::string::npos) << error;
     }
+    EXPECT_FALSE(Arg("s:ab\xE2\x82", &error));
+    EXPECT_NE(error.find("is not valid UTF-8 at offset 2 (sequence cut short)"), std::string::npos) << error;
     EXPECT_TRUE(Arg("s:\xF0\x9F\x98\x80"));  // outside the basic plane
     EXPECT_TRUE(Arg("s:\xE2\x82\xAC"));      // euro sign
+}
+
+TEST(Utf8, OneCodePointWithItsLength) {
+    using vesklink::common::Utf8Status;
+    const struct {
+        std::string bytes;
+        Utf8Status status;
+        char32_t value;
+        size_t length;
+    } cases[] = {
+        {"A", Utf8Status::Ok, U'A', 1},
+        {std::string("\0", 1), Utf8Status::Ok, 0, 1},
+        {"\xD0\x96z", Utf8Status::Ok, U'Ж', 2},
+        {"\xEF\xBF\xBF", Utf8Status::Ok, 0xFFFF, 3},
+        {"\xF4\x8F\xBF\xBF", Utf8Status::Ok, 0x10FFFF, 4},
+        {"\xE0\xA0", Utf8Status::CutShort, 0, 1},
+        {"\xF0\x9F\x98", Utf8Status::CutShort, 0, 1},
+        {"", Utf8Status::CutShort, 0, 0},
+        {"\xC1\xBF", Utf8Status::Invalid, 0, 1},      // overlong two bytes
+        {"\xE0\x9F", Utf8Status::Invalid, 0, 1},      // overlong three bytes, known at once
+        {"\xED\xBF\xBF", Utf8Status::Invalid, 0, 1}, // surrogate
+        {"\xF4\x90", Utf8Status::Invalid, 0, 1},      // beyond U+10FFFF
+        {"\xF5\x80\x80\x80", Utf8Status::Invalid, 0, 1},
+        {"\xBF", Utf8Status::Invalid, 0, 1},
+        {"\xE2\x82z", Utf8Status::Invalid, 0, 1},     // the third byte does not continue it
+    };
+    for (const auto& c : cases) {
+        const auto decoded = vesklink::common::DecodeUtf8(c.bytes);
+        EXPECT_EQ(decoded.status, c.status) << testing::PrintToString(c.bytes);
+        EXPECT_EQ(decoded.value, c.value) << testing::PrintToString(c.bytes);
+        EXPECT_EQ(decoded.length, c.length) << testing::PrintToString(c.bytes);
+    }
 }
 
 TEST(CliArguments, FileArguments) {

@@ -56,7 +56,8 @@ protected:
                                     "' 2>'" + err + "' </dev/null";
         const int status = std::system(command.c_str());
         Result result;
-        result.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        // A program killed by a signal shows as a shell shows it: 128 and the signal's number.
+        result.code = WIFEXITED(status) ? WEXITSTATUS(status) : WIFSIGNALED(status) ? 128 + WTERMSIG(status) : -1;
         result.out = Slurp(out);
         result.err = Slurp(err);
         return result;
@@ -235,7 +236,8 @@ TEST_F(CliRun, BadInputIsAUsageErrorAndCallsNothing) {
                                      "GetInterfaceRevision\n"
                                      "processcheck out\n"
                                      "GetLineLength out out out\n"
-                                     "SetParameter s:Port 3\n");
+                                     "SetParameter s:Port 3\n"
+                                     "crash now\n");
     Result r = Cli("run '" + script + "'");
     EXPECT_EQ(r.code, 2);
     EXPECT_EQ(r.out, "");
@@ -243,6 +245,7 @@ TEST_F(CliRun, BadInputIsAUsageErrorAndCallsNothing) {
     EXPECT_TRUE(Contains(r.err, "did you mean ProcessCheck")) << r.err;
     EXPECT_TRUE(Contains(r.err, "typo.txt:3: GetLineLength takes 2 parameter(s), 3 given")) << r.err;
     EXPECT_TRUE(Contains(r.err, "typo.txt:4: argument '3'")) << r.err;
+    EXPECT_TRUE(Contains(r.err, "typo.txt:5: crash takes no arguments")) << r.err;
 
     struct Case {
         const char* arguments;
@@ -270,6 +273,14 @@ TEST_F(CliRun, BadInputIsAUsageErrorAndCallsNothing) {
     r = Cli("--lib '" + script + "' methods");
     EXPECT_EQ(r.code, 2);
     EXPECT_TRUE(Contains(r.err, "cannot load the add-in")) << r.err;
+}
+
+TEST_F(CliRun, CrashLineEndsTheProcessAtOnceAsAKilledTillClient) {
+    // Killed by SIGKILL: no Close, no DestroyObject, no destructor; what was printed stays.
+    const Result r = Cli("run '" + Write("crash.txt", "GetInterfaceRevision\ncrash\nGetLineLength\n") + "'");
+    EXPECT_EQ(r.code, 128 + SIGKILL) << r.out << r.err;
+    EXPECT_EQ(r.out, "> GetInterfaceRevision\nresult: 3003 (uint)\n\n> crash\n");
+    EXPECT_FALSE(Contains(r.err, "vesklink-cli")) << r.err;  // the shell may say "Killed"
 }
 
 TEST_F(CliRun, ProgramCopiedElsewhereFindsTheLibraryOfItsBuild) {
@@ -431,9 +442,12 @@ TEST_F(CliRun, DemoRunsTheWholeDayAndStopsItsSimulator) {
     ASSERT_NE(tape, std::string::npos);
     for (const char* printed : {"КАССОВЫЙ ЧЕК", "Хлеб пшеничный", "=679.90", "=20.10", "ОТЧЕТ О ЗАКРЫТИИ СМЕНЫ"})
         EXPECT_NE(r.out.find(printed, tape), std::string::npos) << printed;
-    // Nothing is left running and no folder is left behind.
-    EXPECT_NE(std::system("pgrep -f 'vesklink-si[m] --link /tmp/vesklink-demo-' >/dev/null"), 0);
-    EXPECT_NE(std::system("ls -d /tmp/vesklink-demo-* >/dev/null 2>&1"), 0);
+    // Its simulator is not left running and its folder is not left behind (other demos may run).
+    const size_t on = r.out.find(" on /tmp/vesklink-demo-"), end = r.out.find("/line", on);
+    ASSERT_TRUE(on != std::string::npos && end != std::string::npos) << r.out;
+    const std::string folder = r.out.substr(on + 4, end - on - 4);
+    EXPECT_NE(std::system(("pgrep -f 'vesklink-si[m] --link " + folder + "/' >/dev/null").c_str()), 0);
+    EXPECT_NE(std::system(("ls -d '" + folder + "' >/dev/null 2>&1").c_str()), 0);
 }
 
 }  // namespace

@@ -1,5 +1,14 @@
 # Tests of vesklink-cli: its command line on its own, and the built program against the real
 # add-in library. Included by cli/CMakeLists.txt at the end of the top-level folder.
+if(WIN32)
+  # vesklink-cli.exe under Wine: a day at a till against the simulator of the Linux x86_64 build,
+  # through the prefix's COM link.
+  add_test(NAME cli_wine_day
+    COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/wine-day.sh ${VESKLINK_SIM_PROGRAM} $<TARGET_FILE:vesklink-cli>
+            ${CMAKE_CURRENT_LIST_DIR}/wine-day.txt)
+  return()
+endif()
+
 add_executable(cli_tests ${CMAKE_CURRENT_LIST_DIR}/args_test.cpp ${CMAKE_CURRENT_LIST_DIR}/cli_run_test.cpp)
 target_link_libraries(cli_tests PRIVATE vesklink_cli_args vk_host GTest::gtest_main)
 target_compile_options(cli_tests PRIVATE ${VESKLINK_WARNINGS})
@@ -11,6 +20,7 @@ add_dependencies(cli_tests vesklink-cli vesklink vesklink-sim)
 vesklink_static_runtime(cli_tests)
 add_test(NAME cli_tests COMMAND cli_tests)
 
-# The add-in package check must reject a broken package; the package itself is checked by
-# scripts/package.sh whenever it is built.
+# The package checks must reject a broken add-in package or tools archive; the archives themselves
+# are checked by scripts/package.sh and scripts/package-tools.sh whenever they are built.
 add_test(NAME package_check COMMAND python3 ${CMAKE_CURRENT_LIST_DIR}/package_check_test.py)
+add_test(NAME tools_check COMMAND python3 ${CMAKE_CURRENT_LIST_DIR}/tools_check_test.py)

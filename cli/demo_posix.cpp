@@ -6,10 +6,9 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 
 #include "commands.h"
+#include "platform.h"
 #include "runner.h"
 
 namespace vkcli {
@@ -35,11 +34,10 @@ CloseShift s: s: out
 Close
 )";
 
+// The whole file, or empty text when it cannot be read.
 std::string ReadWhole(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
+    std::string content, error;
+    return ReadFileBytes(path, content, error) ? content : std::string();
 }
 
 // The simulator as a child process, stopped and its folder removed when this goes away.
@@ -109,18 +107,18 @@ private:
 
 int DemoCommand(const Context& context) {
     if (!context.options.arguments.empty()) {
-        context.err << "vesklink-cli: demo: takes no arguments\n";
+        Complain(context, "demo: takes no arguments");
         return ExitUsage;
     }
     const std::string program = ProgramDirectory() + "/vesklink-sim";
     if (access(program.c_str(), X_OK) != 0) {
-        context.err << "vesklink-cli: demo: no simulator at " << program << '\n';
+        Complain(context, "demo: no simulator at " + program);
         return ExitUsage;
     }
     SimulatorProcess simulator;
     std::string error;
     if (!simulator.Start(program, error)) {
-        context.err << "vesklink-cli: demo: " << error << '\n';
+        Complain(context, "demo: " + error);
         return ExitCallFailed;
     }
     // The driver reaches COM<N> through VESKLINK_COM<N> on Linux.
@@ -136,21 +134,19 @@ int DemoCommand(const Context& context) {
 
     Script script = ParseScript(kDay, "demo");
     Runner runner(*session, context.out);
-    std::vector<ResolvedCall> calls;
-    for (const CallLine& call : script.calls) {
-        auto resolved = runner.Resolve(call, error);
-        if (!resolved) {
-            context.err << "vesklink-cli: demo: " << error << '\n';
-            return FinishSession(*session, demo, ExitUsage);
-        }
-        calls.push_back(std::move(*resolved));
+    const std::vector<ResolvedCall> calls = runner.ResolveScript(script, "demo");
+    if (!script.errors.empty()) {
+        for (const ScriptError& e : script.errors) Complain(context, "demo: " + e.text);
+        return FinishSession(*session, demo, ExitUsage);
     }
     size_t ran = 0;
     const size_t failed = runner.RunAll(calls, false, &ran);
     exitCode = FinishSession(*session, demo, failed == 0 ? ExitOk : ExitCallFailed);
 
     context.out << "\n======== paper tape ========\n" << simulator.Tape() << "============================\n";
-    if (failed > 0) context.err << "vesklink-cli: demo: stopped after " << ran << " of " << calls.size() << " steps\n";
+    if (failed > 0)
+        Complain(context,
+                 "demo: stopped after " + std::to_string(ran) + " of " + std::to_string(calls.size()) + " steps");
     return exitCode;
 }
 
