@@ -6,9 +6,11 @@
 #include <functional>
 
 #include "operations/cash_register.h"
+#include "operations/operations.h"
 #include "protocol/device_queries.h"
 #include "protocol/encoding.h"
 #include "pty_peer_posix.h"
+#include "util/text.h"
 
 using namespace vesklink;
 using vesklink::testing::PtyPeer;
@@ -172,6 +174,42 @@ TEST_F(Queries, RegisterKeepsFiscalModeAndTheLastKnownDocument) {
         ASSERT_TRUE(device.QueryFnState());
         EXPECT_TRUE(device.FnFiscalMode);
         EXPECT_EQ(device.LastDocumentNumber, 7u);
+    }
+    std::filesystem::remove_all(folder);
+}
+
+// GetDataKKT reads the registration record (0xE8) by its length alone: a register that answers it
+// with a non-zero status word but the whole record still has its fields reported.
+TEST_F(Queries, RegistrationRecordIsReadWhateverItsStatusWord) {
+    char folder[] = "/tmp/vesklink-queries-XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    setenv("XDG_DOCUMENTS_DIR", folder, 1);
+    {
+        Logger logger;
+        CashRegister device(logger);
+        link.SerialLink.ClosePort();
+        device.Link.SetReplyClock(&clock);
+        ASSERT_TRUE(device.Link.SerialLink.OpenPort(Port, 57600));
+        Bytes record(45, 0);  // offsets 8-52: date, KKT number at 25, taxation at 45, document at 48
+        record[0] = 24, record[1] = 3, record[2] = 7;
+        record[17] = '7';
+        record[37] = 0x01;
+        record[40] = 42;
+        script = [&](const Bytes& request) {
+            switch (request.at(3)) {
+                case 0xE2: return ReplyFrame(0xE2, 0, Bytes(5, 0));
+                case 0xFF: return ReplyFrame(0xFF, 0, Bytes(70, 0));
+                case 0xE1: return ReplyFrame(0xE1, 0, Bytes(16, '1'));
+                case 0xE8: return ReplyFrame(0xE8, 0x0033, record);
+                default: return ReplyFrame(request.at(3), 0x0001);
+            }
+        };
+        const std::optional<std::u16string> document = GetDataKKT(device);
+        ASSERT_TRUE(document.has_value());
+        const std::string text = Utf16ToUtf8(*document);
+        for (const char* field : {"KKTNumber=\"7\"", "DateTime=\"2024-03-07T00:00:00\"", "TaxationSystems=\"0\"",
+                                  "DocumentNumber=\"42\""})
+            EXPECT_NE(text.find(field), std::string::npos) << field << " in " << text;
     }
     std::filesystem::remove_all(folder);
 }
