@@ -75,6 +75,7 @@ if [ ! -f "$src_root/pugixml/src/pugixml.cpp" ]; then
   rm -rf "$src_root/pugixml"
   mv "$dir" "$src_root/pugixml"
   rm -rf "$src_root/dl"
+  echo "install-deps: pugixml source in $src_root/pugixml"
 fi
 # The Debian 11 sysroot the Linux builds link against (glibc floor of the add-in libraries).
 bash "$here/scripts/sysroot.sh"

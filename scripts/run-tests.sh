@@ -19,18 +19,28 @@ built=" "
 timings=()
 now() { date +%s.%N; }
 took() { awk -v a="$1" -v b="$(now)" 'BEGIN { printf "%.0f", b - a }'; }
+# ", ccache: H of N compiles served from the cache" for a build's statistics log.
+cache_hits() {
+  [ -f "$1" ] && command -v ccache >/dev/null || return 0
+  CCACHE_STATSLOG="$1" ccache --show-log-stats 2>/dev/null |
+    awk '$1 == "Hits:" && !done { printf ", ccache: %s of %s compiles served from the cache", $2, $4; done = 1 }'
+}
 run_start=$(now)
 for t in "${targets[@]}"; do
   echo "=== $t: build"
   start=$(now)
-  if ! make -s -C "$root" "build-$t"; then
+  # The compiler cache's counters of this build alone (CMakeLists.txt compiles through ccache).
+  stats="$root/build/$t.ccache-stats"
+  mkdir -p "$root/build"
+  rm -f "$stats"
+  if ! CCACHE_STATSLOG="$stats" make -s -C "$root" "build-$t"; then
     echo "=== $t: BUILD FAILED after $(took "$start") s"
     timings+=("$(printf '%-8s build %5s s  FAILED' "$t" "$(took "$start")")")
     failed=$((failed + 1))
     continue
   fi
   build_s=$(took "$start")
-  echo "=== $t: built in $build_s s"
+  echo "=== $t: built in $build_s s$(cache_hits "$stats")"
   built+="$t "
   start=$(now)
   if [[ $t == win* ]]; then
