@@ -56,6 +56,7 @@ src_root="$here/.deps"
 if [ ! -e "$src_root" ]; then
   shared="${XDG_CACHE_HOME:-$HOME/.cache}/vesklink/deps"
   mkdir -p "$shared"
+  rm -f "$src_root"  # a link whose folder is gone
   ln -s "$shared" "$src_root"
 fi
 exec 8>"$src_root/.lock"
