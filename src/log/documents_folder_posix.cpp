@@ -1,7 +1,5 @@
 // The Documents folder on Linux: XDG_DOCUMENTS_DIR, else the folder named in the user's
 // user-dirs.dirs, else $HOME/Documents.
-#include <sys/stat.h>
-
 #include <cstdlib>
 #include <fstream>
 #include <string>
@@ -58,7 +56,5 @@ std::string DocumentsFolder() {
     if (home.empty()) return {};
     return home + "/Documents";
 }
-
-void CreateFolder(const std::string& path) { ::mkdir(path.c_str(), 0777); }
 
 }  // namespace vesklink

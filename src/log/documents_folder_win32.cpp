@@ -16,6 +16,4 @@ std::string DocumentsFolder() {
     return path;
 }
 
-void CreateFolder(const std::string& path) { CreateDirectoryA(path.c_str(), nullptr); }
-
 }  // namespace vesklink
