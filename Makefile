@@ -1,7 +1,8 @@
 # vesklink: build the four add-in libraries and run every test.
 #   make test   installs what is missing, builds all targets and runs all tests
 #   make build  builds all targets
-#   make demo   runs a whole day at a till against the simulator
+#   make demo   installs and builds only what it needs, then runs a whole day at a till against
+#               the simulator
 #   make bench  times one command exchange over a pseudo-terminal and a sale (Linux x86_64 build), and a sale
 #               through each Windows library under Wine with a till's timing emulated
 #   make package  builds the four libraries and the add-in package build/vesklink.zip
@@ -20,7 +21,7 @@ CMAKE_asan := -DVESKLINK_SANITIZE=ON
 CMAKE_fuzz := -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DVESKLINK_FUZZ=ON -DVESKLINK_TESTS=OFF
 FUZZ_SECONDS ?= 60
 
-.PHONY: all deps build test demo bench package fuzz clean FORCE
+.PHONY: all deps deps-demo build test demo bench package fuzz clean FORCE
 FORCE:
 # The configured build trees stay: each build only reconfigures what changed.
 .PRECIOUS: $(BUILD)/%/CMakeCache.txt
@@ -30,14 +31,20 @@ all: build
 deps:
 	@bash scripts/install-deps.sh
 
+deps-demo:
+	@bash scripts/install-deps.sh demo
+
 # A build tree configured before its toolchain file changed is configured afresh.
 $(BUILD)/linux64/CMakeCache.txt: $(ROOT)/cmake/linux-x86_64.cmake $(ROOT)/cmake/debian11-sysroot.cmake
 $(BUILD)/linux32/CMakeCache.txt: $(ROOT)/cmake/linux-i386.cmake $(ROOT)/cmake/debian11-sysroot.cmake
 $(BUILD)/%/CMakeCache.txt:
 	rm -rf $(BUILD)/$*/CMakeCache.txt $(BUILD)/$*/CMakeFiles
-	cmake -S $(ROOT) -B $(BUILD)/$* -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_$*) >/dev/null
+	cmake -S $(ROOT) -B $(BUILD)/$* -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_$*) $(CONFIGURE_EXTRA) >/dev/null
 
+# A tree that make demo configured without the tests gets them at its first full build.
 build-%: $(BUILD)/%/CMakeCache.txt FORCE
+	@if grep -qx 'VESKLINK_TESTS:BOOL=OFF' $(BUILD)/$*/CMakeCache.txt; then \
+	  cmake -DVESKLINK_TESTS=ON $(BUILD)/$* >/dev/null; fi
 	cmake --build $(BUILD)/$* -j $(JOBS)
 
 build: deps $(addprefix build-,$(TARGETS))
@@ -60,7 +67,13 @@ package: deps build-linux64 build-linux32 build-win64 build-win32
 	@bash scripts/package.sh $(BUILD) $(BUILD)/vesklink.zip
 	@bash scripts/package-tools.sh $(BUILD) $(BUILD)/vesklink-tools.zip
 
-demo: deps build-linux64
+# The demo needs the library, the simulator and vesklink-cli of the Linux x86_64 build, nothing
+# else: it installs only their packages and builds only those targets. A tree it configures on a
+# machine without GoogleTest leaves the tests out.
+demo: deps-demo
+	@$(MAKE) -s $(BUILD)/linux64/CMakeCache.txt \
+	  CONFIGURE_EXTRA=-DVESKLINK_TESTS=$(if $(wildcard /usr/src/googletest/CMakeLists.txt),ON,OFF)
+	cmake --build $(BUILD)/linux64 -j $(JOBS) --target vesklink-cli
 	$(BUILD)/linux64/bin/vesklink-cli --lib $(BUILD)/linux64/bin/vesklink_64.so demo
 
 # The Windows sale runs next to the simulator of the Linux build; the Wine server it leaves is stopped.

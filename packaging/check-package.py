@@ -3,7 +3,11 @@
 Linux on i386 and x86_64, every file it names is in the archive, and each is a shared library of
 the stated system and architecture (ELF class and machine, PE machine and DLL flag) without debug
 information (every client downloads the package; the debug information has a package of its own).
-Nothing else may lie in the archive. Prints one line per component; exits 1 on the first fault."""
+INFO.XML, the driver card the equipment library reads, is UTF-8 with its declaration and names
+the component AddIn.CAddInNative, with a name, and the version and equipment type that every
+library carries as its own text. Nothing else may lie in the archive. Prints one line per
+component; exits 1 on the first fault."""
+import re
 import struct
 import sys
 import xml.etree.ElementTree as ET
@@ -11,6 +15,9 @@ import zipfile
 
 NAMESPACE = "http://v8.1c.ru/8.2/addin/bundle"
 MANIFEST = "MANIFEST.XML"
+CARD = "INFO.XML"
+PROGID = "AddIn.CAddInNative"
+EQUIPMENT_TYPE = "ККТ"
 EXPECTED = {("Windows", "i386"), ("Windows", "x86_64"), ("Linux", "i386"), ("Linux", "x86_64")}
 
 # ELF: class (1 = 32-bit, 2 = 64-bit) and e_machine; PE: Machine and the optional header magic.
@@ -110,6 +117,35 @@ def check_pe(name, data, arch):
     return f"PE{'32+' if magic == 0x20B else '32'} DLL, machine 0x{machine:04x}"
 
 
+def check_card(data):
+    """The driver card's attributes; raises Fault when the equipment library could not read it."""
+    if not re.match(rb'<\?xml version="1\.0" encoding="UTF-8"\?>\r?\n', data):
+        raise Fault(f"{CARD}: does not start with the declaration of version 1.0 and encoding UTF-8")
+    try:
+        data.decode("utf-8")
+        root = ET.fromstring(data)
+    except (UnicodeDecodeError, ET.ParseError) as e:
+        raise Fault(f"{CARD}: not well-formed UTF-8 XML: {e}")
+    components = list(root)
+    if root.tag != "drivers" or len(components) != 1 or components[0].tag != "component":
+        raise Fault(f"{CARD}: not one component under drivers")
+    card = components[0].attrib
+    if card.get("progid") != PROGID:
+        raise Fault(f"{CARD}: progid {card.get('progid')!r}, not {PROGID}")
+    if card.get("type") != EQUIPMENT_TYPE:
+        raise Fault(f"{CARD}: type {card.get('type')!r}, not {EQUIPMENT_TYPE}")
+    if not card.get("name"):
+        raise Fault(f"{CARD}: no name")
+    if not re.fullmatch(r"\d+(\.\d+)+", card.get("version") or ""):
+        raise Fault(f"{CARD}: version {card.get('version')!r} is not a version number")
+    return card
+
+
+def carries(data, text):
+    """The library holds the text as a string of its own: two-byte units, then a zero unit."""
+    return (text + "\0").encode("utf-16-le") in data
+
+
 def check(path):
     try:
         archive = zipfile.ZipFile(path)
@@ -127,6 +163,9 @@ def check(path):
             raise Fault(f"{MANIFEST}: not well-formed: {e}")
         if root.tag != f"{{{NAMESPACE}}}bundle":
             raise Fault(f"{MANIFEST}: root is {root.tag}, not bundle in {NAMESPACE}")
+        if CARD not in names:
+            raise Fault(f"{path}: no {CARD}")
+        card = check_card(archive.read(CARD))
         seen = {}
         lines = []
         for element in root:
@@ -149,13 +188,17 @@ def check(path):
             seen[(os_name, arch)] = file_name
             data = archive.read(file_name)
             what = check_elf(file_name, data, arch) if os_name == "Linux" else check_pe(file_name, data, arch)
+            for field in ("version", "type"):
+                if not carries(data, card[field]):
+                    raise Fault(f"{file_name}: does not carry the {field} {card[field]!r} that {CARD} names")
             lines.append(f"ok: {os_name} {arch}: {file_name}: {what}")
         missing = EXPECTED - set(seen)
         if missing:
             raise Fault(f"{MANIFEST}: no component for {', '.join(' '.join(m) for m in sorted(missing))}")
-        strays = set(names) - set(seen.values()) - {MANIFEST}
+        strays = set(names) - set(seen.values()) - {MANIFEST, CARD}
         if strays:
             raise Fault(f"{path}: files the manifest does not name: {', '.join(sorted(strays))}")
+        lines.append(f"ok: {CARD}: {card['progid']} {card['name']} {card['version']} {card['type']}")
         return lines
 
 

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# Builds the add-in package: the four libraries, stripped of their debug information, and
-# MANIFEST.XML in one zip, the file a 1C configuration stores as an add-in template and every
-# client downloads. The debug information goes beside it into OUTPUT-debug.zip, for reading a
-# crash report: a .debug file for each .so (which names it by debug link) and the unstripped DLLs.
+# Builds the add-in package: the four libraries, stripped of their debug information,
+# MANIFEST.XML and the driver card INFO.XML (written by the Linux x86_64 build from the driver's
+# own description) in one zip, the file a 1C configuration stores as an add-in template or adds
+# through its equipment library, and every client downloads. The debug information goes beside
+# it into OUTPUT-debug.zip, for reading a crash report: a .debug file for each .so (which names it
+# by debug link) and the unstripped DLLs.
 # The libraries must be built already (make package builds them first). The archive is checked
 # before it replaces an earlier one.
 #   scripts/package.sh [BUILD_DIR] [OUTPUT.zip]
@@ -13,7 +15,7 @@ out=${2:-$build/vesklink.zip}
 libraries=(linux64/bin/vesklink_64.so linux32/bin/vesklink.so win64/bin/vesklink_64.dll win32/bin/vesklink.dll)
 
 build=$(cd "$build" && pwd)
-for lib in "${libraries[@]}"; do
+for lib in "${libraries[@]}" linux64/INFO.XML; do
   [ -f "$build/$lib" ] || { echo "package: $build/$lib is missing (make build-${lib%%/*})" >&2; exit 1; }
 done
 
@@ -25,8 +27,8 @@ debug_partial="$debug_out.partial"
 stage=$(mktemp -d)
 trap 'rm -rf "$stage" "$partial" "$debug_partial"' EXIT
 mkdir "$stage/release" "$stage/debug"
-cp "$root/packaging/MANIFEST.XML" "$stage/release/"
-names=(MANIFEST.XML)
+cp "$root/packaging/MANIFEST.XML" "$build/linux64/INFO.XML" "$stage/release/"
+names=(MANIFEST.XML INFO.XML)
 debug_names=()
 for lib in "${libraries[@]}"; do
   name=$(basename "$lib")

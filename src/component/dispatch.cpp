@@ -83,7 +83,7 @@ bool SetParameter(nAPI& component, tVariant* params) {
     }
     const int32_t value = LeadingInteger32(VariantString(params[1]));
     const long index = FindName(VariantString(params[0]), PropertyNames);
-    if (index == PortProperty) component.PortNumber = value;
+    if (index == PortProperty) component.PortNumber = PortFromSettingText(VariantString(params[1]));
     if (index == SpeedProperty) component.PortSpeed = value;
     return true;
 }

@@ -1,4 +1,7 @@
 // The four entry points the host looks up in the library.
+#include <iterator>
+
+#include "component/names.h"
 #include "component/napi.h"
 
 #if defined(ADDIN_WINDOWS)
@@ -9,8 +12,16 @@
 
 namespace {
 
-// The class-name list: one class, no separator. Lives as long as the library.
-const WCHAR_T kClassNames[] = {'C', 'A', 'd', 'd', 'I', 'n', 'N', 'a', 't', 'i', 'v', 'e', 0};
+// The class-name list: one class, no separator, in the host's text units. Lives as long as the
+// library.
+struct ClassNameList {
+    WCHAR_T Text[std::size(vesklink::ClassName)];
+};
+constexpr ClassNameList kClassNames = [] {
+    ClassNameList list{};
+    for (size_t i = 0; i < std::size(vesklink::ClassName); ++i) list.Text[i] = vesklink::ClassName[i];
+    return list;
+}();
 
 // The host's capability value; kept, nothing reads it.
 AddinCapabilities g_platformCapabilities = 0;
@@ -39,7 +50,7 @@ VESKLINK_EXPORT long DestroyObject(IComponentBase** component) {
     return 0;
 }
 
-VESKLINK_EXPORT const WCHAR_T* GetClassNames() { return kClassNames; }
+VESKLINK_EXPORT const WCHAR_T* GetClassNames() { return kClassNames.Text; }
 
 VESKLINK_EXPORT AddinCapabilities SetPlatformCapabilities(const AddinCapabilities capabilities) {
     g_platformCapabilities = capabilities;

@@ -16,6 +16,9 @@ enum Property : long { PortProperty = 0, SpeedProperty = 1, kPropertyCount = 2 }
 inline constexpr HostName PropertyNames[kPropertyCount] = {{u"Port", u"Порт"}, {u"Speed", u"Скорость"}};
 
 inline constexpr char16_t ExtensionName[] = u"vesklink";
+// The one component class the library offers (GetClassNames). The equipment library's driver
+// card names the component by it: "AddIn." followed by the class name.
+inline constexpr char16_t ClassName[] = u"CAddInNative";
 inline constexpr long InterfaceRevision = 3003;
 
 // The index of the entry that bears the name, or -1.

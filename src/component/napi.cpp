@@ -43,12 +43,11 @@ long ADDIN_API nAPI::GetInfo() { return InterfaceRevision; }
 void ADDIN_API nAPI::Done() {}
 
 bool ADDIN_API nAPI::RegisterExtensionAs(WCHAR_T** extensionName) {
-    if (!extensionName) return false;
+    if (!extensionName || !MemoryManager) return false;
     try {
-        // A refused allocation is a failure: the host must not read an unset name.
-        WCHAR_T* name = CopyToHost(ExtensionName);
-        if (!name) return false;
-        *extensionName = name;
+        // Only a missing memory manager is a failure: a refused allocation leaves the out argument
+        // as the host passed it and still answers true.
+        if (WCHAR_T* name = CopyToHost(ExtensionName)) *extensionName = name;
         return true;
     } catch (...) {
         return false;

@@ -1,12 +1,5 @@
 // The Documents folder on Linux: XDG_DOCUMENTS_DIR, else the folder named in the user's
 // user-dirs.dirs, else $HOME/Documents.
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-
 #include <cstdlib>
 #include <fstream>
 #include <string>
@@ -63,13 +56,5 @@ std::string DocumentsFolder() {
     if (home.empty()) return {};
     return home + "/Documents";
 }
-
-void CreateFolder(const std::string& path) { ::mkdir(path.c_str(), 0777); }
-
-std::string PutFileInPlace(const std::string& from, const std::string& to) {
-    return std::rename(from.c_str(), to.c_str()) == 0 ? std::string() : std::strerror(errno);
-}
-
-std::string RemoveFile(const std::string& path) { return ::unlink(path.c_str()) == 0 ? std::string() : std::strerror(errno); }
 
 }  // namespace vesklink

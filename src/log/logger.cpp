@@ -20,15 +20,21 @@ std::string_view LogLevelText(int level) {
 Logger::Logger() {
     const std::string documents = DocumentsFolder();
     if (documents.empty()) return;
-    LogFolder = documents + kPathSeparator + "VESKLINK";
-    CreateFolder(LogFolder);
-    LogFilePath = LogFolder + kPathSeparator + "vesklog-" + FormatLocalNow("%Y-%m-%d") + ".log";
+    const std::string folder = documents + kPathSeparator + "VESKLINK";
+    CreatePrivateFolder(folder);
+    LogFilePath = folder + kPathSeparator + "vesklog-" + FormatLocalNow("%Y-%m-%d") + ".log";
+}
+
+std::string Logger::PathBeside(std::string_view name) const {
+    const size_t separator = LogFilePath.rfind(kPathSeparator);
+    if (separator == std::string::npos) return {};
+    return LogFilePath.substr(0, separator + 1) + std::string(name);
 }
 
 bool Logger::WriteLines(const std::string& text) {
     if (LogFilePath.empty()) return false;
     // Text mode: on Windows every line ends with CR LF on disk, on Linux with LF.
-    std::FILE* file = std::fopen(LogFilePath.c_str(), "a");
+    std::FILE* file = OpenPrivateFile(LogFilePath, "a");
     if (!file) return false;
     {
         std::lock_guard<std::mutex> lock(LogLock);

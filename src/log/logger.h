@@ -3,6 +3,7 @@
 // read, copied or deleted while the driver runs.
 #pragma once
 
+#include <cstdio>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -17,14 +18,22 @@ std::string_view LogLevelText(int level);
 
 // The user's Documents folder, or empty text when it cannot be resolved.
 std::string DocumentsFolder();
-// Creates one folder; an existing folder is fine.
-void CreateFolder(const std::string& path);
-// Files the driver keeps beside the log, by the same narrow paths the log uses (Windows: the
-// system's code page). A file written under another name takes the place of `to` in one step,
-// and a file is removed, never a folder. Empty text on success, else the system's reason.
+extern const char kPathSeparator;
+
+// The log holds receipt packages with the buyers' phone numbers and e-mails, so on Linux the
+// driver's folder and files are the user's alone: a folder created here has mode 0700, a file
+// 0600; an existing folder or file keeps its mode. On Windows they take the permissions of the
+// user's own Documents folder.
+//   CreatePrivateFolder: creates one folder; an existing folder is fine.
+//   OpenPrivateFile: opens a file with an fopen mode ("r", "w", "a", "r+", ... and "b"); null
+//   when it cannot be opened.
+void CreatePrivateFolder(const std::string& path);
+std::FILE* OpenPrivateFile(const std::string& path, const char* mode);
+// A file written beside the log under another name takes the place of `to` in one step (Windows:
+// the paths in the system's code page, as the log's), and a file is removed, never a folder.
+// Empty text on success, else the system's reason.
 std::string PutFileInPlace(const std::string& from, const std::string& to);
 std::string RemoveFile(const std::string& path);
-extern const char kPathSeparator;
 
 class Logger {
 public:
@@ -36,15 +45,15 @@ public:
     bool LogReceiptBlock(std::u16string_view text);
 
     const std::string& FilePath() const { return LogFilePath; }
-    // The log folder, where the driver keeps its other files too; empty without one.
-    const std::string& Folder() const { return LogFolder; }
+    // The path of another file the driver keeps beside the log (open it with OpenPrivateFile);
+    // empty when there is no log folder.
+    std::string PathBeside(std::string_view name) const;
 
 private:
     bool WriteLines(const std::string& text);
 
     std::mutex LogLock;
     std::string LogFilePath;
-    std::string LogFolder;
 };
 
 }  // namespace vesklink

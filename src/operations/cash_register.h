@@ -61,7 +61,8 @@ public:
     RegistrationParameters RegistrationData;  // as GetDataKKT last read it
 
     void Log(std::u16string_view message, int level) { logger_.Log(message, level); }
-    std::string LogFolder() const { return logger_.Folder(); }
+    // A file the driver keeps beside the log; empty without a log folder.
+    std::string PathBesideLog(std::string_view name) const { return logger_.PathBeside(name); }
     void LogReceiptBlock(std::u16string_view package) { logger_.LogReceiptBlock(package); }
 
     // Records an error text for the host and logs it; returns false.

@@ -57,6 +57,13 @@ std::u16string BuildSettingsForm() {
     return SerializeDocument(document);
 }
 
+int32_t PortFromSettingText(std::u16string_view text) {
+    constexpr std::u16string_view kPrefix = u"COM";
+    if (text.size() >= kPrefix.size() && EqualsIgnoreCase(text.substr(0, kPrefix.size()), kPrefix))
+        text.remove_prefix(kPrefix.size());
+    return LeadingInteger32(text);
+}
+
 std::u16string BuildActions() {
     pugi::xml_document document;
     document.append_child(PUGIXML_TEXT("Actions"));

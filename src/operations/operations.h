@@ -29,6 +29,9 @@ struct DocumentResult {
 std::u16string BuildDescription();
 std::u16string BuildSettingsForm();
 std::u16string BuildActions();
+// The port number from the text the settings form passes: its leading integer, read after the
+// letters "COM" (any case) when the text starts with them, so the form's "COM1" selects port 1.
+int32_t PortFromSettingText(std::u16string_view text);
 
 // connection.cpp: Open, Close, DeviceTest.
 bool Open(CashRegister& device, PortSettings settings);

@@ -86,8 +86,9 @@ std::optional<uint32_t> ReadDeviceRecords(CashRegister& device) {
     data.FNSerialNumber = DecodeFixedDeviceText(serial.Data(), cmd::fn_serial::Serial, cmd::fn_serial::Width);
 
     using namespace cmd::registration_record;
+    // The record's status word is not looked at: a reply long enough for its fields is read.
     const Reply record = device.Link.Exchange(cmd::RegistrationRecord, {device.DeviceModeByte});
-    if (!record.Holds(Minimum)) return 0;
+    if (record.Size() < Minimum) return 0;
     data.DateTime = FormatDeviceDateTime(record.Data(), Date);
     data.TaxationSystems = BitListText(record.Byte(Taxation));
     data.KKTNumber = DecodeFixedDeviceText(record.Data(), KktNumber, KktNumberWidth);

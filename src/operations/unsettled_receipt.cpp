@@ -47,9 +47,8 @@ ClosingFound AskAfterClosing(CashRegister& device, const UnsettledReceipt& recor
 void ReceiptSafeguard::LoadRecord(CashRegister& device, uint32_t port) {
     if (registered_ && registered_->Receipt.Port != port) registered_.reset();
     if (unsettled_ && unsettled_->Port != port) unsettled_.reset();
-    const std::string folder = device.LogFolder();
-    if (unsettled_ || folder.empty()) return;
-    const std::string path = UnsettledReceiptPath(folder, port);
+    const std::string path = device.PathBesideLog(UnsettledReceiptName(port));
+    if (unsettled_ || path.empty()) return;
     std::string problem;
     unsettled_ = ReadUnsettledReceiptFile(path, port, problem);
     onFile_ = unsettled_.has_value();
@@ -68,10 +67,8 @@ void ReceiptSafeguard::BeginClosing(CashRegister& device, UnsettledReceipt recor
     unsettled_ = std::move(record);
     // The call that sends the closing learns its outcome itself, or leaves it to the next call.
     askedThisCall_ = true;
-    const std::string folder = device.LogFolder();
-    const std::string problem = folder.empty() ? "no log folder"
-                                               : WriteUnsettledReceiptFile(UnsettledReceiptPath(folder, unsettled_->Port),
-                                                                           *unsettled_);
+    const std::string path = device.PathBesideLog(UnsettledReceiptName(unsettled_->Port));
+    const std::string problem = path.empty() ? "no log folder" : WriteUnsettledReceiptFile(path, *unsettled_);
     onFile_ = problem.empty();
     if (onFile_ || writeReported_) return;
     writeReported_ = true;
@@ -84,13 +81,12 @@ void ReceiptSafeguard::EndClosing(CashRegister& device) { Drop(device); }
 
 void ReceiptSafeguard::Drop(CashRegister& device) {
     if (!unsettled_) return;
-    const std::string folder = device.LogFolder();
     const uint32_t port = unsettled_->Port;
     unsettled_.reset();
     // Only the driver's own record goes: whatever stands there otherwise is left alone.
     if (!onFile_) return;
     onFile_ = false;
-    const std::string problem = RemoveUnsettledReceiptFile(UnsettledReceiptPath(folder, port));
+    const std::string problem = RemoveUnsettledReceiptFile(device.PathBesideLog(UnsettledReceiptName(port)));
     if (!problem.empty()) device.Log(Utf8ToUtf16(problem), Warning);
 }
 

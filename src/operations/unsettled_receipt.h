@@ -64,8 +64,8 @@ enum class RetryAnswer {
     NoAnswer,   // the same receipt, but the register cannot tell whether it made a document since
 };
 
-// The record file of a port in the log folder.
-std::string UnsettledReceiptPath(const std::string& folder, uint32_t port);
+// The name of a port's record file in the log folder.
+std::string UnsettledReceiptName(uint32_t port);
 // Writes the record whole to a file of its own, then puts it in place of the record file, so a
 // process ended at any moment leaves either the whole record or none. Empty text on success, else
 // what went wrong.

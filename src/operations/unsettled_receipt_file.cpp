@@ -140,14 +140,12 @@ std::optional<UnsettledReceipt> ParseRecord(const std::string& text, uint32_t po
 
 }  // namespace
 
-std::string UnsettledReceiptPath(const std::string& folder, uint32_t port) {
-    return folder + kPathSeparator + "unsettled-COM" + std::to_string(port) + ".xml";
-}
+std::string UnsettledReceiptName(uint32_t port) { return "unsettled-COM" + std::to_string(port) + ".xml"; }
 
 std::string WriteUnsettledReceiptFile(const std::string& path, const UnsettledReceipt& record) {
     const std::string text = RecordText(record);
     const std::string partial = path + ".partial";
-    std::FILE* file = std::fopen(partial.c_str(), "wb");
+    std::FILE* file = OpenPrivateFile(partial, "wb");
     if (!file) return SystemError("cannot create " + partial);
     // Handed to the system whole before it takes the record's name: a process ended at any moment
     // leaves the whole record or none.

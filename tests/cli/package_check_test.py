@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """The package check catches what a broken package looks like: a library of the wrong
-architecture or system, a missing or stray file, a manifest of the wrong shape."""
+architecture or system, a missing or stray file, a manifest of the wrong shape, a driver card the
+equipment library could not read or that names another version or type than the libraries."""
 import importlib.util
 import os
 import struct
@@ -60,16 +61,20 @@ def pe(machine, magic, dll=True, sections=()):
     return bytes(stub) + header + optional + b"".join(n + bytes(32) for n in raw) + string_table
 
 
+# The texts a library built from the description carries: its version and equipment type.
+CARRIED = "2.7\0ККТ\0".encode("utf-16-le")
 GOOD = {
-    "vesklink_64.so": elf(2, 62),
-    "vesklink.so": elf(1, 3),
-    "vesklink_64.dll": pe(0x8664, 0x20B),
-    "vesklink.dll": pe(0x14C, 0x10B),
+    "vesklink_64.so": elf(2, 62) + CARRIED,
+    "vesklink.so": elf(1, 3) + CARRIED,
+    "vesklink_64.dll": pe(0x8664, 0x20B) + CARRIED,
+    "vesklink.dll": pe(0x14C, 0x10B) + CARRIED,
 }
+CARD = ('<?xml version="1.0" encoding="UTF-8"?>\n<drivers>\n'
+        '\t<component progid="AddIn.CAddInNative" name="VESKLINK" version="2.7" type="ККТ" />\n</drivers>\n')
 
 
 class PackageCheck(unittest.TestCase):
-    def package(self, files=None, manifest=MANIFEST, extra=None):
+    def package(self, files=None, manifest=MANIFEST, extra=None, card=CARD.encode()):
         files = dict(GOOD if files is None else files)
         files.update(extra or {})
         handle, path = tempfile.mkstemp(suffix=".zip")
@@ -78,6 +83,8 @@ class PackageCheck(unittest.TestCase):
         with zipfile.ZipFile(path, "w") as z:
             if manifest is not None:
                 z.writestr("MANIFEST.XML", manifest)
+            if card is not None:
+                z.writestr("INFO.XML", card)
             for name, data in files.items():
                 z.writestr(name, data)
         return path
@@ -89,7 +96,8 @@ class PackageCheck(unittest.TestCase):
 
     def test_good_package(self):
         lines = check_package.check(self.package())
-        self.assertEqual(len(lines), 4)
+        self.assertEqual(len(lines), 5)
+        self.assertEqual(lines[-1], "ok: INFO.XML: AddIn.CAddInNative VESKLINK 2.7 ККТ")
 
     def test_wrong_architecture_or_system(self):
         swapped = dict(GOOD, **{"vesklink.so": GOOD["vesklink_64.so"]})
@@ -111,12 +119,12 @@ class PackageCheck(unittest.TestCase):
 
     def test_debug_information(self):
         stripped = {
-            "vesklink_64.so": elf(2, 62, sections=[".text", ".gnu_debuglink"]),
-            "vesklink.so": elf(1, 3, sections=[".text", ".gnu_debuglink"]),
-            "vesklink_64.dll": pe(0x8664, 0x20B, sections=[".text", ".rdata"]),
-            "vesklink.dll": pe(0x14C, 0x10B, sections=[".text", ".reloc"]),
+            "vesklink_64.so": elf(2, 62, sections=[".text", ".gnu_debuglink"]) + CARRIED,
+            "vesklink.so": elf(1, 3, sections=[".text", ".gnu_debuglink"]) + CARRIED,
+            "vesklink_64.dll": pe(0x8664, 0x20B, sections=[".text", ".rdata"]) + CARRIED,
+            "vesklink.dll": pe(0x14C, 0x10B, sections=[".text", ".reloc"]) + CARRIED,
         }
-        self.assertEqual(len(check_package.check(self.package(files=stripped))), 4)
+        self.assertEqual(len(check_package.check(self.package(files=stripped))), 5)
         for name, data in [("vesklink_64.so", elf(2, 62, sections=[".text", ".debug_info"])),
                            ("vesklink.so", elf(1, 3, sections=[".text", ".zdebug_line"])),
                            ("vesklink_64.dll", pe(0x8664, 0x20B, sections=[".text", ".debug_aranges"])),
@@ -137,6 +145,25 @@ class PackageCheck(unittest.TestCase):
                                                                    'path="vesklink.dll" type="com"'))
         self.fails("component with os='linux'", manifest=text.replace('os="Linux"', 'os="linux"', 1))
         self.fails("is not a file name", manifest=text.replace('path="vesklink.so"', 'path="lib/vesklink.so"'))
+
+    def test_driver_card(self):
+        cases = [
+            ("no INFO.XML", None),
+            ("does not start with the declaration", CARD.replace(' encoding="UTF-8"', "")),
+            ("does not start with the declaration", "\ufeff" + CARD),
+            ("not well-formed UTF-8", CARD.encode("cp1251")),
+            ("not one component under drivers", CARD.replace("drivers>", "driver>")),
+            ("not one component under drivers", CARD.replace("</drivers>", "<component />\n</drivers>")),
+            ("progid 'AddIn.vesklink'", CARD.replace("AddIn.CAddInNative", "AddIn.vesklink")),
+            ("type 'ККМ', not ККТ", CARD.replace('type="ККТ"', 'type="ККМ"')),
+            ("no name", CARD.replace(' name="VESKLINK"', "")),
+            ("version '' is not a version number", CARD.replace('version="2.7" ', 'version="" ')),
+            # A card from another build than the libraries beside it.
+            ("vesklink.dll: does not carry the version '2.8'", CARD.replace('version="2.7"', 'version="2.8"')),
+        ]
+        for message, card in cases:
+            with self.subTest(message):
+                self.fails(message, card=card.encode() if isinstance(card, str) else card)
 
 
 if __name__ == "__main__":

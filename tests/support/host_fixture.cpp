@@ -128,10 +128,28 @@ std::string Params::Text(size_t i) const {
     return out;
 }
 
+namespace {
+
+// The add-in library beside the test program (every program and library of a build lands in one
+// folder). Windows looks there for a bare name itself.
+std::string LibraryPath() {
+#if defined(_WIN32)
+    return VESKLINK_LIBRARY;
+#else
+    char self[4096];
+    const ssize_t length = readlink("/proc/self/exe", self, sizeof self);
+    if (length <= 0 || static_cast<size_t>(length) >= sizeof self) return VESKLINK_LIBRARY;
+    const std::string program(self, static_cast<size_t>(length));
+    return program.substr(0, program.rfind('/') + 1) + VESKLINK_LIBRARY;
+#endif
+}
+
+}  // namespace
+
 void HostFixture::SetUp() {
     DocumentsFolder();  // before the object exists: the log path is fixed at construction
     char error[512] = {};
-    ASSERT_TRUE(vk_library_load(&library_, VESKLINK_LIBRARY, error, sizeof error)) << error;
+    ASSERT_TRUE(vk_library_load(&library_, LibraryPath().c_str(), error, sizeof error)) << error;
     vk_memory_init(&memory_);
     vk_connection_init(&connection_);
     ASSERT_NE(library_.get_class_object(nullptr, &component_), 0);
