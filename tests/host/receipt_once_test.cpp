@@ -129,6 +129,9 @@ TEST_F(ReceiptOnce, AHostProcessEndedWhileItWaitsForTheClosingReply) {
         waitpid(host, nullptr, 0);
         ASSERT_TRUE(closing) << where;
         ASSERT_TRUE(std::filesystem::exists(RecordPath())) << where;
+        // It holds the buyer's contacts: its user's alone, as the log is.
+        EXPECT_EQ(std::filesystem::status(RecordPath()).permissions() & std::filesystem::perms::all,
+                  std::filesystem::perms::owner_read | std::filesystem::perms::owner_write) << where;
 
         RemoveFile(TodayLogPath());
         ASSERT_TRUE(Open()) << where;
