@@ -52,9 +52,8 @@ bool Open(CashRegister& device, PortSettings settings) {
     return true;
 }
 
-bool Close(CashRegister& device) {
+void Close(CashRegister& device) {
     device.Link.SerialLink.ClosePort();  // also forgets a port whose device went away
-    return true;
 }
 
 bool DeviceTest(CashRegister& device, PortSettings settings) {

@@ -32,7 +32,7 @@ std::u16string BuildActions();
 
 // connection.cpp: Open, Close, DeviceTest.
 bool Open(CashRegister& device, PortSettings settings);
-bool Close(CashRegister& device);
+void Close(CashRegister& device);
 bool DeviceTest(CashRegister& device, PortSettings settings);
 
 // reports.cpp: PrintXReport, PrintCheckCopy.

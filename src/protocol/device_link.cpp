@@ -64,7 +64,7 @@ bool DeviceLink::Send(uint8_t command, const Bytes& payload) {
 
 void DeviceLink::DiscardStaleInput() {
     // Only what is waiting now: a line that keeps sending must not hold the request back forever.
-    int32_t waiting = SerialLink.QueuedBytes();
+    int32_t waiting = SerialLink.PollInput();
     uint8_t scratch[256];
     while (waiting > 0) {
         const int32_t got = SerialLink.ReadBytes(scratch, waiting < 256 ? waiting : 256);
@@ -79,7 +79,7 @@ bool DeviceLink::NextByte(uint8_t& byte, std::chrono::steady_clock::duration sta
         // A device that goes away during the exchange cannot answer it any more.
         if (!SerialLink.IsOpen()) return false;
         if (clock_->Now() - start >= ReplyTimeout) return false;
-        if (SerialLink.QueuedBytes() < 1) {
+        if (SerialLink.PollInput() < 1) {
             clock_->WaitForInput(SerialLink, PollPauseMs);
             continue;
         }
@@ -126,7 +126,7 @@ void DeviceLink::ReceiveReply() {
         ReplyBuffer.push_back(byte);
         --remaining;
         // The rest of the frame may be queued already: take it in one read, never beyond the frame.
-        const int32_t queued = SerialLink.QueuedBytes();
+        const int32_t queued = SerialLink.PollInput();
         if (remaining > 0 && queued > 0) {
             const size_t take = remaining < static_cast<size_t>(queued) ? remaining : static_cast<size_t>(queued);
             const size_t at = ReplyBuffer.size();

@@ -1,6 +1,6 @@
 // The COM port the cash register hangs on: opened exclusively, configured as a raw 8N1 line
 // without flow control, and driven synchronously by the frame exchange. Every operation on a
-// closed port does nothing and reports 0 (or true for ClosePort).
+// closed port does nothing and reports 0 or false.
 //
 // A register on USB goes away when it is switched off, unplugged or restarted, and comes back
 // under the same name. An I/O error or hang-up that means the device is gone closes the dead
@@ -61,7 +61,7 @@ public:
     // again with the port and speed of its first open: a changed port number or speed takes
     // effect only after ClosePort. A speed the line cannot run at fails the open.
     bool OpenPort(uint32_t port, uint32_t speed);
-    bool ClosePort();  // always true; a lost port is forgotten, nothing is reported
+    void ClosePort();  // a lost port is forgotten too; nothing is reported
     bool IsOpen() const;
     // The device went away under the open port and the port has not been opened again yet.
     bool IsLost() const { return lost_; }
@@ -76,8 +76,10 @@ public:
     // come from inside the calls above and the I/O operations below, never from ClosePort.
     void SetEventSink(PortEventSink sink) { events_ = std::move(sink); }
 
-    // Received bytes not yet read; pending line errors are cleared on the way.
-    int32_t QueuedBytes();
+    // Polls the line: the number of received bytes not yet read, with pending line errors cleared
+    // on the way. A poll that finds the device gone closes the port, which is lost afterwards,
+    // and answers 0.
+    int32_t PollInput();
     // Reads at most `maximum` of the bytes already queued, without waiting for more; returns the
     // number of bytes delivered into `buffer`.
     int32_t ReadBytes(uint8_t* buffer, int32_t maximum);

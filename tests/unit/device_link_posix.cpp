@@ -122,7 +122,7 @@ TEST_F(Exchange, StaleInputIsDiscardedBeforeTheNextRequest) {
     EXPECT_EQ(link.ReplyBuffer, ReplyFrame(0x13, 0));
     // The late frame is on the line before the next request goes out.
     ASSERT_TRUE(link.SerialLink.WaitForInput(2000));
-    EXPECT_GT(link.SerialLink.QueuedBytes(), 0);
+    EXPECT_GT(link.SerialLink.PollInput(), 0);
     EXPECT_TRUE(link.Exchange(0x40).Executed());
     EXPECT_EQ(link.ReplyBuffer, ReplyFrame(0x40, 0, {0x01, 0x02}));
 }

@@ -131,9 +131,9 @@ TEST_F(WineLink, DeviceTestFrameAndPortNumbersFromTenUp) {
 
 TEST_F(WineLink, CloseAndReopen) {
     // (Wine does not refuse a second open of a COM device, so exclusivity is not tested here.)
-    EXPECT_TRUE(link.SerialLink.ClosePort());
+    link.SerialLink.ClosePort();
     EXPECT_FALSE(link.SerialLink.IsOpen());
-    EXPECT_TRUE(link.SerialLink.ClosePort());
+    link.SerialLink.ClosePort();
     EXPECT_FALSE(link.Exchange(0x13).Executed());
     ASSERT_TRUE(link.SerialLink.OpenPort(ports[1], 57600));
     EXPECT_TRUE(link.Exchange(0x13).Executed());
@@ -147,11 +147,11 @@ TEST_F(WineLink, ReadsOnlyWhatIsQueued) {
     const Bytes frame = BuildFrame(0x70, LittleEndianBytes(link.AccessCode, 4));
     ASSERT_EQ(port.WriteBytes(frame.data(), static_cast<int32_t>(frame.size())), static_cast<int32_t>(frame.size()));
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
-    while (port.QueuedBytes() < 5 && std::chrono::steady_clock::now() < deadline) port.WaitForInput(100);
-    ASSERT_EQ(port.QueuedBytes(), 5);
+    while (port.PollInput() < 5 && std::chrono::steady_clock::now() < deadline) port.WaitForInput(100);
+    ASSERT_EQ(port.PollInput(), 5);
     EXPECT_EQ(port.ReadBytes(&byte, 1), 1);
     EXPECT_EQ(byte, 0xA1);
-    EXPECT_EQ(port.QueuedBytes(), 4);
+    EXPECT_EQ(port.PollInput(), 4);
     uint8_t rest[8] = {};
     EXPECT_EQ(port.ReadBytes(rest, 8), 4);
     EXPECT_EQ(rest[3], 0xA5);
@@ -187,9 +187,9 @@ TEST_F(WineLink, StaleInputIsDiscarded) {
     EXPECT_EQ(link.ReplyBuffer.size(), 9u);
     ASSERT_TRUE(link.SerialLink.WaitForInput(2000));
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-    while (link.SerialLink.QueuedBytes() < 12 && std::chrono::steady_clock::now() < deadline)
+    while (link.SerialLink.PollInput() < 12 && std::chrono::steady_clock::now() < deadline)
         link.SerialLink.WaitForInput(50);
-    EXPECT_EQ(link.SerialLink.QueuedBytes(), 12);
+    EXPECT_EQ(link.SerialLink.PollInput(), 12);
     ASSERT_TRUE(link.Exchange(0x71).Executed());
     EXPECT_EQ(Data(), Bytes{static_cast<uint8_t>(ports[1])});
 }
@@ -341,7 +341,7 @@ TEST_F(TillLink, AByteThatLandsWhileTheWaitIsCancelledIsKept) {
     ASSERT_EQ(port.WriteBytes(frame.data(), static_cast<int32_t>(frame.size())), static_cast<int32_t>(frame.size()));
     EXPECT_TRUE(port.WaitForInput(10));
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
-    while (port.QueuedBytes() < 5 && std::chrono::steady_clock::now() < deadline) port.WaitForInput(100);
+    while (port.PollInput() < 5 && std::chrono::steady_clock::now() < deadline) port.WaitForInput(100);
     uint8_t bytes[8] = {};
     ASSERT_EQ(port.ReadBytes(bytes, 8), 5);
     EXPECT_EQ(Bytes(bytes, bytes + 5), (Bytes{0xA1, 0xA2, 0xA3, 0xA4, 0xA5}));
