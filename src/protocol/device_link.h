@@ -12,7 +12,7 @@
 #include <utility>
 
 #include "protocol/frame.h"
-#include "serial/serial_port.h"
+#include "serial/byte_stream.h"
 
 namespace vesklink {
 
@@ -23,16 +23,16 @@ public:
     virtual ~ReplyClock() = default;
     // A monotonic reading: a change of the wall clock must never stretch or cut an exchange.
     virtual std::chrono::steady_clock::duration Now() = 0;
-    // Waits up to `milliseconds` for input on the port; returns at once when bytes are waiting.
-    virtual void WaitForInput(SerialPort& port, int milliseconds) = 0;
+    // Waits up to `milliseconds` for input on the stream; returns at once when bytes are waiting.
+    virtual void WaitForInput(ByteStream& stream, int milliseconds) = 0;
 };
 
-// steady_clock and SerialPort::WaitForInput.
+// steady_clock and ByteStream::WaitForInput.
 ReplyClock& SystemReplyClock();
 
 // What became of one exchange, from the reply as received.
 enum class LinkOutcome {
-    NotSent,   // the port is closed, its device is away, or the frame did not go out whole
+    NotSent,   // the stream is closed, its device is away, or the frame did not go out whole
     Silence,   // nothing came back within the time limit
     Nak,       // the register rejected the frame and no reply followed
     CutFrame,  // the reply stopped before its status word
@@ -65,17 +65,19 @@ private:
     bool sent_ = false;
 };
 
+// The exchange over a byte stream that it does not own (the register's COM port).
 class DeviceLink {
 public:
     static constexpr std::chrono::seconds ReplyTimeout{10};  // the whole reply, all phases together
     static constexpr int PollPauseMs = 10;                    // longest wait between polls
 
-    SerialPort SerialLink;
+    explicit DeviceLink(ByteStream& stream) : stream_(stream) {}
+
     uint64_t AccessCode = 482917;  // its four low bytes open every request body
     Bytes ReplyBuffer;             // the last reply exactly as received, acknowledgement first
 
-    // Sends one command and collects its reply. Nothing is sent on a closed port (the port is
-    // never opened here), on a lost port that cannot be opened again (SerialPort::Reconnect) or a
+    // Sends one command and collects its reply. Nothing is sent on a closed stream (it is never
+    // opened here), on one whose device is away and cannot be reached again (Reconnect) or a
     // payload too long to be counted in the frame; a frame not written whole is not waited for,
     // and the wait ends as soon as the device goes away. Never logs, never retries.
     Reply Exchange(uint8_t command, const Bytes& payload = {});
@@ -91,6 +93,7 @@ private:
     bool NextByte(uint8_t& byte, std::chrono::steady_clock::duration start);
     void DiscardStaleInput();
 
+    ByteStream& stream_;
     ReplyClock* clock_ = &SystemReplyClock();
 };
 

@@ -18,6 +18,8 @@
 #include <utility>
 #include <vector>
 
+#include "serial/byte_stream.h"
+
 namespace vesklink {
 
 // What the last OpenPort found out, for the log: the device it tried (empty when the port number
@@ -50,10 +52,10 @@ std::string PortDevice(uint32_t port, std::vector<std::string>& warnings,
                        const std::string& systemFile = "/etc/vesklink/ports.conf");
 #endif
 
-class SerialPort {
+class SerialPort final : public ByteStream {
 public:
     SerialPort() noexcept;
-    ~SerialPort();  // closes the port
+    ~SerialPort() override;  // closes the port
     SerialPort(const SerialPort&) = delete;
     SerialPort& operator=(const SerialPort&) = delete;
 
@@ -62,36 +64,27 @@ public:
     // effect only after ClosePort. A speed the line cannot run at fails the open.
     bool OpenPort(uint32_t port, uint32_t speed);
     void ClosePort();  // a lost port is forgotten too; nothing is reported
-    bool IsOpen() const;
     // The device went away under the open port and the port has not been opened again yet.
     bool IsLost() const { return lost_; }
     // Whether the device of an open port is still there, without waiting: a device gone since the
     // last call makes the port lost. False on a port that is not open.
     bool CheckDevice();
-    // What every exchange does first: an open port whose device is gone, and a port lost
-    // earlier, are opened again, once. True when the port is open afterwards; a closed port
-    // stays closed.
-    bool Reconnect();
     // Who hears that the device went away and that its port was opened again (the log). Events
-    // come from inside the calls above and the I/O operations below, never from ClosePort.
+    // come from inside Reconnect, CheckDevice and the stream's I/O, never from ClosePort.
     void SetEventSink(PortEventSink sink) { events_ = std::move(sink); }
 
-    // Polls the line: the number of received bytes not yet read, with pending line errors cleared
-    // on the way. A poll that finds the device gone closes the port, which is lost afterwards,
-    // and answers 0.
-    int32_t PollInput();
-    // Reads at most `maximum` of the bytes already queued, without waiting for more; returns the
-    // number of bytes delivered into `buffer`.
-    int32_t ReadBytes(uint8_t* buffer, int32_t maximum);
-    // Writes the bytes with a bounded wait; returns how many actually went out.
-    int32_t WriteBytes(const uint8_t* data, int32_t count);
-    // Waits up to `milliseconds` for input to be queued; returns at once when bytes are waiting.
-    // True when input is waiting afterwards.
-    bool WaitForInput(int milliseconds);
-    // How many bytes the reply under way still owes (at least one). Where every wake-up costs a
-    // round trip through the system (Windows), a wait gathers up to that many before it returns;
-    // Linux wakes on the first byte whatever this says.
-    void ExpectBytes(int32_t count) { expected_ = count > 1 ? count : 1; }
+    // The stream, as a COM port: every call that finds the device gone leaves the port lost, and
+    // Reconnect opens an open port whose device is gone, or a port lost earlier, again, once.
+    // PollInput clears pending line errors on the way.
+    bool Reconnect() override;
+    bool IsOpen() const override;
+    int32_t PollInput() override;
+    int32_t ReadBytes(uint8_t* buffer, int32_t maximum) override;
+    int32_t WriteBytes(const uint8_t* data, int32_t count) override;
+    bool WaitForInput(int milliseconds) override;
+    // Where every wake-up costs a round trip through the system (Windows), a wait gathers up to
+    // this many bytes before it returns; Linux wakes on the first byte whatever this says.
+    void ExpectBytes(int32_t count) override { expected_ = count > 1 ? count : 1; }
 
     // The notes of the last OpenPort that tried to open the port (one on an open port does not).
     const PortOpenNotes& OpenNotes() const { return notes_; }

@@ -12,6 +12,7 @@
 #include <windows.h>
 
 #include "protocol/device_link.h"
+#include "serial/serial_port.h"
 #include "till_emulation.h"
 
 using namespace vesklink;
@@ -39,7 +40,7 @@ std::vector<uint32_t> TestPorts() {
 class FakeClock final : public ReplyClock {
 public:
     std::chrono::steady_clock::duration Now() override { return now; }
-    void WaitForInput(SerialPort& port, int) override {
+    void WaitForInput(ByteStream& port, int) override {
         if (!port.WaitForInput(50)) now += std::chrono::seconds(1);
     }
     std::chrono::steady_clock::duration now{};
@@ -51,11 +52,11 @@ protected:
         ports = TestPorts();
         ASSERT_EQ(ports.size(), 2u) << "run through tests/wine_com_peer.py";
         link.SetReplyClock(&clock);
-        link.SerialLink.SetEventSink([this](const PortEvent& e) {
+        port.SetEventSink([this](const PortEvent& e) {
             events.push_back((e.kind == PortEvent::DeviceLost ? "lost COM" : "reopened COM") + std::to_string(e.port) +
                              " " + e.device);
         });
-        ASSERT_TRUE(link.SerialLink.OpenPort(ports[1], 57600)) << "COM" << ports[1];
+        ASSERT_TRUE(port.OpenPort(ports[1], 57600)) << "COM" << ports[1];
     }
     Bytes Data() const { return Bytes(link.ReplyBuffer.begin() + 8, link.ReplyBuffer.end() - 1); }
     double Seconds() const { return std::chrono::duration<double>(clock.now).count(); }
@@ -70,7 +71,8 @@ protected:
     }
 
     std::vector<uint32_t> ports;
-    DeviceLink link;
+    SerialPort port;
+    DeviceLink link{port};
     FakeClock clock;
     std::vector<std::string> events;
 };
@@ -91,7 +93,7 @@ TEST_F(WineLink, EveryByteValueCrossesALineThatStartedWithXonXoff) {
 TEST_F(WineLink, LineLeftWithFlowControlAndParityIsReset) {
     // Another program leaves the port with XON/XOFF both ways, 7 data bits, even parity and two
     // stop bits; the next open sets the device's line again.
-    link.SerialLink.ClosePort();
+    port.ClosePort();
     const std::string path = "\\\\.\\COM" + std::to_string(ports[1]);
     HANDLE other = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(other, INVALID_HANDLE_VALUE);
@@ -107,7 +109,7 @@ TEST_F(WineLink, LineLeftWithFlowControlAndParityIsReset) {
     EXPECT_TRUE(SetCommState(other, &dcb));
     CloseHandle(other);
 
-    ASSERT_TRUE(link.SerialLink.OpenPort(ports[1], 57600));
+    ASSERT_TRUE(port.OpenPort(ports[1], 57600));
     ASSERT_TRUE(link.Exchange(0x11, AllByteValues()).Executed());
     EXPECT_EQ(Data(), AllByteValues());
 }
@@ -119,29 +121,28 @@ TEST_F(WineLink, DeviceTestFrameAndPortNumbersFromTenUp) {
     ASSERT_TRUE(link.Exchange(0x71).Executed());
     EXPECT_EQ(Data(), Bytes{static_cast<uint8_t>(ports[1])});
     // Already open: another number and speed change nothing.
-    EXPECT_TRUE(link.SerialLink.OpenPort(ports[0], 9600));
+    EXPECT_TRUE(port.OpenPort(ports[0], 9600));
     ASSERT_TRUE(link.Exchange(0x71).Executed());
     EXPECT_EQ(Data(), Bytes{static_cast<uint8_t>(ports[1])});
     // A single-digit port through the same path.
-    link.SerialLink.ClosePort();
-    ASSERT_TRUE(link.SerialLink.OpenPort(ports[0], 115200));
+    port.ClosePort();
+    ASSERT_TRUE(port.OpenPort(ports[0], 115200));
     ASSERT_TRUE(link.Exchange(0x71).Executed());
     EXPECT_EQ(Data(), Bytes{static_cast<uint8_t>(ports[0])});
 }
 
 TEST_F(WineLink, CloseAndReopen) {
     // (Wine does not refuse a second open of a COM device, so exclusivity is not tested here.)
-    link.SerialLink.ClosePort();
-    EXPECT_FALSE(link.SerialLink.IsOpen());
-    link.SerialLink.ClosePort();
+    port.ClosePort();
+    EXPECT_FALSE(port.IsOpen());
+    port.ClosePort();
     EXPECT_FALSE(link.Exchange(0x13).Executed());
-    ASSERT_TRUE(link.SerialLink.OpenPort(ports[1], 57600));
+    ASSERT_TRUE(port.OpenPort(ports[1], 57600));
     EXPECT_TRUE(link.Exchange(0x13).Executed());
 }
 
 TEST_F(WineLink, ReadsOnlyWhatIsQueued) {
-    SerialPort& port = link.SerialLink;
-    uint8_t byte = 0;
+        uint8_t byte = 0;
     EXPECT_EQ(port.ReadBytes(&byte, 1), 0);
     EXPECT_EQ(port.WriteBytes(&byte, 0), 0);
     const Bytes frame = BuildFrame(0x70, LittleEndianBytes(link.AccessCode, 4));
@@ -185,11 +186,11 @@ TEST_F(WineLink, ExchangeRules) {
 TEST_F(WineLink, StaleInputIsDiscarded) {
     ASSERT_TRUE(link.Exchange(0x41).Executed());
     EXPECT_EQ(link.ReplyBuffer.size(), 9u);
-    ASSERT_TRUE(link.SerialLink.WaitForInput(2000));
+    ASSERT_TRUE(port.WaitForInput(2000));
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-    while (link.SerialLink.PollInput() < 12 && std::chrono::steady_clock::now() < deadline)
-        link.SerialLink.WaitForInput(50);
-    EXPECT_EQ(link.SerialLink.PollInput(), 12);
+    while (port.PollInput() < 12 && std::chrono::steady_clock::now() < deadline)
+        port.WaitForInput(50);
+    EXPECT_EQ(port.PollInput(), 12);
     ASSERT_TRUE(link.Exchange(0x71).Executed());
     EXPECT_EQ(Data(), Bytes{static_cast<uint8_t>(ports[1])});
 }
@@ -201,7 +202,7 @@ TEST_F(WineLink, TimeLimit) {
     EXPECT_LT(Seconds(), 11.0);
     // Every wait on the silent line was cancelled by the port itself: none of those aborts is
     // taken for a device that went away.
-    EXPECT_TRUE(link.SerialLink.IsOpen());
+    EXPECT_TRUE(port.IsOpen());
     EXPECT_TRUE(events.empty());
     clock.now = {};
     EXPECT_FALSE(link.Exchange(0x44).Executed());
@@ -253,7 +254,7 @@ TEST_F(WineLink, ADeviceThatStaysAwayFailsAtOnceAndIsUsedAgainWhenItReturns) {
     const auto start = std::chrono::steady_clock::now();
     for (int i = 0; i < 3; ++i) EXPECT_EQ(Generation(), 0);
     EXPECT_LT(SecondsSince(start), 1.0);
-    EXPECT_TRUE(link.SerialLink.IsLost());
+    EXPECT_TRUE(port.IsLost());
     EXPECT_EQ(events, std::vector<std::string>{Lost()});
     int answered = 0;
     for (int i = 0; i < 100 && answered == 0; ++i) {
@@ -315,12 +316,12 @@ TEST_F(TillLink, ASilentLineEndsEveryWaitAtItsLimitWithNothingPending) {
     // swallow what comes next.
     for (const bool deaf : {false, true}) {
         SetDeafDriver(deaf);
-        link.SerialLink.ClosePort();
-        ASSERT_TRUE(link.SerialLink.OpenPort(ports[1], 57600));
+        port.ClosePort();
+        ASSERT_TRUE(port.OpenPort(ports[1], 57600));
         ResetCounts();
         for (int i = 0; i < 20; ++i) {
             const auto start = std::chrono::steady_clock::now();
-            EXPECT_FALSE(link.SerialLink.WaitForInput(10));
+            EXPECT_FALSE(port.WaitForInput(10));
             const double millis = MillisSince(start);
             EXPECT_GE(millis, 10.0);
             EXPECT_LT(millis, 10 + TimerTickMs + 15);
@@ -336,8 +337,7 @@ TEST_F(TillLink, ASilentLineEndsEveryWaitAtItsLimitWithNothingPending) {
 TEST_F(TillLink, AByteThatLandsWhileTheWaitIsCancelledIsKept) {
     SetDeafDriver(true);
     SetLateCancel(true);
-    SerialPort& port = link.SerialLink;
-    const Bytes frame = BuildFrame(0x72, LittleEndianBytes(link.AccessCode, 4));  // five bytes, 40 ms late
+        const Bytes frame = BuildFrame(0x72, LittleEndianBytes(link.AccessCode, 4));  // five bytes, 40 ms late
     ASSERT_EQ(port.WriteBytes(frame.data(), static_cast<int32_t>(frame.size())), static_cast<int32_t>(frame.size()));
     EXPECT_TRUE(port.WaitForInput(10));
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);

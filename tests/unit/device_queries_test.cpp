@@ -1,54 +1,34 @@
-// The shared device commands against a scripted device on a pseudo-terminal.
+// The shared device commands against a scripted register on a byte stream in memory.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <filesystem>
 #include <functional>
 
-#include "operations/cash_register.h"
 #include "protocol/device_queries.h"
 #include "protocol/encoding.h"
-#include "pty_peer_posix.h"
+#include "support/memory_stream.h"
+#include "support/step_clock.h"
+#include "support/wire.h"
 
 using namespace vesklink;
-using vesklink::testing::PtyPeer;
-using vesklink::testing::ReplyFrame;
+using vktest::ReplyFrame;
 
 namespace {
-
-constexpr uint32_t Port = 44;
-
-// Replies never need the time limit here; a short one keeps a wrong script from hanging a test.
-class QuickClock final : public ReplyClock {
-public:
-    std::chrono::steady_clock::duration Now() override { return now; }
-    void WaitForInput(SerialPort& port, int) override {
-        if (!port.WaitForInput(200)) now += std::chrono::seconds(5);
-    }
-    std::chrono::steady_clock::duration now{};
-};
 
 class Queries : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(peer.Ok());
-        peer.MapPort(Port);
         link.SetReplyClock(&clock);
-        ASSERT_TRUE(link.SerialLink.OpenPort(Port, 57600));
-        peer.Start([this](const Bytes& request) {
-            clock.now = {};
-            return script(request);
-        });
+        stream.responder = [this](const Bytes& request) { return script(request); };
     }
     // The payload of the n-th request: after command and access code, before the checksum.
     Bytes Payload(size_t n) {
-        const Bytes request = peer.Requests().at(n);
+        const Bytes& request = stream.writes.at(n);
         return Bytes(request.begin() + 8, request.end() - 1);
     }
 
-    PtyPeer peer;
-    DeviceLink link;
-    QuickClock clock;
+    vktest::MemoryStream stream;
+    DeviceLink link{stream};
+    vktest::StepClock clock;
     std::function<Bytes(const Bytes&)> script = [](const Bytes&) { return Bytes{}; };
 };
 
@@ -149,31 +129,6 @@ TEST_F(Queries, FnState) {
     // 13 bytes: no state at all.
     script = [](const Bytes&) { return ReplyFrame(0xE0, 0, {3, 0, 0, 0}); };
     EXPECT_FALSE(QueryFnState(link));
-}
-
-// The register keeps what a shorter reply leaves out: fiscal mode once seen, the last document
-// number last read.
-TEST_F(Queries, RegisterKeepsFiscalModeAndTheLastKnownDocument) {
-    char folder[] = "/tmp/vesklink-queries-XXXXXX";
-    ASSERT_NE(mkdtemp(folder), nullptr);
-    setenv("XDG_DOCUMENTS_DIR", folder, 1);
-    {
-        Logger logger;
-        CashRegister device(logger);
-        link.SerialLink.ClosePort();
-        device.Link.SetReplyClock(&clock);
-        ASSERT_TRUE(device.Link.SerialLink.OpenPort(Port, 57600));
-        Bytes full(30, 0);
-        full[0] = 3;
-        full[26] = 7;
-        script = [&](const Bytes&) { return ReplyFrame(0xE0, 0, full); };
-        ASSERT_TRUE(device.QueryFnState());
-        script = [](const Bytes&) { return ReplyFrame(0xE0, 0, {1, 0, 0, 0, 0}); };
-        ASSERT_TRUE(device.QueryFnState());
-        EXPECT_TRUE(device.FnFiscalMode);
-        EXPECT_EQ(device.LastDocumentNumber, 7u);
-    }
-    std::filesystem::remove_all(folder);
 }
 
 }  // namespace
