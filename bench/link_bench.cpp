@@ -50,11 +50,12 @@ double RoundTripMicros(SerialPort& port, const Bytes& frame, size_t replySize) {
     return std::chrono::duration<double, std::micro>(Clock::now() - start).count();
 }
 
-double ExchangeMicros(DeviceLink& link, uint8_t command) {
+// -1 unless the whole reply came.
+double ExchangeMicros(DeviceLink& link, uint8_t command, size_t replySize) {
     const auto start = Clock::now();
-    const bool ok = link.Exchange(command).Executed();
+    const Reply reply = link.Exchange(command);
     const double micros = std::chrono::duration<double, std::micro>(Clock::now() - start).count();
-    return ok ? micros : -1;
+    return reply.Executed() && reply.Size() == replySize ? micros : -1;
 }
 
 bool Measure(SerialPort& port, DeviceLink& link, uint8_t command, size_t replySize, int rounds, int blindRounds) {
@@ -62,8 +63,8 @@ bool Measure(SerialPort& port, DeviceLink& link, uint8_t command, size_t replySi
     const Bytes frame = BuildFrame(command, LittleEndianBytes(link.AccessCode, 4));
     for (int i = 0; i < rounds; ++i) {
         const double r = RoundTripMicros(port, frame, replySize);
-        const double e = ExchangeMicros(link, command);
-        if (r < 0 || e < 0 || link.ReplyBuffer.size() != replySize) {
+        const double e = ExchangeMicros(link, command, replySize);
+        if (r < 0 || e < 0) {
             std::fprintf(stderr, "exchange failed\n");
             return false;
         }
@@ -73,7 +74,7 @@ bool Measure(SerialPort& port, DeviceLink& link, uint8_t command, size_t replySi
     BlindSleepClock sleeper;
     link.SetReplyClock(&sleeper);
     for (int i = 0; i < blindRounds; ++i) {
-        const double b = ExchangeMicros(link, command);
+        const double b = ExchangeMicros(link, command, replySize);
         if (b < 0) return false;
         blind.push_back(b);
     }

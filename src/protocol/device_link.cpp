@@ -34,19 +34,15 @@ uint64_t Reply::Integer(size_t first, size_t last) const {
 Reply DeviceLink::Exchange(uint8_t command, const Bytes& payload) {
     try {
         if (!Send(command, payload)) return Reply();
-        ReceiveReply();
-        return Reply(ReplyBuffer, true);
+        return Reply(ReceiveReply(), true);
     } catch (...) {
-        ReplyBuffer.clear();
         return Reply();
     }
 }
 
 bool DeviceLink::Send(uint8_t command, const Bytes& payload) {
-    // The body is copied first, so a payload taken from ReplyBuffer itself survives.
     Bytes body = LittleEndianBytes(AccessCode, 4);
     body.insert(body.end(), payload.begin(), payload.end());
-    ReplyBuffer.clear();
     // A device that went away, since the last exchange or before it, is reached again here,
     // once; one still away fails the exchange at once, and so does a closed stream.
     if (!stream_.Reconnect()) return false;
@@ -89,8 +85,8 @@ bool DeviceLink::NextByte(uint8_t& byte, std::chrono::steady_clock::duration sta
     }
 }
 
-void DeviceLink::ReceiveReply() {
-    ReplyBuffer.clear();
+Bytes DeviceLink::ReceiveReply() {
+    Bytes reply;
     const auto start = clock_->Now();
     uint8_t byte = 0;
     // Nothing can be done with the reply before its acknowledgement, frame start and length are
@@ -103,39 +99,40 @@ void DeviceLink::ReceiveReply() {
 
     // Handshake: everything before the first ACK or NAK is line noise.
     do {
-        if (!NextByte(byte, start)) return;
+        if (!NextByte(byte, start)) return reply;
     } while (byte != ACK && byte != NAK);
-    ReplyBuffer.push_back(byte);
+    reply.push_back(byte);
 
     // Start of the reply frame, after ACK and NAK alike.
     do {
-        if (!NextByte(byte, start)) return;
+        if (!NextByte(byte, start)) return reply;
     } while (byte != FrameStart);
-    ReplyBuffer.push_back(byte);
+    reply.push_back(byte);
 
     // Length, then the L bytes it counts and the checksum.
     for (int i = 0; i < 2; ++i) {
-        if (!NextByte(byte, start)) return;
-        ReplyBuffer.push_back(byte);
+        if (!NextByte(byte, start)) return reply;
+        reply.push_back(byte);
     }
-    size_t remaining = static_cast<size_t>(ReplyBuffer[2]) + (static_cast<size_t>(ReplyBuffer[3]) << 8) + 1;
-    ReplyBuffer.reserve(ReplyBuffer.size() + remaining);
+    size_t remaining = static_cast<size_t>(reply[2]) + (static_cast<size_t>(reply[3]) << 8) + 1;
+    reply.reserve(reply.size() + remaining);
     while (remaining > 0) {
         stream_.ExpectBytes(static_cast<int32_t>(remaining));
-        if (!NextByte(byte, start)) return;
-        ReplyBuffer.push_back(byte);
+        if (!NextByte(byte, start)) return reply;
+        reply.push_back(byte);
         --remaining;
         // The rest of the frame may be queued already: take it in one read, never beyond the frame.
         const int32_t queued = stream_.PollInput();
         if (remaining > 0 && queued > 0) {
             const size_t take = remaining < static_cast<size_t>(queued) ? remaining : static_cast<size_t>(queued);
-            const size_t at = ReplyBuffer.size();
-            ReplyBuffer.resize(at + take);
-            const int32_t got = stream_.ReadBytes(ReplyBuffer.data() + at, static_cast<int32_t>(take));
-            ReplyBuffer.resize(at + static_cast<size_t>(got > 0 ? got : 0));
+            const size_t at = reply.size();
+            reply.resize(at + take);
+            const int32_t got = stream_.ReadBytes(reply.data() + at, static_cast<int32_t>(take));
+            reply.resize(at + static_cast<size_t>(got > 0 ? got : 0));
             remaining -= static_cast<size_t>(got > 0 ? got : 0);
         }
     }
+    return reply;
 }
 
 }  // namespace vesklink

@@ -1,7 +1,7 @@
 // The request/reply exchange with the cash register: one request frame out, then the
-// acknowledgement byte and one reply frame back into ReplyBuffer, all within 10 seconds.
+// acknowledgement byte and one reply frame back into a Reply, all within 10 seconds.
 //
-// ReplyBuffer offsets: 0 acknowledgement (ACK or NAK), 1 start byte, 2-3 length L, 4 echo of the
+// Reply offsets: 0 acknowledgement (ACK or NAK), 1 start byte, 2-3 length L, 4 echo of the
 // command, 5-6 status word (0 = executed), 7 reserved, 8 onward the command's data, 4 + L the
 // checksum (not verified). A complete reply is L + 5 bytes long.
 #pragma once
@@ -40,7 +40,8 @@ enum class LinkOutcome {
     Executed,  // the register answered with status 0
 };
 
-// One reply and bounds-checked readers of its fields; a field beyond the reply reads as 0.
+// One reply exactly as received, acknowledgement first, and bounds-checked readers of its fields;
+// a field beyond the reply reads as 0.
 class Reply {
 public:
     Reply() = default;
@@ -74,7 +75,6 @@ public:
     explicit DeviceLink(ByteStream& stream) : stream_(stream) {}
 
     uint64_t AccessCode = 482917;  // its four low bytes open every request body
-    Bytes ReplyBuffer;             // the last reply exactly as received, acknowledgement first
 
     // Sends one command and collects its reply. Nothing is sent on a closed stream (it is never
     // opened here), on one whose device is away and cannot be reached again (Reconnect) or a
@@ -82,16 +82,15 @@ public:
     // and the wait ends as soon as the device goes away. Never logs, never retries.
     Reply Exchange(uint8_t command, const Bytes& payload = {});
 
-    // Collects the acknowledgement and one reply frame into ReplyBuffer, within ReplyTimeout.
-    void ReceiveReply();
-
     // The clock of the time limit; nullptr restores the system clock. Not owned.
     void SetReplyClock(ReplyClock* clock) { clock_ = clock ? clock : &SystemReplyClock(); }
 
 private:
     bool Send(uint8_t command, const Bytes& payload);
-    bool NextByte(uint8_t& byte, std::chrono::steady_clock::duration start);
     void DiscardStaleInput();
+    // The acknowledgement and one reply frame as they came within ReplyTimeout.
+    Bytes ReceiveReply();
+    bool NextByte(uint8_t& byte, std::chrono::steady_clock::duration start);
 
     ByteStream& stream_;
     ReplyClock* clock_ = &SystemReplyClock();

@@ -178,14 +178,4 @@ TEST_F(Exchange, PayloadTooLongForTheLengthFieldIsRefused) {
     EXPECT_EQ(stream.writes[0][2], 0xFF);
 }
 
-TEST_F(Exchange, PayloadMayBeTheReplyBufferItself) {
-    stream.responder = [](const Bytes& request) {
-        return ReplyFrame(request[3], 0, Bytes(request.begin() + 8, request.end() - 1));
-    };
-    ASSERT_TRUE(link.Exchange(0x13, Bytes{7, 8}).Executed());
-    const Bytes previous = link.ReplyBuffer;
-    ASSERT_TRUE(link.Exchange(0x05, link.ReplyBuffer).Executed());
-    EXPECT_EQ(Bytes(link.ReplyBuffer.begin() + 8, link.ReplyBuffer.end() - 1), previous);
-}
-
 }  // namespace

@@ -58,10 +58,12 @@ protected:
         });
         ASSERT_TRUE(port.OpenPort(ports[1], 57600)) << "COM" << ports[1];
     }
-    Bytes Data() const { return Bytes(link.ReplyBuffer.begin() + 8, link.ReplyBuffer.end() - 1); }
+    // One exchange; its reply stays in `last`.
+    const Reply& Exchange(uint8_t command, const Bytes& payload = {}) { return last = link.Exchange(command, payload); }
+    Bytes Data() const { return Bytes(last.Data().begin() + 8, last.Data().end() - 1); }
     double Seconds() const { return std::chrono::duration<double>(clock.now).count(); }
     // The restart count of the device on the port: 1 until it first restarts, 0 when none answered.
-    int Generation() { return link.Exchange(0x73).Executed() ? link.ReplyBuffer.at(8) : 0; }
+    int Generation() { return Exchange(0x73).Executed() ? last.Byte(8) : 0; }
     std::string Lost() const { return "lost COM" + std::to_string(ports[1]) + " \\\\.\\COM" + std::to_string(ports[1]); }
     std::string Reopened() const {
         return "reopened COM" + std::to_string(ports[1]) + " \\\\.\\COM" + std::to_string(ports[1]);
@@ -73,6 +75,7 @@ protected:
     std::vector<uint32_t> ports;
     SerialPort port;
     DeviceLink link{port};
+    Reply last;
     FakeClock clock;
     std::vector<std::string> events;
 };
@@ -86,7 +89,7 @@ Bytes AllByteValues() {
 TEST_F(WineLink, EveryByteValueCrossesALineThatStartedWithXonXoff) {
     // The pty starts as a fresh terminal does (XON/XOFF, canonical input, echo); opening the port
     // made it a raw 8N1 line.
-    ASSERT_TRUE(link.Exchange(0x11, AllByteValues()).Executed());
+    ASSERT_TRUE(Exchange(0x11, AllByteValues()).Executed());
     EXPECT_EQ(Data(), AllByteValues());
 }
 
@@ -110,24 +113,24 @@ TEST_F(WineLink, LineLeftWithFlowControlAndParityIsReset) {
     CloseHandle(other);
 
     ASSERT_TRUE(port.OpenPort(ports[1], 57600));
-    ASSERT_TRUE(link.Exchange(0x11, AllByteValues()).Executed());
+    ASSERT_TRUE(Exchange(0x11, AllByteValues()).Executed());
     EXPECT_EQ(Data(), AllByteValues());
 }
 
 TEST_F(WineLink, DeviceTestFrameAndPortNumbersFromTenUp) {
     ASSERT_GE(ports[1], 10u);
-    ASSERT_TRUE(link.Exchange(0x13).Executed());
+    ASSERT_TRUE(Exchange(0x13).Executed());
     EXPECT_EQ(Data(), (Bytes{0x01, 0x05, 0x00, 0x13, 0x65, 0x5E, 0x07, 0x00, 0xE2}));
-    ASSERT_TRUE(link.Exchange(0x71).Executed());
+    ASSERT_TRUE(Exchange(0x71).Executed());
     EXPECT_EQ(Data(), Bytes{static_cast<uint8_t>(ports[1])});
     // Already open: another number and speed change nothing.
     EXPECT_TRUE(port.OpenPort(ports[0], 9600));
-    ASSERT_TRUE(link.Exchange(0x71).Executed());
+    ASSERT_TRUE(Exchange(0x71).Executed());
     EXPECT_EQ(Data(), Bytes{static_cast<uint8_t>(ports[1])});
     // A single-digit port through the same path.
     port.ClosePort();
     ASSERT_TRUE(port.OpenPort(ports[0], 115200));
-    ASSERT_TRUE(link.Exchange(0x71).Executed());
+    ASSERT_TRUE(Exchange(0x71).Executed());
     EXPECT_EQ(Data(), Bytes{static_cast<uint8_t>(ports[0])});
 }
 
@@ -136,9 +139,9 @@ TEST_F(WineLink, CloseAndReopen) {
     port.ClosePort();
     EXPECT_FALSE(port.IsOpen());
     port.ClosePort();
-    EXPECT_FALSE(link.Exchange(0x13).Executed());
+    EXPECT_FALSE(Exchange(0x13).Executed());
     ASSERT_TRUE(port.OpenPort(ports[1], 57600));
-    EXPECT_TRUE(link.Exchange(0x13).Executed());
+    EXPECT_TRUE(Exchange(0x13).Executed());
 }
 
 TEST_F(WineLink, ReadsOnlyWhatIsQueued) {
@@ -164,40 +167,40 @@ TEST_F(WineLink, ReadsOnlyWhatIsQueued) {
 
 TEST_F(WineLink, ExchangeRules) {
     // Noise before the ACK and between the ACK and the start byte.
-    ASSERT_TRUE(link.Exchange(0x40).Executed());
-    EXPECT_EQ(link.ReplyBuffer.size(), 10u);
-    EXPECT_EQ(link.ReplyBuffer[0], 0x06);
-    EXPECT_EQ(link.ReplyBuffer[8], 0xAA);
+    ASSERT_TRUE(Exchange(0x40).Executed());
+    EXPECT_EQ(last.Data().size(), 10u);
+    EXPECT_EQ(last.Data()[0], 0x06);
+    EXPECT_EQ(last.Data()[8], 0xAA);
     // Status word.
-    const Reply refused = link.Exchange(0x42);
+    const Reply refused = Exchange(0x42);
     EXPECT_EQ(refused.Outcome(), LinkOutcome::Refused);
     EXPECT_EQ(refused.Integer(5, 6), 0x1234u);
-    EXPECT_EQ(link.ReplyBuffer.size(), 12u);
+    EXPECT_EQ(last.Data().size(), 12u);
     // Eight bytes with a zero status are still a failure.
-    EXPECT_FALSE(link.Exchange(0x43).Executed());
-    EXPECT_EQ(link.ReplyBuffer.size(), 8u);
+    EXPECT_FALSE(Exchange(0x43).Executed());
+    EXPECT_EQ(last.Data().size(), 8u);
     // A long reply.
-    ASSERT_TRUE(link.Exchange(0xFF).Executed());
-    ASSERT_EQ(link.ReplyBuffer.size(), 309u);
-    EXPECT_EQ(link.ReplyBuffer[8 + 299], static_cast<uint8_t>(299 * 7));
+    ASSERT_TRUE(Exchange(0xFF).Executed());
+    ASSERT_EQ(last.Data().size(), 309u);
+    EXPECT_EQ(last.Data()[8 + 299], static_cast<uint8_t>(299 * 7));
     EXPECT_EQ(clock.now, std::chrono::steady_clock::duration{});
 }
 
 TEST_F(WineLink, StaleInputIsDiscarded) {
-    ASSERT_TRUE(link.Exchange(0x41).Executed());
-    EXPECT_EQ(link.ReplyBuffer.size(), 9u);
+    ASSERT_TRUE(Exchange(0x41).Executed());
+    EXPECT_EQ(last.Data().size(), 9u);
     ASSERT_TRUE(port.WaitForInput(2000));
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
     while (port.PollInput() < 12 && std::chrono::steady_clock::now() < deadline)
         port.WaitForInput(50);
     EXPECT_EQ(port.PollInput(), 12);
-    ASSERT_TRUE(link.Exchange(0x71).Executed());
+    ASSERT_TRUE(Exchange(0x71).Executed());
     EXPECT_EQ(Data(), Bytes{static_cast<uint8_t>(ports[1])});
 }
 
 TEST_F(WineLink, TimeLimit) {
-    EXPECT_FALSE(link.Exchange(0x45).Executed());
-    EXPECT_TRUE(link.ReplyBuffer.empty());
+    EXPECT_FALSE(Exchange(0x45).Executed());
+    EXPECT_TRUE(last.Data().empty());
     EXPECT_GE(Seconds(), 10.0);
     EXPECT_LT(Seconds(), 11.0);
     // Every wait on the silent line was cancelled by the port itself: none of those aborts is
@@ -205,12 +208,12 @@ TEST_F(WineLink, TimeLimit) {
     EXPECT_TRUE(port.IsOpen());
     EXPECT_TRUE(events.empty());
     clock.now = {};
-    EXPECT_FALSE(link.Exchange(0x44).Executed());
-    EXPECT_EQ(link.ReplyBuffer, Bytes{0x15});
+    EXPECT_FALSE(Exchange(0x44).Executed());
+    EXPECT_EQ(last.Data(), Bytes{0x15});
     clock.now = {};
     // Cut after nine bytes with a zero status word: judged by what came.
-    EXPECT_TRUE(link.Exchange(0x46).Executed());
-    EXPECT_EQ(link.ReplyBuffer.size(), 9u);
+    EXPECT_TRUE(Exchange(0x46).Executed());
+    EXPECT_EQ(last.Data().size(), 9u);
     EXPECT_GE(Seconds(), 10.0);
 }
 
@@ -218,7 +221,7 @@ TEST_F(WineLink, RealWaitsAreShort) {
     // With the system clock, an answered exchange takes nowhere near a poll interval per byte.
     link.SetReplyClock(nullptr);
     const auto start = std::chrono::steady_clock::now();
-    for (int i = 0; i < 5; ++i) ASSERT_TRUE(link.Exchange(0xFF).Executed());
+    for (int i = 0; i < 5; ++i) ASSERT_TRUE(Exchange(0xFF).Executed());
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
 }
 
@@ -238,7 +241,7 @@ TEST_F(WineLink, TheNextExchangeReachesTheRestartedDevice) {
         const int before = Generation();
         ASSERT_GT(before, 0);
         const auto start = std::chrono::steady_clock::now();
-        EXPECT_EQ(link.Exchange(c.command).Executed(), c.answered);
+        EXPECT_EQ(Exchange(c.command).Executed(), c.answered);
         EXPECT_LT(SecondsSince(start), 3.0);
         if (c.answered) Sleep(300);  // the restart comes 50 ms after the reply, while the port is idle
         EXPECT_EQ(Generation(), before + 1);
@@ -249,7 +252,7 @@ TEST_F(WineLink, TheNextExchangeReachesTheRestartedDevice) {
 TEST_F(WineLink, ADeviceThatStaysAwayFailsAtOnceAndIsUsedAgainWhenItReturns) {
     link.SetReplyClock(nullptr);
     const int before = Generation();
-    ASSERT_TRUE(link.Exchange(0x7B).Executed());  // away for 1.5 s from 50 ms after this reply
+    ASSERT_TRUE(Exchange(0x7B).Executed());  // away for 1.5 s from 50 ms after this reply
     Sleep(300);
     const auto start = std::chrono::steady_clock::now();
     for (int i = 0; i < 3; ++i) EXPECT_EQ(Generation(), 0);
@@ -290,7 +293,7 @@ protected:
 };
 
 TEST_F(TillLink, EachFrameIsOneWrite) {
-    ASSERT_TRUE(link.Exchange(0x11, AllByteValues()).Executed());
+    ASSERT_TRUE(Exchange(0x11, AllByteValues()).Executed());
     EXPECT_EQ(Counts().writeCalls, 1);
     EXPECT_EQ(Data(), AllByteValues());
 }
@@ -302,7 +305,7 @@ TEST_F(TillLink, AReplyIsTakenWithoutWaitingForATimerTick) {
     for (int i = 0; i < 5; ++i) {
         WaitForTickStart();
         const auto start = std::chrono::steady_clock::now();
-        ASSERT_TRUE(link.Exchange(0x47).Executed());
+        ASSERT_TRUE(Exchange(0x47).Executed());
         millis.push_back(MillisSince(start));
     }
     std::sort(millis.begin(), millis.end());
@@ -328,9 +331,9 @@ TEST_F(TillLink, ASilentLineEndsEveryWaitAtItsLimitWithNothingPending) {
             EXPECT_EQ(Counts().pending, 0);
         }
         EXPECT_EQ(Counts().cancels > 0, deaf);
-        ASSERT_TRUE(link.Exchange(0xFF).Executed());
-        ASSERT_EQ(link.ReplyBuffer.size(), 309u);
-        EXPECT_EQ(link.ReplyBuffer[8 + 299], static_cast<uint8_t>(299 * 7));
+        ASSERT_TRUE(Exchange(0xFF).Executed());
+        ASSERT_EQ(last.Data().size(), 309u);
+        EXPECT_EQ(last.Data()[8 + 299], static_cast<uint8_t>(299 * 7));
     }
 }
 
