@@ -85,6 +85,7 @@ Result Hand(nAPI& component, const DocumentResult& result, tVariant* out) {
 
 bool SetParameter(nAPI& component, tVariant* params) {
     if (params[0].vt != VTYPE_PWSTR || params[1].vt != VTYPE_PWSTR) {
+        // "должена" is spelled so on purpose: the host contract's own text.
         component.Log(u"Неверный тип одного из параметров, должена быть строка", Error);
         return false;
     }
@@ -121,6 +122,7 @@ const Method kMethods[] = {
     {{u"GetDescription", u"ПолучитьОписание"}, 1,
      [](nAPI& c, tVariant*, tVariant* p) {
          const std::u16string description = BuildDescription();
+         // No blank after "is", on purpose: the host contract's own line.
          c.Log(u"Description is" + description, Info);
          c.ReturnString(description, &p[0]);
          return Result::Answered;  // the result variant stays as the host passed it
@@ -236,6 +238,7 @@ bool ADDIN_API nAPI::GetPropVal(const long propNum, tVariant* value) {
         const bool port = propNum == PortProperty;
         const int32_t number = port ? PortNumber : PortSpeed;
         SetInt32Variant(value, number);
+        // "Portnumber" is spelled so on purpose: the host contract's own text.
         Log((port ? u"Get Portnumber " : u"Get PortSpeed ") + DecimalText(number), Info);
         return true;
     } catch (...) {
@@ -252,6 +255,7 @@ bool ADDIN_API nAPI::SetPropVal(const long propNum, tVariant* value) {
         const int32_t number = ClampToInt32(whole);
         const bool port = propNum == PortProperty;
         (port ? PortNumber : PortSpeed) = number;
+        // "Portnumber" is spelled so on purpose, as in the reading above.
         Log((port ? u"Set Portnumber " : u"Set PortSpeed ") + DecimalText(number), Info);
         return true;
     } catch (...) {
