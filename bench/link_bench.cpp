@@ -9,11 +9,13 @@
 #include <vector>
 
 #include "protocol/device_link.h"
+#include "serial/serial_port.h"
 #include "pty_peer_posix.h"
+#include "support/wire.h"
 
 using namespace vesklink;
 using vesklink::testing::PtyPeer;
-using vesklink::testing::ReplyFrame;
+using vktest::ReplyFrame;
 using Clock = std::chrono::steady_clock;
 
 namespace {
@@ -23,7 +25,7 @@ constexpr uint32_t Port = 61;
 class BlindSleepClock final : public ReplyClock {
 public:
     Clock::duration Now() override { return Clock::now().time_since_epoch(); }
-    void WaitForInput(SerialPort&, int milliseconds) override {
+    void WaitForInput(ByteStream&, int milliseconds) override {
         std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
     }
 };
@@ -48,20 +50,21 @@ double RoundTripMicros(SerialPort& port, const Bytes& frame, size_t replySize) {
     return std::chrono::duration<double, std::micro>(Clock::now() - start).count();
 }
 
-double ExchangeMicros(DeviceLink& link, uint8_t command) {
+// -1 unless the whole reply came.
+double ExchangeMicros(DeviceLink& link, uint8_t command, size_t replySize) {
     const auto start = Clock::now();
-    const bool ok = link.Exchange(command).Executed();
+    const Reply reply = link.Exchange(command);
     const double micros = std::chrono::duration<double, std::micro>(Clock::now() - start).count();
-    return ok ? micros : -1;
+    return reply.Executed() && reply.Size() == replySize ? micros : -1;
 }
 
-bool Measure(DeviceLink& link, uint8_t command, size_t replySize, int rounds, int blindRounds) {
+bool Measure(SerialPort& port, DeviceLink& link, uint8_t command, size_t replySize, int rounds, int blindRounds) {
     std::vector<double> raw, exchange, blind;
     const Bytes frame = BuildFrame(command, LittleEndianBytes(link.AccessCode, 4));
     for (int i = 0; i < rounds; ++i) {
-        const double r = RoundTripMicros(link.SerialLink, frame, replySize);
-        const double e = ExchangeMicros(link, command);
-        if (r < 0 || e < 0 || link.ReplyBuffer.size() != replySize) {
+        const double r = RoundTripMicros(port, frame, replySize);
+        const double e = ExchangeMicros(link, command, replySize);
+        if (r < 0 || e < 0) {
             std::fprintf(stderr, "exchange failed\n");
             return false;
         }
@@ -71,7 +74,7 @@ bool Measure(DeviceLink& link, uint8_t command, size_t replySize, int rounds, in
     BlindSleepClock sleeper;
     link.SetReplyClock(&sleeper);
     for (int i = 0; i < blindRounds; ++i) {
-        const double b = ExchangeMicros(link, command);
+        const double b = ExchangeMicros(link, command, replySize);
         if (b < 0) return false;
         blind.push_back(b);
     }
@@ -96,8 +99,9 @@ int main(int argc, char** argv) {
     const Bytes longReply = ReplyFrame(0xFF, 0, Bytes(300 - 9, 0x5A));
     peer.Start([&](const Bytes& request) { return request[3] == 0x13 ? testReply : longReply; });
 
-    DeviceLink link;
-    if (!link.SerialLink.OpenPort(Port, 115200)) {
+    SerialPort port;
+    DeviceLink link(port);
+    if (!port.OpenPort(Port, 115200)) {
         std::fprintf(stderr, "cannot open %s\n", peer.DevicePath().c_str());
         return 1;
     }
@@ -105,7 +109,7 @@ int main(int argc, char** argv) {
                 std::min(rounds, 50));
     std::printf("%-21s %14s %18s %12s %20s\n", "command", "round trip", "Exchange", "overhead",
                 "blind 10 ms sleep");
-    const bool ok = Measure(link, 0x13, testReply.size(), rounds, std::min(rounds, 50)) &&
-                    Measure(link, 0xFF, longReply.size(), rounds, std::min(rounds, 50));
+    const bool ok = Measure(port, link, 0x13, testReply.size(), rounds, std::min(rounds, 50)) &&
+                    Measure(port, link, 0xFF, longReply.size(), rounds, std::min(rounds, 50));
     return ok ? 0 : 1;
 }

@@ -1,7 +1,11 @@
 #!/usr/bin/env python3
-"""No function of the driver's sources is longer than a limit (60 lines by default), counted from
-the line of its opening brace to the line of its closing brace; lambdas count as functions of their
-own. Prints every function over the limit and the longest one, and fails when one is over."""
+"""No function in the given folders (C and C++ sources) is longer than a limit, 60 lines unless
+--limit says otherwise, counted from the line of its opening brace to the line of its closing
+brace; lambdas count as functions of their own. Prints the longest function of each folder and
+every function over the limit, and fails when one is over.
+
+    check-function-length.py [--limit N] FOLDER..."""
+import argparse
 import pathlib
 import re
 import sys
@@ -57,19 +61,23 @@ def functions(path):
 
 
 def main():
-    src = pathlib.Path(sys.argv[1])
-    limit = int(sys.argv[2]) if len(sys.argv) > 2 else 60
-    longest, over = (0, "", ""), []
-    for path in sorted(list(src.rglob("*.cpp")) + list(src.rglob("*.h"))):
-        for start, length, head in functions(path):
-            where = f"{path.relative_to(src)}:{start}"
-            if length > longest[0]:
-                longest = (length, where, head[-70:])
-            if length > limit:
-                over.append(f"{where}: {length} lines: {head[-70:]}")
-    print(f"longest function: {longest[0]} lines at {longest[1]} ({longest[2]})")
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--limit", type=int, default=60)
+    parser.add_argument("folders", nargs="+", type=pathlib.Path)
+    args = parser.parse_args()
+    over = []
+    for folder in args.folders:
+        longest = (0, "", "")
+        for path in sorted(p for p in folder.rglob("*") if p.suffix in (".c", ".cpp", ".h")):
+            for start, length, head in functions(path):
+                where = f"{folder.name}/{path.relative_to(folder)}:{start}"
+                if length > longest[0]:
+                    longest = (length, where, head[-70:])
+                if length > args.limit:
+                    over.append(f"{where}: {length} lines: {head[-70:]}")
+        print(f"{folder.name}/: longest function {longest[0]} lines at {longest[1]} ({longest[2]})")
     for entry in over:
-        print(f"over {limit} lines: {entry}")
+        print(f"over {args.limit} lines: {entry}")
     return 1 if over else 0
 
 

@@ -65,19 +65,27 @@ bool ElectronicFlag(const tVariant& variant) {
     return VariantInteger(variant, number) && number != 0;
 }
 
+// What a handler made of a call. Succeeded and Failed become the method's boolean result, and a
+// failing method's line, where it has one, is logged after the handler; Answered means the
+// handler has set the result variant itself, or leaves it as the host passed it.
+enum class Result { Succeeded, Failed, Answered };
+
+Result Outcome(bool ok) { return ok ? Result::Succeeded : Result::Failed; }
+
 // A result document handed to the host, when the operation produced one; the operation's success.
-bool Hand(nAPI& component, const std::optional<std::u16string>& document, tVariant* out) {
+Result Hand(nAPI& component, const std::optional<std::u16string>& document, tVariant* out) {
     if (document) component.ReturnString(*document, out);
-    return document.has_value();
+    return Outcome(document.has_value());
 }
 
-bool Hand(nAPI& component, const DocumentResult& result, tVariant* out) {
+Result Hand(nAPI& component, const DocumentResult& result, tVariant* out) {
     Hand(component, result.Document, out);
-    return result.Ok;
+    return Outcome(result.Ok);
 }
 
 bool SetParameter(nAPI& component, tVariant* params) {
     if (params[0].vt != VTYPE_PWSTR || params[1].vt != VTYPE_PWSTR) {
+        // "должена" is spelled so on purpose: the host contract's own text.
         component.Log(u"Неверный тип одного из параметров, должена быть строка", Error);
         return false;
     }
@@ -98,10 +106,7 @@ void AnswerLastError(nAPI& component, tVariant* retValue, tVariant* params) {
 }
 
 // One entry per host method, in the host's order (its index is the method's number): its names,
-// how many parameters it takes, and its handler, which returns the method's success, or nothing
-// when it has set the result variant itself. A failing method's line, where it has one, is
-// logged here after the handler.
-using Result = std::optional<bool>;
+// how many parameters it takes, its handler and its failure line.
 struct Method : HostName {
     long Params;
     Result (*Call)(nAPI& component, tVariant* retValue, tVariant* params);
@@ -110,94 +115,108 @@ struct Method : HostName {
 
 const Method kMethods[] = {
     {{u"GetInterfaceRevision", u"ПолучитьРевизиюИнтерфейса"}, 0,
-     [](nAPI&, tVariant* r, tVariant*) -> Result { return SetUInt32Variant(r, InterfaceRevision), std::nullopt; }},
+     [](nAPI&, tVariant* r, tVariant*) {
+         SetUInt32Variant(r, InterfaceRevision);
+         return Result::Answered;
+     }},
     {{u"GetDescription", u"ПолучитьОписание"}, 1,
-     [](nAPI& c, tVariant*, tVariant* p) -> Result {
-         // The result variant is left as the host passed it.
+     [](nAPI& c, tVariant*, tVariant* p) {
          const std::u16string description = BuildDescription();
+         // No blank after "is", on purpose: the host contract's own line.
          c.Log(u"Description is" + description, Info);
          c.ReturnString(description, &p[0]);
-         return {};
+         return Result::Answered;  // the result variant stays as the host passed it
      }},
     {{u"GetLastError", u"ПолучитьОшибку"}, 1,
-     [](nAPI& c, tVariant* r, tVariant* p) -> Result { return AnswerLastError(c, r, p), std::nullopt; }},
+     [](nAPI& c, tVariant* r, tVariant* p) {
+         AnswerLastError(c, r, p);
+         return Result::Answered;
+     }},
     {{u"GetParameters", u"ПолучитьПараметры"}, 1,
-     [](nAPI& c, tVariant*, tVariant* p) -> Result { return c.ReturnString(BuildSettingsForm(), &p[0]); },
+     [](nAPI& c, tVariant*, tVariant* p) { return Outcome(c.ReturnString(BuildSettingsForm(), &p[0])); },
      u"GetParameters error"},
     {{u"SetParameter", u"УстановитьПараметр"}, 2,
-     [](nAPI& c, tVariant*, tVariant* p) -> Result { return SetParameter(c, p); }},
+     [](nAPI& c, tVariant*, tVariant* p) { return Outcome(SetParameter(c, p)); }},
     {{u"Open", u"Подключить"}, 1,
-     [](nAPI& c, tVariant*, tVariant*) -> Result { return Open(c.Device, Settings(c)); }, u"Open error"},
-    {{u"Close", u"Отключить"}, 1, [](nAPI& c, tVariant*, tVariant*) -> Result { return Close(c.Device); }},
+     [](nAPI& c, tVariant*, tVariant*) { return Outcome(Open(c.Device, Settings(c))); }, u"Open error"},
+    {{u"Close", u"Отключить"}, 1,
+     [](nAPI& c, tVariant*, tVariant*) {
+         Close(c.Device);
+         return Result::Succeeded;
+     }},
     {{u"DeviceTest", u"ТестУстройства"}, 2,
-     [](nAPI& c, tVariant*, tVariant* p) -> Result {
+     [](nAPI& c, tVariant*, tVariant* p) {
          c.ReturnString(u"", &p[1]);
          const bool ok = DeviceTest(c.Device, Settings(c));
          c.ReturnString(ok ? u"Test OK" : u"Test not OK", &p[0]);
-         return ok;
+         return Outcome(ok);
      },
      u"Ошибка теста устройства!"},
     {{u"GetAdditionalActions", u"ПолучитьДополнительныеДействия"}, 1,
-     [](nAPI& c, tVariant*, tVariant* p) -> Result { return c.ReturnString(BuildActions(), &p[0]); },
+     [](nAPI& c, tVariant*, tVariant* p) { return Outcome(c.ReturnString(BuildActions(), &p[0])); },
      u"GetAdditionalActions"},
     {{u"DoAdditionalAction", u"ВыполнитьДополнительноеДействие"}, 0,
-     [](nAPI&, tVariant*, tVariant*) -> Result { return true; }},
+     [](nAPI&, tVariant*, tVariant*) { return Result::Succeeded; }},
     {{u"GetDataKKT", u"ПолучитьПараметрыККТ"}, 2,
-     [](nAPI& c, tVariant*, tVariant* p) -> Result {
+     [](nAPI& c, tVariant*, tVariant* p) {
          // A document the host never receives is no success.
          const std::optional<std::u16string> document = GetDataKKT(c.Device);
-         return document && c.ReturnString(*document, &p[1]);
+         return Outcome(document && c.ReturnString(*document, &p[1]));
      },
      u"GetDataKKT error"},
     {{u"OperationFN", u"ОперацияФН"}, 3,
-     [](nAPI& c, tVariant*, tVariant* p) -> Result {
-         return OperationFN(c.Device, OperationType(p[1]), VariantString(p[2]));
+     [](nAPI& c, tVariant*, tVariant* p) {
+         return Outcome(OperationFN(c.Device, OperationType(p[1]), VariantString(p[2])));
      },
      u"OperationFN error"},
     {{u"OpenShift", u"ОткрытьСмену"}, 3,
-     [](nAPI& c, tVariant*, tVariant* p) -> Result { return Hand(c, OpenShift(c.Device, VariantTextLenient(p[1])), &p[2]); },
+     [](nAPI& c, tVariant*, tVariant* p) { return Hand(c, OpenShift(c.Device, VariantTextLenient(p[1])), &p[2]); },
      u"Ошибка открытия смены"},
     {{u"CloseShift", u"ЗакрытьСмену"}, 3,
-     [](nAPI& c, tVariant*, tVariant* p) -> Result { return Hand(c, CloseShift(c.Device), &p[2]); },
+     [](nAPI& c, tVariant*, tVariant* p) { return Hand(c, CloseShift(c.Device), &p[2]); },
      u"Ошибка закрытия смены"},
     {{u"ProcessCheck", u"СформироватьЧек"}, 4,
-     [](nAPI& c, tVariant*, tVariant* p) -> Result {
+     [](nAPI& c, tVariant*, tVariant* p) {
          return Hand(c, RegisterReceipt(c.Device, VariantString(p[2]), false, ElectronicFlag(p[1])), &p[3]);
      }},
     {{u"ProcessCorrectionCheck", u"СформироватьЧекКоррекции"}, 3,
-     [](nAPI& c, tVariant*, tVariant* p) -> Result {
+     [](nAPI& c, tVariant*, tVariant* p) {
          return Hand(c, RegisterReceipt(c.Device, VariantString(p[1]), true, false), &p[2]);
      },
      u"ProcessCorrectionCheck"},
     {{u"PrintTextDocument", u"НапечататьТекстовыйДокумент"}, 2,
-     [](nAPI& c, tVariant* r, tVariant* p) -> Result {
-         if (p[1].vt == VTYPE_PWSTR) return PrintTextDocument(c.Device, VariantString(p[1]));
-         return SetBoolVariant(r, false), std::nullopt;  // no failure line
+     [](nAPI& c, tVariant* r, tVariant* p) {
+         if (p[1].vt == VTYPE_PWSTR) return Outcome(PrintTextDocument(c.Device, VariantString(p[1])));
+         SetBoolVariant(r, false);  // a package that is no text fails without the failure line
+         return Result::Answered;
      },
      u"PrintTextDocument error"},
     {{u"CashInOutcome", u"НапечататьЧекВнесенияВыемки"}, 3,
-     [](nAPI& c, tVariant*, tVariant* p) -> Result {
+     [](nAPI& c, tVariant*, tVariant* p) {
          const std::optional<int64_t> amount = CashAmount(p[2]);
-         if (!amount) return c.Device.SetError(u"Сумма внесения или выемки должна быть числом или строкой");
-         return CashInOutcome(c.Device, *amount);
+         if (!amount) return Outcome(c.Device.SetError(u"Сумма внесения или выемки должна быть числом или строкой"));
+         return Outcome(CashInOutcome(c.Device, *amount));
      }},
     {{u"PrintXReport", u"НапечататьОтчетБезГашения"}, 2,
-     [](nAPI& c, tVariant*, tVariant*) -> Result { return PrintXReport(c.Device); }, u"PrintXReport error"},
+     [](nAPI& c, tVariant*, tVariant*) { return Outcome(PrintXReport(c.Device)); }, u"PrintXReport error"},
     {{u"PrintCheckCopy", u"НапечататьКопиюЧека"}, 2,
-     [](nAPI& c, tVariant*, tVariant* p) -> Result {
-         return PrintCheckCopy(c.Device, static_cast<uint32_t>(LeadingInteger32(VariantTextLenient(p[1]))));
+     [](nAPI& c, tVariant*, tVariant* p) {
+         return Outcome(PrintCheckCopy(c.Device, static_cast<uint32_t>(LeadingInteger32(VariantTextLenient(p[1])))));
      },
      u"PrintCheckCopy error"},
     {{u"GetCurrentStatus", u"ПолучитьТекущееСостояние"}, 3,
-     [](nAPI& c, tVariant*, tVariant* p) -> Result { return Hand(c, GetCurrentStatus(c.Device), &p[2]); },
+     [](nAPI& c, tVariant*, tVariant* p) { return Hand(c, GetCurrentStatus(c.Device), &p[2]); },
      u"GetCurrentStatus error"},
     {{u"ReportCurrentStatusOfSettlements", u"ОтчетОТекущемСостоянииРасчетов"}, 3,
-     [](nAPI& c, tVariant*, tVariant* p) -> Result { return Hand(c, ReportCurrentStatusOfSettlements(c.Device), &p[2]); },
+     [](nAPI& c, tVariant*, tVariant* p) { return Hand(c, ReportCurrentStatusOfSettlements(c.Device), &p[2]); },
      u"ReportCurrentStatusOfSettlements error"},
     {{u"OpenCashDrawer", u"ОткрытьДенежныйЯщик"}, 1,
-     [](nAPI& c, tVariant*, tVariant*) -> Result { return OpenCashDrawer(c.Device); }, u"OpenCashDrawer error"},
+     [](nAPI& c, tVariant*, tVariant*) { return Outcome(OpenCashDrawer(c.Device)); }, u"OpenCashDrawer error"},
     {{u"GetLineLength", u"ПолучитьШиринуСтроки"}, 2,
-     [](nAPI&, tVariant*, tVariant* p) -> Result { return SetUInt32Variant(&p[1], LineLength), true; }},
+     [](nAPI&, tVariant*, tVariant* p) {
+         SetUInt32Variant(&p[1], LineLength);
+         return Result::Succeeded;
+     }},
 };
 constexpr long kMethodCount = std::size(kMethods);
 
@@ -219,6 +238,7 @@ bool ADDIN_API nAPI::GetPropVal(const long propNum, tVariant* value) {
         const bool port = propNum == PortProperty;
         const int32_t number = port ? PortNumber : PortSpeed;
         SetInt32Variant(value, number);
+        // "Portnumber" is spelled so on purpose: the host contract's own text.
         Log((port ? u"Get Portnumber " : u"Get PortSpeed ") + DecimalText(number), Info);
         return true;
     } catch (...) {
@@ -235,6 +255,7 @@ bool ADDIN_API nAPI::SetPropVal(const long propNum, tVariant* value) {
         const int32_t number = ClampToInt32(whole);
         const bool port = propNum == PortProperty;
         (port ? PortNumber : PortSpeed) = number;
+        // "Portnumber" is spelled so on purpose, as in the reading above.
         Log((port ? u"Set Portnumber " : u"Set PortSpeed ") + DecimalText(number), Info);
         return true;
     } catch (...) {
@@ -279,10 +300,11 @@ void nAPI::Dispatch(long method, tVariant* retValue, tVariant* params) {
     const Method& entry = kMethods[method];
     // A receipt left unsettled is asked about at most once per call.
     Device.Safeguard.BeginCall();
-    const Result ok = entry.Call(*this, retValue, params);
-    if (!ok) return;
-    if (!*ok && entry.FailureLine) Log(entry.FailureLine, Error);
-    SetBoolVariant(retValue, *ok);
+    const Result result = entry.Call(*this, retValue, params);
+    if (result == Result::Answered) return;
+    const bool ok = result == Result::Succeeded;
+    if (!ok && entry.FailureLine) Log(entry.FailureLine, Error);
+    SetBoolVariant(retValue, ok);
 }
 
 }  // namespace vesklink

@@ -71,7 +71,7 @@ public:
     std::u16string UserInterfaceLanguage;
 
     ::vesklink::Logger Logger;
-    // The cash register; its link's destructor closes a port still open.
+    // The cash register; its port's destructor closes a port still open.
     CashRegister Device{Logger};
 
 private:

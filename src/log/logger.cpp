@@ -57,7 +57,7 @@ bool Logger::LogReceiptBlock(std::u16string_view text) {
     block += "[" + Timestamp() + "]\n";
     block += "----------------------------------------\n";
     block += Utf16ToUtf8(text);
-    block += "\n---------------chek end-----------------\n";
+    block += "\n---------------chek end-----------------\n";  // "chek": spelled so on purpose, log readers match it
     return WriteLines(block);
 }
 

@@ -20,7 +20,7 @@ static_assert(!std::is_copy_constructible_v<CashRegister> && !std::is_move_const
 CashRegister::CashRegister(Logger& logger) : logger_(logger) {
     // The device going away and coming back is logged; a reopened port reads the record of a
     // receipt left unsettled on it.
-    Link.SerialLink.SetEventSink([this](const PortEvent& event) {
+    Port.SetEventSink([this](const PortEvent& event) {
         const std::u16string port = PortName(event.port, event.device);
         if (event.kind == PortEvent::DeviceLost) {
             Log(port + u": device lost (" + Utf8ToUtf16(event.why) + u")", Warning);

@@ -1,6 +1,6 @@
-// The cash register as every operation receives it: the link, the component's log, the error the
-// host reads with GetLastError, and what the driver last learned from the device and reports again
-// where a fresh reading fails.
+// The cash register as every operation receives it: its port and the exchange over it, the
+// component's log, the error the host reads with GetLastError, and what the driver last learned
+// from the device and reports again where a fresh reading fails.
 #pragma once
 
 #include <cstdint>
@@ -11,6 +11,7 @@
 #include "log/logger.h"
 #include "operations/unsettled_receipt.h"
 #include "protocol/device_queries.h"
+#include "serial/serial_port.h"
 
 namespace vesklink {
 
@@ -43,7 +44,8 @@ public:
     // be copied or moved), so the link's handlers may hold on to it.
     explicit CashRegister(Logger& logger);
 
-    DeviceLink Link;
+    SerialPort Port;  // its destructor closes a port still open
+    DeviceLink Link{Port};
     ErrorState LastError;
     // A receipt whose closing went unanswered, kept until the register tells what became of it.
     ReceiptSafeguard Safeguard;

@@ -32,7 +32,7 @@ bool SetReceiptParameters(CashRegister& device) {
 }  // namespace
 
 bool Open(CashRegister& device, PortSettings settings) {
-    SerialPort& port = device.Link.SerialLink;
+    SerialPort& port = device.Port;
     // A device that went away since the last call is noticed here. An open port keeps the
     // settings it was opened with, and a lost one is opened again with them; changed ones apply
     // after Close.
@@ -55,13 +55,12 @@ bool Open(CashRegister& device, PortSettings settings) {
     return true;
 }
 
-bool Close(CashRegister& device) {
-    device.Link.SerialLink.ClosePort();  // also forgets a port whose device went away
-    return true;
+void Close(CashRegister& device) {
+    device.Port.ClosePort();  // also forgets a port whose device went away
 }
 
 bool DeviceTest(CashRegister& device, PortSettings settings) {
-    SerialPort& port = device.Link.SerialLink;
+    SerialPort& port = device.Port;
     // A port whose device went away is still connected: the test's exchange opens it again.
     const bool wasOpen = port.IsOpen() || port.IsLost();
     if (!wasOpen && !port.OpenPort(settings.Port, settings.Speed)) return false;

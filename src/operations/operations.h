@@ -35,7 +35,7 @@ int32_t PortFromSettingText(std::u16string_view text);
 
 // connection.cpp: Open, Close, DeviceTest.
 bool Open(CashRegister& device, PortSettings settings);
-bool Close(CashRegister& device);
+void Close(CashRegister& device);
 bool DeviceTest(CashRegister& device, PortSettings settings);
 
 // reports.cpp: PrintXReport, PrintCheckCopy.

@@ -308,7 +308,7 @@ std::u16string ResultDocument(const ReceiptNumbers& numbers) {
 
 std::u16string Answer(CashRegister& device, const ReceiptNumbers& numbers) {
     const std::u16string document = ResultDocument(numbers);
-    device.Log(u"Check output parameteres:", Info);
+    device.Log(u"Check output parameteres:", Info);  // "parameteres": the host contract's spelling, on purpose
     device.Log(document, Info);
     device.Log(u"Check ok", Info);
     return document;
@@ -336,7 +336,7 @@ std::optional<std::u16string> RegisterReceipt(CashRegister& device, std::u16stri
     const std::optional<uint64_t> total = ValidateReceipt(device, package, correction);
     if (!total) return {};
     device.Log(u"Check correct", Info);
-    UnsettledReceipt record{correction, electronic, std::u16string(text), device.Link.SerialLink.ConnectedPort(),
+    UnsettledReceipt record{correction, electronic, std::u16string(text), device.Port.ConnectedPort(),
                             FormatLocalNow("%Y-%m-%dT%H:%M:%S"), {}};
     if (device.LastDocumentKnown) record.LastDocumentBefore = device.LastDocumentNumber;
     const std::optional<ReceiptNumbers> sent = SendReceipt(device, package, record, *total);

@@ -96,7 +96,7 @@ std::u16string ParametersError(const ReceiptPackage& r, bool correction) {
     if (!c.HasType) return u"Не задан тип коррекции";
     if (!c.HasDescription) return u"Не задано описание коррекции";
     if (!c.HasDate) return u"Не задана дата коррекции";
-    if (!c.HasNumber) return u"Не задан номар коррекции";
+    if (!c.HasNumber) return u"Не задан номар коррекции";  // "номар": the host contract's spelling, on purpose
     if (c.Type < 0 || c.Type > 0xFF) return u"Неверный тип коррекции: " + c.TypeText;
     return {};
 }
@@ -189,6 +189,7 @@ ReceiptPackage ReadReceiptPackage(std::u16string_view text) {
 
 std::optional<uint64_t> ValidateReceipt(CashRegister& device, const ReceiptPackage& package, bool correction) {
     if (!package.Readable) return device.SetError(u"Невозможно проверить чек, ошибка загрузки"), std::nullopt;
+    // "зарестрирован" is spelled so on purpose: the host contract's own text (OpenShift's differs).
     if (!device.QueryDeviceMode()) return device.SetError(u"ФН не зарестрирован"), std::nullopt;
     const auto flag = [&](uint16_t tag) {
         return ReadRegistrationFlag(device.Link, device.DeviceModeByte, tag).value_or(false);

@@ -40,7 +40,7 @@ bool WriteCashier(CashRegister& device, std::u16string_view name, std::u16string
 std::optional<std::u16string> SendOpenShift(CashRegister& device) {
     device.QueryDeviceMode();
     if (device.DeviceModeByte == 0) {
-        device.SetError(u"ФН не зарегтрирован");
+        device.SetError(u"ФН не зарегтрирован");  // "зарегтрирован": the host contract's spelling, on purpose
         return {};
     }
     const std::optional<FnState> fn = device.QueryFnState();

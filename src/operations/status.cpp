@@ -70,6 +70,7 @@ std::optional<std::u16string> GetCurrentStatus(CashRegister& device) {
     AppendSigned(parameters, "ShiftClosingCheckNumber", static_cast<int64_t>(shift->Receipts));
     AppendUnsigned(parameters, "CheckNumber", device.LastDocumentNumber);
     // The balance of the last settlement report or shift close; this method does not ask for it.
+    // "Cachebalance" is spelled so on purpose: the host reads this document's attribute by it.
     AppendAmount(parameters, "Cachebalance", static_cast<double>(static_cast<uint64_t>(device.CashBalance)) / 100);
     AppendBacklog(parameters, *backlog);
     return SerializeDocument(document);

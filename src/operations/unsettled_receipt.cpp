@@ -93,7 +93,7 @@ void ReceiptSafeguard::Drop(CashRegister& device) {
 void ReceiptSafeguard::SettleIfDue(CashRegister& device) {
     if (!unsettled_ || settling_ || askedThisCall_) return;
     // Only the register the receipt was sent to can tell.
-    if (device.Link.SerialLink.ConnectedPort() != unsettled_->Port) return;
+    if (device.Port.ConnectedPort() != unsettled_->Port) return;
     settling_ = true;
     struct Reset {
         bool& flag;
@@ -140,7 +140,7 @@ RetryAnswer ReceiptSafeguard::AnswerRetry(CashRegister& device, bool correction,
     }
     // A port that is not connected reaches no register: the call fails on its own, and the retry
     // after the next Open is still answered.
-    if (registered_->Receipt.Port != device.Link.SerialLink.ConnectedPort()) return RetryAnswer::NotARetry;
+    if (registered_->Receipt.Port != device.Port.ConnectedPort()) return RetryAnswer::NotARetry;
     const std::optional<FnState> fn = QueryFnState(device.Link);
     if (!fn || !fn->LastDocumentNumber) return RetryAnswer::NoAnswer;
     if (*fn->LastDocumentNumber != registered_->Numbers.Document) {

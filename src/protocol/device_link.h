@@ -1,7 +1,7 @@
 // The request/reply exchange with the cash register: one request frame out, then the
-// acknowledgement byte and one reply frame back into ReplyBuffer, all within 10 seconds.
+// acknowledgement byte and one reply frame back into a Reply, all within 10 seconds.
 //
-// ReplyBuffer offsets: 0 acknowledgement (ACK or NAK), 1 start byte, 2-3 length L, 4 echo of the
+// Reply offsets: 0 acknowledgement (ACK or NAK), 1 start byte, 2-3 length L, 4 echo of the
 // command, 5-6 status word (0 = executed), 7 reserved, 8 onward the command's data, 4 + L the
 // checksum (not verified). A complete reply is L + 5 bytes long.
 #pragma once
@@ -13,7 +13,7 @@
 #include <utility>
 
 #include "protocol/frame.h"
-#include "serial/serial_port.h"
+#include "serial/byte_stream.h"
 
 namespace vesklink {
 
@@ -24,16 +24,16 @@ public:
     virtual ~ReplyClock() = default;
     // A monotonic reading: a change of the wall clock must never stretch or cut an exchange.
     virtual std::chrono::steady_clock::duration Now() = 0;
-    // Waits up to `milliseconds` for input on the port; returns at once when bytes are waiting.
-    virtual void WaitForInput(SerialPort& port, int milliseconds) = 0;
+    // Waits up to `milliseconds` for input on the stream; returns at once when bytes are waiting.
+    virtual void WaitForInput(ByteStream& stream, int milliseconds) = 0;
 };
 
-// steady_clock and SerialPort::WaitForInput.
+// steady_clock and ByteStream::WaitForInput.
 ReplyClock& SystemReplyClock();
 
 // What became of one exchange, from the reply as received.
 enum class LinkOutcome {
-    NotSent,   // the port is closed, its device is away, or the frame did not go out whole
+    NotSent,   // the stream is closed, its device is away, or the frame did not go out whole
     Silence,   // nothing came back within the time limit
     Nak,       // the register rejected the frame and no reply followed
     CutFrame,  // the reply stopped before its status word
@@ -41,7 +41,8 @@ enum class LinkOutcome {
     Executed,  // the register answered with status 0
 };
 
-// One reply and bounds-checked readers of its fields; a field beyond the reply reads as 0.
+// One reply exactly as received, acknowledgement first, and bounds-checked readers of its fields;
+// a field beyond the reply reads as 0.
 class Reply {
 public:
     Reply() = default;
@@ -66,23 +67,21 @@ private:
     bool sent_ = false;
 };
 
+// The exchange over a byte stream that it does not own (the register's COM port).
 class DeviceLink {
 public:
     static constexpr std::chrono::seconds ReplyTimeout{10};  // the whole reply, all phases together
     static constexpr int PollPauseMs = 10;                    // longest wait between polls
 
-    SerialPort SerialLink;
-    uint64_t AccessCode = 482917;  // its four low bytes open every request body
-    Bytes ReplyBuffer;             // the last reply exactly as received, acknowledgement first
+    explicit DeviceLink(ByteStream& stream) : stream_(stream) {}
 
-    // Sends one command and collects its reply. Nothing is sent on a closed port (the port is
-    // never opened here), on a lost port that cannot be opened again (SerialPort::Reconnect) or a
+    uint64_t AccessCode = 482917;  // its four low bytes open every request body
+
+    // Sends one command and collects its reply. Nothing is sent on a closed stream (it is never
+    // opened here), on one whose device is away and cannot be reached again (Reconnect) or a
     // payload too long to be counted in the frame; a frame not written whole is not waited for,
     // and the wait ends as soon as the device goes away. Never logs, never retries.
     Reply Exchange(uint8_t command, const Bytes& payload = {});
-
-    // Collects the acknowledgement and one reply frame into ReplyBuffer, within ReplyTimeout.
-    void ReceiveReply();
 
     // Runs at the start of every exchange, before anything is sent (the register settles a receipt
     // whose closing went unanswered); exchanges it makes itself run it again.
@@ -93,9 +92,12 @@ public:
 
 private:
     bool Send(uint8_t command, const Bytes& payload);
-    bool NextByte(uint8_t& byte, std::chrono::steady_clock::duration start);
     void DiscardStaleInput();
+    // The acknowledgement and one reply frame as they came within ReplyTimeout.
+    Bytes ReceiveReply();
+    bool NextByte(uint8_t& byte, std::chrono::steady_clock::duration start);
 
+    ByteStream& stream_;
     ReplyClock* clock_ = &SystemReplyClock();
     std::function<void()> beforeExchange_;
 };

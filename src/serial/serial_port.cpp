@@ -13,10 +13,9 @@ bool SerialPort::OpenPort(uint32_t port, uint32_t speed) {
     return true;
 }
 
-bool SerialPort::ClosePort() {
+void SerialPort::ClosePort() {
     CloseDevice();
     lost_ = false;
-    return true;
 }
 
 bool SerialPort::Reconnect() {

@@ -1,6 +1,6 @@
 // The COM port the cash register hangs on: opened exclusively, configured as a raw 8N1 line
 // without flow control, and driven synchronously by the frame exchange. Every operation on a
-// closed port does nothing and reports 0 (or true for ClosePort).
+// closed port does nothing and reports 0 or false.
 //
 // A register on USB goes away when it is switched off, unplugged or restarted, and comes back
 // under the same name. An I/O error or hang-up that means the device is gone closes the dead
@@ -17,6 +17,8 @@
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "serial/byte_stream.h"
 
 namespace vesklink {
 
@@ -50,10 +52,10 @@ std::string PortDevice(uint32_t port, std::vector<std::string>& warnings,
                        const std::string& systemFile = "/etc/vesklink/ports.conf");
 #endif
 
-class SerialPort {
+class SerialPort final : public ByteStream {
 public:
     SerialPort() noexcept;
-    ~SerialPort();  // closes the port
+    ~SerialPort() override;  // closes the port
     SerialPort(const SerialPort&) = delete;
     SerialPort& operator=(const SerialPort&) = delete;
 
@@ -61,8 +63,7 @@ public:
     // again with the port and speed of its first open: a changed port number or speed takes
     // effect only after ClosePort. A speed the line cannot run at fails the open.
     bool OpenPort(uint32_t port, uint32_t speed);
-    bool ClosePort();  // always true; a lost port is forgotten, nothing is reported
-    bool IsOpen() const;
+    void ClosePort();  // a lost port is forgotten too; nothing is reported
     // The device went away under the open port and the port has not been opened again yet.
     bool IsLost() const { return lost_; }
     // The number of the port while it is open or lost; 0 otherwise.
@@ -70,28 +71,22 @@ public:
     // Whether the device of an open port is still there, without waiting: a device gone since the
     // last call makes the port lost. False on a port that is not open.
     bool CheckDevice();
-    // What every exchange does first: an open port whose device is gone, and a port lost
-    // earlier, are opened again, once. True when the port is open afterwards; a closed port
-    // stays closed.
-    bool Reconnect();
     // Who hears that the device went away and that its port was opened again (the log). Events
-    // come from inside the calls above and the I/O operations below, never from ClosePort.
+    // come from inside Reconnect, CheckDevice and the stream's I/O, never from ClosePort.
     void SetEventSink(PortEventSink sink) { events_ = std::move(sink); }
 
-    // Received bytes not yet read; pending line errors are cleared on the way.
-    int32_t QueuedBytes();
-    // Reads at most `maximum` of the bytes already queued, without waiting for more; returns the
-    // number of bytes delivered into `buffer`.
-    int32_t ReadBytes(uint8_t* buffer, int32_t maximum);
-    // Writes the bytes with a bounded wait; returns how many actually went out.
-    int32_t WriteBytes(const uint8_t* data, int32_t count);
-    // Waits up to `milliseconds` for input to be queued; returns at once when bytes are waiting.
-    // True when input is waiting afterwards.
-    bool WaitForInput(int milliseconds);
-    // How many bytes the reply under way still owes (at least one). Where every wake-up costs a
-    // round trip through the system (Windows), a wait gathers up to that many before it returns;
-    // Linux wakes on the first byte whatever this says.
-    void ExpectBytes(int32_t count) { expected_ = count > 1 ? count : 1; }
+    // The stream, as a COM port: every call that finds the device gone leaves the port lost, and
+    // Reconnect opens an open port whose device is gone, or a port lost earlier, again, once.
+    // PollInput clears pending line errors on the way.
+    bool Reconnect() override;
+    bool IsOpen() const override;
+    int32_t PollInput() override;
+    int32_t ReadBytes(uint8_t* buffer, int32_t maximum) override;
+    int32_t WriteBytes(const uint8_t* data, int32_t count) override;
+    bool WaitForInput(int milliseconds) override;
+    // Where every wake-up costs a round trip through the system (Windows), a wait gathers up to
+    // this many bytes before it returns; Linux wakes on the first byte whatever this says.
+    void ExpectBytes(int32_t count) override { expected_ = count > 1 ? count : 1; }
 
     // The notes of the last OpenPort that tried to open the port (one on an open port does not).
     const PortOpenNotes& OpenNotes() const { return notes_; }

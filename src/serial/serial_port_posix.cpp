@@ -252,7 +252,7 @@ bool SerialPort::CheckDevice() {
     return true;
 }
 
-int32_t SerialPort::QueuedBytes() {
+int32_t SerialPort::PollInput() {
     if (!IsOpen()) return 0;
     int queued = 0;
     if (ioctl(state_->fd, FIONREAD, &queued) != 0) {
@@ -264,7 +264,7 @@ int32_t SerialPort::QueuedBytes() {
 
 int32_t SerialPort::ReadBytes(uint8_t* buffer, int32_t maximum) {
     if (!IsOpen() || !buffer || maximum <= 0) return 0;
-    const int32_t queued = QueuedBytes();
+    const int32_t queued = PollInput();
     if (queued <= 0) return 0;
     const size_t wanted = static_cast<size_t>(queued < maximum ? queued : maximum);
     for (;;) {
@@ -309,13 +309,13 @@ int32_t SerialPort::WriteBytes(const uint8_t* data, int32_t count) {
 
 bool SerialPort::WaitForInput(int milliseconds) {
     if (!IsOpen()) return false;
-    if (QueuedBytes() > 0) return true;
+    if (PollInput() > 0) return true;
     if (milliseconds <= 0 || !IsOpen()) return false;
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
     for (;;) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (left <= 0) return QueuedBytes() > 0;
+        if (left <= 0) return PollInput() > 0;
         pollfd p{state_->fd, POLLIN, 0};
         const int ready = poll(&p, 1, static_cast<int>(left));
         if (ready < 0 && errno == EINTR) continue;
@@ -325,11 +325,11 @@ bool SerialPort::WaitForInput(int milliseconds) {
             Lose("hang-up");
             return false;
         }
-        if (QueuedBytes() > 0) return true;
+        if (PollInput() > 0) return true;
         if (ready == 0) return false;
         // Readable without a byte to read: wait out the rest of the interval instead of spinning.
         std::this_thread::sleep_until(deadline);
-        return QueuedBytes() > 0;
+        return PollInput() > 0;
     }
 }
 

@@ -272,7 +272,7 @@ bool SerialPort::CheckDevice() {
     return IsOpen();
 }
 
-int32_t SerialPort::QueuedBytes() {
+int32_t SerialPort::PollInput() {
     if (!IsOpen()) return 0;
     State& s = *state_;
     const int32_t queued = DriverQueue(s) + static_cast<int32_t>(s.AheadCount);
@@ -317,7 +317,7 @@ int32_t SerialPort::WriteBytes(const uint8_t* data, int32_t count) {
 
 bool SerialPort::WaitForInput(int milliseconds) {
     if (!IsOpen()) return false;
-    if (QueuedBytes() > 0) return true;
+    if (PollInput() > 0) return true;
     if (milliseconds <= 0 || !IsOpen()) return false;
     State& s = *state_;
     const DWORD limit = static_cast<DWORD>(milliseconds);
@@ -330,7 +330,7 @@ bool SerialPort::WaitForInput(int milliseconds) {
     const DWORD wanted = static_cast<DWORD>(expected_) < ReadAheadSize ? static_cast<DWORD>(expected_) : ReadAheadSize;
     bool waited = false;
     DWORD got = 0;
-    // Nothing is read ahead here (QueuedBytes was 0), so the bytes go to the front.
+    // Nothing is read ahead here (PollInput found nothing), so the bytes go to the front.
     if (SetReadWaitLimit(s, limit))
         got = Transfer(s, s.ReadOverlapped, limit + ReadCompletionSlackMs, [&](DWORD* done) {
             return ReadFile(s.PortHandle, s.Ahead, wanted, done, &s.ReadOverlapped) != FALSE;

@@ -1,8 +1,10 @@
 // Connecting, the device test, the simple device actions and the device's error text, through the
 // real library against the simulated register.
 #include "support/device_fixture.h"
+#include "support/wire.h"
 
 using namespace vktest;
+using namespace vktest::wire;
 
 namespace {
 
@@ -15,9 +17,9 @@ TEST_F(Connection, OpenCancelsNothingWhenNoReceiptIsOpenAndAdjustsBlock20) {
     SimRegister::Execute("fault 0x04 reply 10 11 12 13 14 15 16 17 18 19 1A 1B 1C once");
     Params none(&memory_, 1);
     EXPECT_TRUE(CallBool("Open", none));
-    EXPECT_EQ(Sent(), (Codes{0xF3, 0x04, 0x05}));
-    EXPECT_EQ(Hex(PayloadOf(0x04)), "14 00");
-    EXPECT_EQ(Hex(PayloadOf(0x05)), "14 00 01 01 12 13 14 15 16 17 18 19 01 1B 1C");
+    EXPECT_EQ(Sent(), (Codes{ReceiptState, ReadTable, WriteTable}));
+    EXPECT_EQ(Hex(PayloadOf(ReadTable)), "14 00");
+    EXPECT_EQ(Hex(PayloadOf(WriteTable)), "14 00 01 01 12 13 14 15 16 17 18 19 01 1B 1C");
     EXPECT_NE(LogText().find("[Info] Установка параметров чека"), std::string::npos);
 }
 
@@ -27,7 +29,7 @@ TEST_F(Connection, OpenCancelsAHungReceipt) {
     RemoveFile(path);
     Params none(&memory_, 1);
     EXPECT_TRUE(CallBool("Open", none));
-    EXPECT_EQ(Sent(), (Codes{0xF3, 0x88, 0x04, 0x05}));
+    EXPECT_EQ(Sent(), (Codes{ReceiptState, CancelReceipt, ReadTable, WriteTable}));
     const std::string log = ReadFile(path);
     const size_t a = log.find("[Warning] Попытка отмены чека");
     const size_t b = log.find("[Warning] Чек отменен");
@@ -46,7 +48,7 @@ TEST_F(Connection, OpenOnAnOpenPortKeepsItAndRunsTheProceduresAgain) {
     ASSERT_TRUE(vk_set_prop_val(component_, 0, &port));
     Params none(&memory_, 1);
     EXPECT_TRUE(CallBool("Open", none));
-    EXPECT_EQ(Sent(), (Codes{0xF3, 0x04, 0x05}));
+    EXPECT_EQ(Sent(), (Codes{ReceiptState, ReadTable, WriteTable}));
     EXPECT_TRUE(CallBool("Close", none));
     EXPECT_TRUE(CallBool("Close", none));  // closing a closed port is fine
     EXPECT_FALSE(CallBool("Open", none));  // port 99 does not exist
@@ -82,10 +84,10 @@ TEST_F(Connection, DeviceTestLeavesThePortAsItFoundItOnSuccess) {
     EXPECT_EQ(p.Text(0), "Test OK");
     EXPECT_EQ(p[1].vt, VK_PWSTR);
     EXPECT_EQ(p.Text(1), "");
-    EXPECT_EQ(Sent(), (Codes{0x13}));
+    EXPECT_EQ(Sent(), (Codes{DeviceTest}));
     Params two(&memory_, 2);
     EXPECT_FALSE(CallBool("PrintXReport", two));  // closed again
-    EXPECT_EQ(Sent(), (Codes{0x13}));
+    EXPECT_EQ(Sent(), (Codes{DeviceTest}));
 
     ASSERT_TRUE(Open());
     Params again(&memory_, 2);
@@ -102,7 +104,7 @@ TEST_F(Connection, FailedDeviceTestDisconnects) {
     EXPECT_NE(LogText().find("[Error] Ошибка теста устройства!"), std::string::npos);
     Params two(&memory_, 2);
     EXPECT_FALSE(CallBool("PrintXReport", two));
-    EXPECT_EQ(Sent(), (Codes{0x13}));
+    EXPECT_EQ(Sent(), (Codes{DeviceTest}));
 }
 
 TEST_F(Connection, SimpleDeviceActions) {
@@ -111,20 +113,20 @@ TEST_F(Connection, SimpleDeviceActions) {
     EXPECT_TRUE(CallBool("PrintXReport", p));
     Params drawer(&memory_, 1);
     EXPECT_TRUE(CallBool("OpenCashDrawer", drawer));
-    EXPECT_EQ(Hex(PayloadOf(0x28)), "00");
+    EXPECT_EQ(Hex(PayloadOf(OpenDrawer)), "00");
 
     // A copy of document 15; text without digits asks for document 0; an integer is its number.
     SimRegister::Execute("fault 0x8C reply always");
     p.Str(1, "15");
     EXPECT_TRUE(CallBool("PrintCheckCopy", p));
-    EXPECT_EQ(Hex(PayloadOf(0x8C)), "0F 00 00 00 0F 00 00 00 02 00");
+    EXPECT_EQ(Hex(PayloadOf(PrintCopy)), "0F 00 00 00 0F 00 00 00 02 00");
     p.Str(1, "abc");
     EXPECT_TRUE(CallBool("PrintCheckCopy", p));
-    EXPECT_EQ(Hex(PayloadOf(0x8C)), "00 00 00 00 00 00 00 00 02 00");
+    EXPECT_EQ(Hex(PayloadOf(PrintCopy)), "00 00 00 00 00 00 00 00 02 00");
     p.Int(1, 258);
     EXPECT_TRUE(CallBool("PrintCheckCopy", p));
-    EXPECT_EQ(Hex(PayloadOf(0x8C)), "02 01 00 00 02 01 00 00 02 00");
-    EXPECT_EQ(Sent(), (Codes{0x40, 0x28, 0x8C, 0x8C, 0x8C}));
+    EXPECT_EQ(Hex(PayloadOf(PrintCopy)), "02 01 00 00 02 01 00 00 02 00");
+    EXPECT_EQ(Sent(), (Codes{XReport, OpenDrawer, PrintCopy, PrintCopy, PrintCopy}));
 }
 
 TEST_F(Connection, DeviceActionFailuresAreLogged) {
@@ -150,7 +152,7 @@ TEST_F(Connection, LastErrorComesFromTheDeviceUnlessTheDriverRecordedOne) {
     EXPECT_EQ(text.substr(0, std::string("Тестовая ошибка").size()), "Тестовая ошибка");
     // 40 bytes of device text: the space fill is part of it.
     EXPECT_EQ(text.size(), std::string("Тестовая ошибка").size() + 40 - 15);
-    EXPECT_EQ(Sent(), (Codes{0xD7}));
+    EXPECT_EQ(Sent(), (Codes{DeviceError}));
 
     // A reply shorter than 51 bytes, or none, leaves the previous text and code.
     SimRegister::Execute("fault 0xD7 reply 01 00 41 42 once");
@@ -177,7 +179,7 @@ TEST_F(Connection, RecordedErrorIsAnsweredOnceWithoutAskingTheDevice) {
     EXPECT_EQ(code, 1u);
     EXPECT_TRUE(Sent().empty());
     LastError(&code);
-    EXPECT_EQ(Sent(), (Codes{0xD7}));
+    EXPECT_EQ(Sent(), (Codes{DeviceError}));
 }
 
 }  // namespace

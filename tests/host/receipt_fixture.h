@@ -6,8 +6,17 @@
 #include <vector>
 
 #include "support/device_fixture.h"
+#include "support/wire.h"
 
 namespace vktest {
+
+// What a receipt sends before its opening command (the validation's readings); after a closing
+// that went through (the FNS site address and the document's date); after one that failed (the
+// printer's flags, twice, and the cancelling).
+inline const std::vector<uint8_t> kBeforeOpening{wire::DeviceMode, wire::ReadTag, wire::ReadTag,
+                                                 wire::ReadTag, wire::DeviceMode, wire::RegistrationRecord};
+inline const std::vector<uint8_t> kAfterClosing{wire::ReadTag, wire::DocumentDate};
+inline const std::vector<uint8_t> kAfterFailedClosing{wire::PrinterFlags, wire::PrinterFlags, wire::CancelReceipt};
 
 // A "FiscalString" with the four amounts every position needs and any further attributes.
 inline std::string Position(const std::string& name, const std::string& quantity, const std::string& price,
@@ -65,11 +74,16 @@ protected:
         return text;
     }
 
-    // Payloads of every request with this command, in order.
+    // Payloads of every request with this command, in order: as they went out, and as Hex() text.
+    std::vector<std::vector<uint8_t>> EveryPayloadOf(uint8_t command) {
+        std::vector<std::vector<uint8_t>> out;
+        for (const Request& r : SimRegister::Journal())
+            if (r.command == command) out.push_back(r.payload);
+        return out;
+    }
     std::vector<std::string> PayloadsOf(uint8_t command) {
         std::vector<std::string> out;
-        for (const Request& r : SimRegister::Journal())
-            if (r.command == command) out.push_back(Hex(r.payload));
+        for (const std::vector<uint8_t>& payload : EveryPayloadOf(command)) out.push_back(Hex(payload));
         return out;
     }
 };

@@ -122,7 +122,7 @@ TEST_F(ReceiptOnce, AHostProcessEndedWhileItWaitsForTheClosingReply) {
         }
         bool closing = false;
         for (int i = 0; i < 400 && !closing; ++i) {
-            for (const Request& r : SimRegister::Journal()) closing = closing || r.command == 0x85;
+            for (const Request& r : SimRegister::Journal()) closing = closing || r.command == wire::CloseReceipt;
             if (!closing) usleep(10000);
         }
         kill(host, SIGKILL);

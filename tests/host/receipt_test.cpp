@@ -3,8 +3,10 @@
 #include <regex>
 
 #include "host/receipt_fixture.h"
+#include "support/wire.h"
 
 using namespace vktest;
+using namespace vktest::wire;
 
 namespace {
 
@@ -34,10 +36,11 @@ TEST_F(Receipt, SaleWithSeveralPositionsAndMixedPaymentGivesChangeFromCash) {
     std::smatch first;
     ASSERT_TRUE(std::regex_match(output, first, kOutput)) << output;
     EXPECT_EQ(first[3].str(), "1");
-    EXPECT_EQ(Sent(), (Codes{0xE2, 0xE9, 0xE9, 0xE9, 0xE2, 0xE8, 0x8D, 0x80, 0x80, 0x80, 0x89, 0x85, 0xE9, 0xE5}));
-    EXPECT_EQ(Hex(PayloadOf(0x8D)), "04 00 00 01");
+    EXPECT_EQ(Sent(), Then({kBeforeOpening, {OpenReceipt, SalePosition, SalePosition, SalePosition, Subtotal, CloseReceipt},
+                            kAfterClosing}));
+    EXPECT_EQ(Hex(PayloadOf(OpenReceipt)), "04 00 00 01");
     // Cash, electronic, prepayment, postpayment, barter.
-    EXPECT_EQ(Hex(PayloadOf(0x85)),
+    EXPECT_EQ(Hex(PayloadOf(CloseReceipt)),
               "00 00 40 9C 00 00 00 00 00 00 20 4E 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 "
               "00 00 00 00 00 00 00 00");
 
@@ -80,9 +83,9 @@ TEST_F(Receipt, ReturnOfSaleUsesItsPositionCommandAndPaysCashOut) {
                               "Cash=\"120\""),
                       false, &output));
     EXPECT_TRUE(std::regex_match(output, kOutput)) << output;
-    EXPECT_EQ(Hex(PayloadOf(0x8D)), "04 00 01 02");
-    EXPECT_EQ(PayloadsOf(0x82).size(), 1u);
-    EXPECT_TRUE(PayloadsOf(0x80).empty());
+    EXPECT_EQ(Hex(PayloadOf(OpenReceipt)), "04 00 01 02");
+    EXPECT_EQ(PayloadsOf(ReturnOfSalePosition).size(), 1u);
+    EXPECT_TRUE(PayloadsOf(SalePosition).empty());
 
     bool ok = false;
     const std::string settlements = CallWithDocument("ReportCurrentStatusOfSettlements", "", &ok);
@@ -97,9 +100,10 @@ TEST_F(Receipt, ElectronicReceiptWithBuyerContactsWritesTag1008TwiceAfterThePosi
                            "CustomerEmail=\"buyer@example.ru\" CustomerPhone=\"+79001234567\""),
                       true, &output));
     EXPECT_TRUE(std::regex_match(output, kOutput)) << output;
-    EXPECT_EQ(Hex(PayloadOf(0x8D)), "06 00 00 01");
-    EXPECT_EQ(Sent(), (Codes{0xE2, 0xE9, 0xE9, 0xE9, 0xE2, 0xE8, 0x8D, 0x80, 0xD8, 0xD8, 0x89, 0x85, 0xE9, 0xE5}));
-    const auto tags = PayloadsOf(0xD8);
+    EXPECT_EQ(Hex(PayloadOf(OpenReceipt)), "06 00 00 01");
+    EXPECT_EQ(Sent(), Then({kBeforeOpening, {OpenReceipt, SalePosition, WriteTag, WriteTag, Subtotal, CloseReceipt},
+                            kAfterClosing}));
+    const auto tags = PayloadsOf(WriteTag);
     ASSERT_EQ(tags.size(), 2u);
     EXPECT_EQ(tags[0], "F0 03 00 10 00 62 75 79 65 72 40 65 78 61 6D 70 6C 65 2E 72 75");
     EXPECT_EQ(tags[1], "F0 03 00 0C 00 2B 37 39 30 30 31 32 33 34 35 36 37");
@@ -114,7 +118,7 @@ TEST_F(Receipt, ElectronicFlagIsReadFromAnIntegerToo) {
         p.Str(0, "").Int(1, flag).Str(2, Sale(Position("Книга", "1", "10", "10"), "Cash=\"10\""));
         SimRegister::ClearJournal();
         ASSERT_TRUE(CallBool("ProcessCheck", p));
-        EXPECT_EQ(Hex(PayloadOf(0x8D)), flag ? "06 00 00 01" : "04 00 00 01");
+        EXPECT_EQ(Hex(PayloadOf(OpenReceipt)), flag ? "06 00 00 01" : "04 00 00 01");
     }
 }
 
@@ -125,9 +129,9 @@ TEST_F(Receipt, CorrectionReceiptWithDateAndWithoutOne) {
                                    "Cash=\"1500\"", data),
                            &output));
     EXPECT_TRUE(std::regex_match(output, kOutput)) << output;
-    EXPECT_EQ(Sent(), (Codes{0xE2, 0xE9, 0xE9, 0xE9, 0xE2, 0xE8, 0xD6, 0x80, 0x89, 0x85, 0xE9, 0xE5}));
+    EXPECT_EQ(Sent(), Then({kBeforeOpening, {OpenCorrection, SalePosition, Subtotal, CloseReceipt}, kAfterClosing}));
     // Mode 4, sale, taxation bit 0x02, type 1, description, date 21-03-05, number "17".
-    EXPECT_EQ(Hex(PayloadOf(0xD6)), "04 00 00 02 01 0B 00 8F E0 A5 A4 AF A8 E1 A0 AD A8 A5 15 03 05 02 00 31 37");
+    EXPECT_EQ(Hex(PayloadOf(OpenCorrection)), "04 00 00 02 01 0B 00 8F E0 A5 A4 AF A8 E1 A0 AD A8 A5 15 03 05 02 00 31 37");
     std::string tape = SimRegister::Tape();
     EXPECT_NE(tape.find("КАССОВЫЙ ЧЕК КОРРЕКЦИИ"), std::string::npos) << tape;
     EXPECT_NE(tape.find("05.03.21"), std::string::npos) << tape;
@@ -138,7 +142,7 @@ TEST_F(Receipt, CorrectionReceiptWithDateAndWithoutOne) {
     ASSERT_TRUE(Correction(Package("OperationType=\"1\" TaxationSystem=\"1\"", Position("Выручка", "1", "10", "10"),
                                    "Cash=\"10\"",
                                    "<CorrectionData Type=\"0\" Description=\"x\" Date=\"05.03.2021\" Number=\"9\" />")));
-    EXPECT_EQ(Hex(PayloadOf(0xD6)), "04 00 00 02 00 01 00 78 01 00 39");
+    EXPECT_EQ(Hex(PayloadOf(OpenCorrection)), "04 00 00 02 00 01 00 78 01 00 39");
     tape = SimRegister::Tape();
     EXPECT_NE(tape.find("ДОКУМЕНТ ОСНОВАНИЯ №9"), std::string::npos) << tape;
 
@@ -155,18 +159,17 @@ TEST_F(Receipt, PositionWithAgentDataAndMarkingCode) {
         "AcquirerOperatorINN=\"7700000001\" /><VendorData VendorPhone=\"+74950000004\" VendorName=\"Завод\" "
         "VendorINN=\"7700000002\" /><GoodCodeData MarkingCode=\"MDEwNDYwMTIzNDU2Nzg5MDIxNUFCQ0RFRg==\" />";
     ASSERT_TRUE(Check(Sale(Position("Обувь", "1", "2500", "2500", "", agent), "Cash=\"2500\"")));
-    EXPECT_EQ(Sent(), (Codes{0xE2, 0xE9, 0xE9, 0xE9, 0xE2, 0xE8, 0x8D, 0xD8, 0xD8, 0xD8, 0xD8, 0xD8, 0xD8, 0xD8, 0xD8, 0xD8,
-                             0xD8, 0x80, 0x89, 0x85, 0xE9, 0xE5}));
+    EXPECT_EQ(Sent(), Then({kBeforeOpening, {OpenReceipt}, Codes(10, WriteTag), {SalePosition, Subtotal, CloseReceipt},
+                            kAfterClosing}));
     // Tags in their fixed order: 1005, 1016, 1026, 1044, 1073, 1074, 1075, 1171, 1225, 1226.
-    std::vector<int> tags;
-    for (const std::string& payload : PayloadsOf(0xD8)) tags.push_back(std::stoi(payload.substr(3, 2) + payload.substr(0, 2), nullptr, 16));
-    EXPECT_EQ(tags, (std::vector<int>{1005, 1016, 1026, 1044, 1073, 1074, 1075, 1171, 1225, 1226}));
+    std::vector<uint64_t> tags;
+    for (const Codes& payload : EveryPayloadOf(WriteTag)) tags.push_back(Number(payload, write_tag::Tag));
+    EXPECT_EQ(tags, (std::vector<uint64_t>{1005, 1016, 1026, 1044, 1073, 1074, 1075, 1171, 1225, 1226}));
     // Flag 0x04 and the marking block at the end of the record: 25 decoded bytes split 2 + 6 + 17.
-    const std::string record = Hex(PayloadOf(0x80));
-    EXPECT_EQ(record.substr(0, 2), "04");
+    const Codes record = PayloadOf(SalePosition);
+    EXPECT_EQ(Hex(Slice(record, position::Flags)), "04");
     const std::string block = "1F 00 00 00 31 30 06 00 30 34 36 30 31 32 11 00 33 34 35 36 37 38 39 30 32 31 35 41 42 43 44 45 46";
-    ASSERT_GE(record.size(), block.size());
-    EXPECT_EQ(record.substr(record.size() - block.size()), block);
+    EXPECT_TRUE(Hex(record).ends_with(block)) << Hex(record);
     const std::string tape = SimRegister::Tape();
     EXPECT_NE(tape.find("[М+] КОД МАРКИРОВКИ"), std::string::npos) << tape;
     EXPECT_NE(tape.find("ПОСТАВЩИК: Завод"), std::string::npos) << tape;
@@ -179,12 +182,14 @@ TEST_F(Receipt, TextLinesBarcodesAndDiscountLinesPrintInDocumentOrder) {
                               "<Other Text=\"skipped\" /><textstring Text=\"Спасибо\" />"
                               "<BARCODE Type=\"ean13\" ValueBase64=\"NDYwMDAwMDAwMDAwMw==\" />";
     ASSERT_TRUE(Check(Sale(lines, "Cash=\"150\"")));
-    EXPECT_EQ(Sent(), (Codes{0xE2, 0xE9, 0xE9, 0xE9, 0xE2, 0xE8, 0x8D, 0xDB, 0x80, 0xDB, 0xDE, 0xDB, 0xDE, 0x89, 0x85, 0xE9,
-                             0xE5}));
-    const auto barcodes = PayloadsOf(0xDE);
+    EXPECT_EQ(Sent(), Then({kBeforeOpening,
+                            {OpenReceipt, PrintLine, SalePosition, PrintLine, PrintBarcode, PrintLine, PrintBarcode, Subtotal,
+                             CloseReceipt},
+                            kAfterClosing}));
+    const auto barcodes = EveryPayloadOf(PrintBarcode);
     ASSERT_EQ(barcodes.size(), 2u);
-    EXPECT_EQ(barcodes[0].substr(0, 20), "01 06 00 03 00 04 00");
-    EXPECT_EQ(barcodes[1], "00 03 00 03 00 01 00 01 00 34 36 30 30 30 30 30 30 30 30 30 30 33");
+    EXPECT_EQ(Hex(Slice(barcodes[0], barcode::QrHead)), "01 06 00 03 00 04 00");
+    EXPECT_EQ(Hex(barcodes[1]), "00 03 00 03 00 01 00 01 00 34 36 30 30 30 30 30 30 30 30 30 30 33");
     const std::string tape = SimRegister::Tape();
     size_t at = 0;
     for (const char* printed : {"Добро пожаловать", "Кофе", "Скидка: 15.50 РУБ", "[QR: https://example.org/r?1]", "Спасибо",
@@ -199,7 +204,7 @@ TEST_F(Receipt, TextLinesBarcodesAndDiscountLinesPrintInDocumentOrder) {
 TEST_F(Receipt, ReceiptWithoutFiscalLinesIsRefusedByTheRegisterAndCancelled) {
     // Valid for the driver (total 0, nothing paid), but the register closes no empty receipt.
     EXPECT_FALSE(Check(Sale("<TextString Text=\"Только текст\" />", "")));
-    EXPECT_EQ(Sent(), (Codes{0xE2, 0xE9, 0xE9, 0xE9, 0xE2, 0xE8, 0x8D, 0xDB, 0x89, 0x85, 0xF1, 0xF1, 0x88}));
+    EXPECT_EQ(Sent(), Then({kBeforeOpening, {OpenReceipt, PrintLine, Subtotal, CloseReceipt}, kAfterFailedClosing}));
     EXPECT_NE(SimRegister::Tape().find("ЧЕК АННУЛИРОВАН"), std::string::npos);
     // The device's own reason reaches the host.
     EXPECT_FALSE(LastError().empty());

@@ -5,8 +5,10 @@
 #include <regex>
 
 #include "support/device_fixture.h"
+#include "support/wire.h"
 
 using namespace vktest;
+using namespace vktest::wire;
 
 namespace {
 
@@ -71,7 +73,7 @@ protected:
     std::vector<unsigned> TagsRead() {
         std::vector<unsigned> tags;
         for (const Request& r : SimRegister::Journal())
-            if (r.command == 0xE9 && r.payload.size() == 3) tags.push_back(r.payload[1] | r.payload[2] << 8);
+            if (r.command == ReadTag && r.payload.size() == 3) tags.push_back(static_cast<unsigned>(Number(r.payload, read_tag::Tag)));
         return tags;
     }
 };
@@ -81,7 +83,7 @@ TEST_F(Registration, RegisterReadChangeReadAndCloseTheFn) {
     bool ok = false;
     std::string data = GetData(&ok);
     ASSERT_TRUE(ok);  // an FN not yet registered is no error
-    EXPECT_EQ(PayloadOf(0xE8), (Codes{0x00}));
+    EXPECT_EQ(PayloadOf(RegistrationRecord), (Codes{0x00}));
     for (const char* empty : {"KKTNumber", "DateTime", "CompanyName", "INN", "TaxationSystems"})
         EXPECT_EQ(Attribute(data, empty), "") << empty;
     EXPECT_EQ(Attribute(data, "Fiscal"), "false");
@@ -117,16 +119,16 @@ TEST_F(Registration, RegisterReadChangeReadAndCloseTheFn) {
     ASSERT_TRUE(Operation(2, Xml(registration)));
     // Head 5, address 2+22, place 2+7, company 2+15, INN 12, KKT number 16, cashier 2+11, flags 2,
     // FNS site 2+16, OFD 2+10, OFD INN 12, e-mail 2+15, flag 1, automat number 20, 7 flags, 7 + 6 digits.
-    ASSERT_EQ(PayloadOf(0x1D).size(), 198u);
-    EXPECT_EQ(PayloadOf(0x1D)[3], 0x02);
-    EXPECT_EQ(PayloadOf(0x1D)[4], 3);
+    ASSERT_EQ(PayloadOf(RegisterKkt).size(), 198u);
+    EXPECT_EQ(Number(PayloadOf(RegisterKkt), register_kkt::Operation), 2u);
+    EXPECT_EQ(Number(PayloadOf(RegisterKkt), register_kkt::Reason), 3u);
     data = GetData();
     EXPECT_EQ(Attribute(data, "CompanyName"), "ООО Ромашка и К");
     EXPECT_NE(Attribute(data, "DocumentNumber"), registrationNumber);
 
     SimRegister::ClearJournal();
     ASSERT_TRUE(Operation(3, "<Parameters />"));
-    EXPECT_EQ(Sent(), (Codes{0x1E}));
+    EXPECT_EQ(Sent(), (Codes{CloseFn}));
     EXPECT_EQ(Attribute(GetData(), "Fiscal"), "true");  // the closed FN stays reported as fiscal
 }
 
@@ -145,11 +147,11 @@ TEST_F(Registration, DocumentLayoutAndRequestOrder) {
         "IsExcisable=\"false\" IsGambling=\"false\" IsLottery=\"false\" DocumentNumber=\"1\" />\n");
     EXPECT_TRUE(std::regex_match(data, layout)) << data;
 
-    Codes expected{0xE2, 0xFF, 0xE0, 0xE1, 0xE8};
-    expected.resize(expected.size() + 19, 0xE9);  // no automat number without an automatic printer
+    Codes expected{DeviceMode, DeviceInfo, FnState, FnSerial, RegistrationRecord};
+    expected.resize(expected.size() + 19, ReadTag);  // no automat number without an automatic printer
     EXPECT_EQ(Sent(), expected);
-    EXPECT_EQ(PayloadOf(0xE8), (Codes{0x05}));
-    EXPECT_EQ(PayloadOf(0xE9)[0], 0x05);
+    EXPECT_EQ(PayloadOf(RegistrationRecord), (Codes{0x05}));
+    EXPECT_EQ(PayloadOf(ReadTag)[0], 0x05);
     EXPECT_EQ(TagsRead(), (std::vector<unsigned>{1221, 1110, 1108, 1001, 1048, 1018, 1009, 1187, 1002, 1056, 1109,
                                                  1207, 1193, 1126, 1057, 1046, 1017, 1060, 1117}));
 }
@@ -177,9 +179,9 @@ TEST_F(Registration, RegistrationRecordIsUsedOnlyWhenWhole) {
 
 TEST_F(Registration, ModeDeviceInfoAndFnSerialFailTheMethod) {
     const std::pair<std::string, Codes> cases[] = {
-        {"fault 0xE2 status 0x0001 once", {0xE2}},
-        {"fault 0xFF reply " + Zeros(68) + "once", {0xE2, 0xFF}},  // 77 bytes, offset 77 missing
-        {"fault 0xE1 reply " + Zeros(14) + "once", {0xE2, 0xFF, 0xE0, 0xE1}},  // 23 bytes: no byte 23
+        {"fault 0xE2 status 0x0001 once", {DeviceMode}},
+        {"fault 0xFF reply " + Zeros(68) + "once", {DeviceMode, DeviceInfo}},  // 77 bytes, offset 77 missing
+        {"fault 0xE1 reply " + Zeros(14) + "once", {DeviceMode, DeviceInfo, FnState, FnSerial}},  // 23 bytes: no byte 23
     };
     for (const auto& [fault, sent] : cases) {
         SimRegister::ClearJournal();
@@ -247,8 +249,8 @@ TEST_F(Registration, RegistrationRequestFieldByField) {
                 {"AgentTypes", "10"}, {"AutomaticNumber", ""}, {"OFDCompany", "O"},
                 {"OFDCompanyINN", "12345678901234"}, {"FNSURL", "u"}},
                "Registration")));
-    EXPECT_EQ(Sent(), (Codes{0x1D}));
-    EXPECT_EQ(Hex(PayloadOf(0x1D)),
+    EXPECT_EQ(Sent(), (Codes{RegisterKkt}));
+    EXPECT_EQ(Hex(PayloadOf(RegisterKkt)),
               "00 00 02 00 01 01 00 41 00 00 02 00 41 42 "
               "31 32 33 34 35 36 37 38 39 30 00 00 "                      // INN, 10 of 12
               "31 32 33 34 35 36 37 38 39 30 31 32 33 34 35 36 "          // KKT number cut to 16
@@ -260,11 +262,13 @@ TEST_F(Registration, RegistrationRequestFieldByField) {
     // The cashier name is cut to 64 characters, never padded.
     SimRegister::ClearJournal();
     ASSERT_TRUE(Operation(1, Xml({{"CashierName", std::string(80, 'c')}})));
-    const Codes payload = PayloadOf(0x1D);
+    // With every text before it empty, the cashier follows the head, three empty texts, the INN
+    // and the KKT number.
+    const Codes payload = PayloadOf(RegisterKkt);
     ASSERT_EQ(payload.size(), 166u);
-    EXPECT_EQ(Hex(Codes(payload.begin() + 39, payload.begin() + 41)), "40 00");
-    EXPECT_EQ(Codes(payload.begin() + 41, payload.begin() + 105), Codes(64, 'c'));
-    EXPECT_EQ(payload[105], 0x00);
+    const size_t cashier = 5 + 3 * 2 + 12 + 16;
+    EXPECT_EQ(Number(payload, {cashier, 2}), 64u);
+    EXPECT_EQ(Slice(payload, {cashier + 2, 65}), Then({Codes(64, 'c'), {0x00}}));
 }
 
 TEST_F(Registration, ReasonCodeOfAChangeFollowsWhatChanged) {
@@ -297,9 +301,8 @@ TEST_F(Registration, ReasonCodeOfAChangeFollowsWhatChanged) {
         fields["RegistrationReasonCode"] = std::to_string(c.code);
         SimRegister::ClearJournal();
         ASSERT_TRUE(Operation(2, Xml(fields))) << c.code;
-        const Codes payload = PayloadOf(0x1D);
-        ASSERT_GT(payload.size(), 4u);
-        EXPECT_EQ(payload[4], c.sent) << c.code << " " << Xml(c.change);
+        EXPECT_EQ(Number(PayloadOf(RegisterKkt), register_kkt::Reason), static_cast<uint64_t>(c.sent))
+            << c.code << " " << Xml(c.change);
     }
 
     // Twelve-digit INNs are told apart.
@@ -309,7 +312,7 @@ TEST_F(Registration, ReasonCodeOfAChangeFollowsWhatChanged) {
     base["RegistrationReasonCode"] = "4";
     SimRegister::ClearJournal();
     ASSERT_TRUE(Operation(2, Xml(base)));
-    EXPECT_EQ(PayloadOf(0x1D)[4], 3);
+    EXPECT_EQ(Number(PayloadOf(RegisterKkt), register_kkt::Reason), 3u);
 
     // A code that does not fit its byte is refused before anything is sent: 259 is not reason 3.
     for (const std::string code : {"259", "-1"}) {
@@ -325,8 +328,8 @@ TEST_F(Registration, OperationTypesAndUnreadableDocuments) {
     SimRegister::Execute("fault 0x1E reply");
     // Closing sends two zero bytes and nothing else, whatever the document holds.
     EXPECT_TRUE(Operation(3, "<Parameters />"));
-    EXPECT_EQ(Sent(), (Codes{0x1E}));
-    EXPECT_EQ(Hex(PayloadOf(0x1E)), "00 00");
+    EXPECT_EQ(Sent(), (Codes{CloseFn}));
+    EXPECT_EQ(Hex(PayloadOf(CloseFn)), "00 00");
 
     for (int type : {0, 4, 256, -1}) EXPECT_FALSE(Operation(type, "<Parameters />")) << type;
     EXPECT_FALSE(Operation(3, "<Parameters"));
@@ -335,7 +338,7 @@ TEST_F(Registration, OperationTypesAndUnreadableDocuments) {
     Params flag(&memory_, 3);
     flag.Bool(1, true);
     EXPECT_FALSE(Operation(flag, "<Parameters />"));
-    EXPECT_EQ(Sent(), (Codes{0x1E}));
+    EXPECT_EQ(Sent(), (Codes{CloseFn}));
 
     SimRegister::ClearJournal();
     Params number(&memory_, 3), text(&memory_, 3), text2(&memory_, 3);
@@ -347,14 +350,14 @@ TEST_F(Registration, OperationTypesAndUnreadableDocuments) {
     // A type beyond one byte is no operation: 259 does not close the FN as 3 would.
     EXPECT_FALSE(Operation(text2, "<a/>"));
     EXPECT_FALSE(Operation(259, "<a/>"));
-    EXPECT_EQ(Sent(), (Codes{0x1E, 0x1E}));
+    EXPECT_EQ(Sent(), (Codes{CloseFn, CloseFn}));
 
     // A register that refuses fails the method.
     SimRegister::Execute("fault 0x1D status 0x0001 once");
     Params change(&memory_, 3);
     change.Str(1, "2");
     EXPECT_FALSE(Operation(change, Xml(kRegistered)));
-    EXPECT_EQ(PayloadOf(0x1D)[3], 0x02);
+    EXPECT_EQ(Number(PayloadOf(RegisterKkt), register_kkt::Operation), 2u);
     EXPECT_NE(LogText().find("[Error] OperationFN error"), std::string::npos);
 }
 

@@ -3,8 +3,10 @@
 #include <regex>
 
 #include "support/device_fixture.h"
+#include "support/wire.h"
 
 using namespace vktest;
+using namespace vktest::wire;
 
 namespace {
 
@@ -27,7 +29,8 @@ TEST_F(Shift, OpenShiftRecordsTheCashierAndReportsTheShift) {
     bool ok = false;
     const std::string document = CallWithDocument("OpenShift", Cashier("Иванов И.И.", "7707083893"), &ok);
     EXPECT_TRUE(ok);
-    EXPECT_EQ(Sent(), (Codes{0x09, 0x0A, 0xF2, 0xE2, 0xE0, 0xD9, 0xEC, 0xF2, 0xE5}));
+    EXPECT_EQ(Sent(), (Codes{ReadCashier, WriteCashier, ShiftState, DeviceMode, FnState, OpenShift, ShiftNumbers, ShiftState,
+                             DocumentDate}));
     const std::regex layout(
         "<\\?xml version=\"1.0\"\\?>\n<OutputParameters>\n\t<Parameters DateTime=\"20\\d\\d-\\d\\d-\\d\\dT\\d\\d:\\d\\d:00\" "
         "FNError=\"false\" FNOverflow=\"false\" FNFail=\"false\" ShiftNumber=\"[1-9][0-9]*\" ShiftState=\"2\" />\n"
@@ -36,15 +39,16 @@ TEST_F(Shift, OpenShiftRecordsTheCashierAndReportsTheShift) {
 
     // The cashier record: request bytes, the three leading bytes as read, the name cut or padded
     // to 64 bytes, the INN to 12, the trailing 17 bytes as read.
-    const std::vector<uint8_t> read = PayloadOf(0x09);
+    const std::vector<uint8_t> read = PayloadOf(ReadCashier);
     EXPECT_EQ(Hex(read), "40 01 01 00");
-    const std::vector<uint8_t> written = PayloadOf(0x0A);
+    const std::vector<uint8_t> written = PayloadOf(WriteCashier);
     ASSERT_EQ(written.size(), 100u);
-    EXPECT_EQ(Hex({written.begin(), written.begin() + 4}), "40 01 01 00");
+    EXPECT_EQ(Hex(Slice(written, cashier::Row)), "40 01 01 00");
     // Иванов И.И. in code page 866, then zeros.
-    EXPECT_EQ(Hex({written.begin() + 7, written.begin() + 18}), "88 A2 A0 AD AE A2 20 88 2E 88 2E");
-    EXPECT_EQ(std::vector<uint8_t>(written.begin() + 18, written.begin() + 71), std::vector<uint8_t>(53, 0));
-    EXPECT_EQ(Hex({written.begin() + 71, written.begin() + 83}), "37 37 30 37 30 38 33 38 39 33 00 00");
+    Codes name = {0x88, 0xA2, 0xA0, 0xAD, 0xAE, 0xA2, 0x20, 0x88, 0x2E, 0x88, 0x2E};
+    name.resize(cashier::Name.size, 0);
+    EXPECT_EQ(Slice(written, cashier::Name), name);
+    EXPECT_EQ(Hex(Slice(written, cashier::Inn)), "37 37 30 37 30 38 33 38 39 33 00 00");
 }
 
 TEST_F(Shift, LongNamesAreCutAndAnEmptyInnKeepsTheDevicesOne) {
@@ -57,12 +61,12 @@ TEST_F(Shift, LongNamesAreCutAndAnEmptyInnKeepsTheDevicesOne) {
     bool ok = false;
     CallWithDocument("OpenShift", Cashier(std::string(70, 'N'), ""), &ok);
     EXPECT_TRUE(ok);
-    const std::vector<uint8_t> written = PayloadOf(0x0A);
+    const std::vector<uint8_t> written = PayloadOf(WriteCashier);
     ASSERT_EQ(written.size(), 100u);
-    EXPECT_EQ(Hex({written.begin() + 4, written.begin() + 7}), "AA BB CC");
-    EXPECT_EQ(std::vector<uint8_t>(written.begin() + 7, written.begin() + 71), std::vector<uint8_t>(64, 'N'));
-    EXPECT_EQ(Hex({written.begin() + 71, written.begin() + 83}), "31 32 33 34 35 36 37 38 39 30 31 32");
-    EXPECT_EQ(std::vector<uint8_t>(written.begin() + 83, written.end()), std::vector<uint8_t>(17, 0xEE));
+    EXPECT_EQ(Hex(Slice(written, cashier::Head)), "AA BB CC");
+    EXPECT_EQ(Slice(written, cashier::Name), Codes(64, 'N'));
+    EXPECT_EQ(Hex(Slice(written, cashier::Inn)), "31 32 33 34 35 36 37 38 39 30 31 32");
+    EXPECT_EQ(Slice(written, cashier::Tail), Codes(17, 0xEE));
     EXPECT_NE(LogText().find("[Warning] ИНН не задан, используется существующий"), std::string::npos);
 }
 
@@ -70,7 +74,7 @@ TEST_F(Shift, NoCashierSendsNoRecordAndARefusedRecordDoesNotStopTheShift) {
     bool ok = false;
     CallWithDocument("OpenShift", "<InputParameters><Parameters /></InputParameters>", &ok);
     EXPECT_TRUE(ok);
-    EXPECT_EQ(Sent().front(), 0xF2);
+    EXPECT_EQ(Sent().front(), ShiftState);
 
     CallWithDocument("CloseShift", "");
     SimRegister::ClearJournal();
@@ -86,7 +90,8 @@ TEST_F(Shift, AnOpenShiftIsClosedFirst) {
     Params p(&memory_, 3);
     p.Str(1, Cashier("", ""));
     EXPECT_TRUE(CallBool("OpenShift", p));
-    EXPECT_EQ(Sent(), (Codes{0xF2, 0xC0, 0x41, 0xE0, 0xE4, 0xEC, 0xF2, 0xE5, 0xFA, 0xE2, 0xE0, 0xD9, 0xEC, 0xF2, 0xE5}));
+    EXPECT_EQ(Sent(), (Codes{ShiftState, Counters, CloseShift, FnState, Backlog, ShiftNumbers, ShiftState, DocumentDate,
+                             CashBalance, DeviceMode, FnState, OpenShift, ShiftNumbers, ShiftState, DocumentDate}));
     EXPECT_NE(LogText().find("[Warning] Смена уже была открыта или истекла, закрыть"), std::string::npos);
     EXPECT_NE(p.Text(2).find("ShiftState=\"2\""), std::string::npos);
 }
@@ -101,8 +106,8 @@ TEST_F(Shift, AShiftStateTheRegisterDoesNotTellClosesNothing) {
     CallWithDocument("OpenShift", Cashier("", ""));
     const std::vector<uint8_t> sent = Sent();
     ASSERT_FALSE(sent.empty());
-    EXPECT_EQ(sent.front(), 0xF2);
-    EXPECT_EQ(std::count(sent.begin(), sent.end(), 0x41), 0);
+    EXPECT_EQ(sent.front(), ShiftState);
+    EXPECT_EQ(std::count(sent.begin(), sent.end(), CloseShift), 0);
 }
 
 TEST_F(Shift, FailedOpenAfterASuccessfulCloseKeepsTheCloseReport) {
@@ -120,7 +125,7 @@ TEST_F(Shift, UnregisteredFnCannotOpenAShift) {
     bool ok = true;
     EXPECT_EQ(CallWithDocument("OpenShift", Cashier("", ""), &ok), "");
     EXPECT_FALSE(ok);
-    EXPECT_EQ(Sent(), (Codes{0xF2, 0xE2}));
+    EXPECT_EQ(Sent(), (Codes{ShiftState, DeviceMode}));
     uint32_t code = 0;
     EXPECT_EQ(LastError(&code), "ФН не зарегтрирован");
     EXPECT_EQ(code, 1u);

@@ -3,8 +3,10 @@
 #include <regex>
 
 #include "support/device_fixture.h"
+#include "support/wire.h"
 
 using namespace vktest;
+using namespace vktest::wire;
 
 namespace {
 
@@ -30,11 +32,11 @@ TEST_F(Status, BalanceIsReadBySettlementsAndShownByTheStatus) {
     // A fresh object has not read the balance yet.
     std::string status = CallWithDocument("GetCurrentStatus", "");
     EXPECT_EQ(Attribute(status, "Cachebalance"), "0");
-    EXPECT_EQ(Sent(), (Codes{0xEC, 0xF2, 0xE4, 0xE0}));
+    EXPECT_EQ(Sent(), (Codes{ShiftNumbers, ShiftState, Backlog, FnState}));
 
     SimRegister::ClearJournal();
     const std::string settlements = CallWithDocument("ReportCurrentStatusOfSettlements", "");
-    EXPECT_EQ(Sent(), (Codes{0xFA, 0xEC, 0xF2, 0xE4, 0x1F}));
+    EXPECT_EQ(Sent(), (Codes{CashBalance, ShiftNumbers, ShiftState, Backlog, SettlementReport}));
     EXPECT_EQ(Attribute(settlements, "CashBalance"), "123.13000000000001");
     status = CallWithDocument("GetCurrentStatus", "");
     EXPECT_EQ(Attribute(status, "Cachebalance"), "123.13");
@@ -78,7 +80,7 @@ TEST_F(Status, FailedStepsProduceNoDocument) {
     bool ok = true;
     EXPECT_EQ(CallWithDocument("ReportCurrentStatusOfSettlements", "", &ok), "");
     EXPECT_FALSE(ok);
-    EXPECT_EQ(Sent(), (Codes{0xFA, 0xEC, 0xF2, 0xE4, 0x1F}));
+    EXPECT_EQ(Sent(), (Codes{CashBalance, ShiftNumbers, ShiftState, Backlog, SettlementReport}));
     SimRegister::Execute("fault 0xE4 reply 00 00 00 once");  // shorter than the backlog needs
     EXPECT_EQ(CallWithDocument("GetCurrentStatus", "", &ok), "");
     EXPECT_FALSE(ok);
@@ -95,7 +97,8 @@ TEST_F(Status, CloseShiftReportAndCounters) {
     bool ok = false;
     const std::string report = CallWithDocument("CloseShift", "", &ok);
     EXPECT_TRUE(ok);
-    EXPECT_EQ(Sent(), (Codes{0xEC, 0xF2, 0xC0, 0x41, 0xE0, 0xE4, 0xEC, 0xF2, 0xE5, 0xFA}));
+    EXPECT_EQ(Sent(), (Codes{ShiftNumbers, ShiftState, Counters, CloseShift, FnState, Backlog, ShiftNumbers, ShiftState,
+                             DocumentDate, CashBalance}));
     const std::regex layout(
         "<\\?xml version=\"1.0\"\\?>\n<OutputParameters>\n"
         "\t<Parameters DateTime=\"20\\d\\d-\\d\\d-\\d\\dT\\d\\d:\\d\\d:00\" BacklogDocumentsCounter=\"\\d+\" "
@@ -117,7 +120,7 @@ TEST_F(Status, CloseShiftReportAndCounters) {
     Params p(&memory_, 3);
     EXPECT_TRUE(CallBool("CloseShift", p));
     EXPECT_EQ(p[2].vt, VK_EMPTY);
-    EXPECT_EQ(Sent(), (Codes{0xEC, 0xF2}));
+    EXPECT_EQ(Sent(), (Codes{ShiftNumbers, ShiftState}));
     EXPECT_NE(LogText().find("[Warning] Смена уже была закрыта, не закрывать"), std::string::npos);
 }
 
@@ -128,7 +131,7 @@ TEST_F(Status, ShortCounterReplyStopsTheCloseBeforeTheShiftIsClosed) {
     bool ok = true;
     EXPECT_EQ(CallWithDocument("CloseShift", "", &ok), "");
     EXPECT_FALSE(ok);
-    EXPECT_EQ(Sent(), (Codes{0xEC, 0xF2, 0xC0}));
+    EXPECT_EQ(Sent(), (Codes{ShiftNumbers, ShiftState, Counters}));
     EXPECT_NE(LogText().find("[Error] Ошибка закрытия смены"), std::string::npos);
 }
 

@@ -1,7 +1,9 @@
 // Text documents with lines and barcodes, and cash in and out of the drawer.
 #include "support/device_fixture.h"
+#include "support/wire.h"
 
 using namespace vktest;
+using namespace vktest::wire;
 
 namespace {
 
@@ -35,37 +37,37 @@ TEST_F(TextDocument, LinesAndBarcodesInDocumentOrder) {
         "<BARCODE Type=\"qr\" ValueBase64=\"QUI=\" /><Barcode Type=\"PDF417\" ValueBase64=\"QUI=\" />"
         "<Barcode Type=\"CODE39\" ValueBase64=\"/w==\" /><Other Text=\"skipped\" />"
         "</Positions></Document>"));
-    EXPECT_EQ(Sent(), (Codes{0xDA, 0xDB, 0xDB, 0xDE, 0xDE, 0xDE, 0xDE, 0xDF}));
-    EXPECT_EQ(Payloads(0xDB), (std::vector<std::string>{"40 00 88 E2 AE A3 AE", "40 00 78"}));
-    EXPECT_EQ(Payloads(0xDE), (std::vector<std::string>{
+    EXPECT_EQ(Sent(), Then({{OpenText, PrintLine, PrintLine}, Codes(4, PrintBarcode), {CloseText}}));
+    EXPECT_EQ(Payloads(PrintLine), (std::vector<std::string>{"40 00 88 E2 AE A3 AE", "40 00 78"}));
+    EXPECT_EQ(Payloads(PrintBarcode), (std::vector<std::string>{
                                   "00 03 00 03 00 01 00 01 00 31 32 33 34 35 36 37 38 39 30 31 32 38",
                                   "01 06 00 03 00 04 00 41 42",
                                   "00 03 00 03 00 01 00 00 00 41 42",
                                   "00 03 00 03 00 01 00 04 00 3F",  // 0xFF is not 7-bit
                               }));
-    EXPECT_EQ(Hex(PayloadOf(0xDA)), "00 00");
-    EXPECT_EQ(Hex(PayloadOf(0xDF)), "00 00");
+    EXPECT_EQ(Hex(PayloadOf(OpenText)), "00 00");
+    EXPECT_EQ(Hex(PayloadOf(CloseText)), "00 00");
     EXPECT_NE(SimRegister::Tape().find("Итого"), std::string::npos);
 }
 
 TEST_F(TextDocument, WrongRootOrBrokenPackagePrintsAnEmptyDocument) {
     EXPECT_TRUE(Print("<document><Positions><TextString Text=\"a\" /></Positions></document>"));
     EXPECT_TRUE(Print("<Document><Positions>"));
-    EXPECT_EQ(Sent(), (Codes{0xDA, 0xDF, 0xDA, 0xDF}));
+    EXPECT_EQ(Sent(), (Codes{OpenText, CloseText, OpenText, CloseText}));
 }
 
 TEST_F(TextDocument, FailedLineDoesNotStopTheDocument) {
     SimRegister::Execute("fault 0xDB status 0x0001 once after 1");
     EXPECT_TRUE(Print("<Document><Positions><TextString Text=\"1\" /><TextString Text=\"2\" />"
                       "<TextString Text=\"3\" /></Positions></Document>"));
-    EXPECT_EQ(Sent(), (Codes{0xDA, 0xDB, 0xDB, 0xDB, 0xDF}));
-    EXPECT_EQ(Payloads(0xDB).back(), "40 00 33");
+    EXPECT_EQ(Sent(), (Codes{OpenText, PrintLine, PrintLine, PrintLine, CloseText}));
+    EXPECT_EQ(Payloads(PrintLine).back(), "40 00 33");
 }
 
 TEST_F(TextDocument, OpeningOrClosingFailureFailsTheMethod) {
     SimRegister::Execute("fault 0xDA status 0x0001 once");
     EXPECT_FALSE(Print("<Document><Positions><TextString Text=\"1\" /></Positions></Document>"));
-    EXPECT_EQ(Sent(), (Codes{0xDA}));
+    EXPECT_EQ(Sent(), (Codes{OpenText}));
     SimRegister::Execute("fault 0xDF status 0x0001 once");
     EXPECT_FALSE(Print("<Document><Positions /></Document>"));
     EXPECT_NE(LogText().find("[Error] PrintTextDocument error"), std::string::npos);
@@ -81,16 +83,16 @@ TEST_F(Cash, AmountsFromEveryKindOfNumber) {
     Params p(&memory_, 3);
     p.Int(2, 150);
     EXPECT_TRUE(CashInOut(p));
-    EXPECT_EQ(Hex(PayloadOf(0x50)), "98 3A 00 00 00 00 00 00");  // 15000
+    EXPECT_EQ(Hex(PayloadOf(CashIn)), "98 3A 00 00 00 00 00 00");  // 15000
     p.Dbl(2, -20.5);
     EXPECT_TRUE(CashInOut(p));
-    EXPECT_EQ(Hex(PayloadOf(0x51)), "02 08 00 00 00 00 00 00");  // 2050
+    EXPECT_EQ(Hex(PayloadOf(CashOut)), "02 08 00 00 00 00 00 00");  // 2050
     p.Str(2, "150.759");
     EXPECT_TRUE(CashInOut(p));
-    EXPECT_EQ(Hex(PayloadOf(0x50)), "E3 3A 00 00 00 00 00 00");  // 15075, cut
+    EXPECT_EQ(Hex(PayloadOf(CashIn)), "E3 3A 00 00 00 00 00 00");  // 15075, cut
     p.Int(2, 0);
     EXPECT_TRUE(CashInOut(p));
-    EXPECT_EQ(Sent(), (Codes{0x50, 0x51, 0x50}));
+    EXPECT_EQ(Sent(), (Codes{CashIn, CashOut, CashIn}));
     const std::string log = LogText();
     EXPECT_NE(log.find("[Info] Внесение в кассу: 15000"), std::string::npos);
     EXPECT_NE(log.find("[Info] Выемка из кассы: 2050"), std::string::npos);
@@ -112,7 +114,7 @@ TEST_F(Cash, RefusedCommandFails) {
     Params p(&memory_, 3);
     p.Int(2, -5);
     EXPECT_FALSE(CashInOut(p));
-    EXPECT_EQ(Sent(), (Codes{0x51}));
+    EXPECT_EQ(Sent(), (Codes{CashOut}));
 }
 
 }  // namespace

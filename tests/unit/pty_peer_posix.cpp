@@ -11,20 +11,6 @@
 
 namespace vesklink::testing {
 
-Bytes ReplyFrame(uint8_t command, uint16_t status, const Bytes& data) {
-    const size_t length = 4 + data.size();
-    Bytes frame;
-    frame.reserve(length + 5);
-    for (uint8_t b : {uint8_t{0x06}, uint8_t{0x01}, static_cast<uint8_t>(length & 0xFF), static_cast<uint8_t>(length >> 8),
-                      command, static_cast<uint8_t>(status & 0xFF), static_cast<uint8_t>(status >> 8), uint8_t{0x00}})
-        frame.push_back(b);
-    for (uint8_t b : data) frame.push_back(b);
-    uint32_t sum = 0;
-    for (size_t i = 2; i < frame.size(); ++i) sum += frame[i];
-    frame.push_back(static_cast<uint8_t>(sum ^ (sum >> 8) ^ (sum >> 16) ^ (sum >> 24)));
-    return frame;
-}
-
 PtyPeer::PtyPeer() {
     master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (master_ < 0) return;

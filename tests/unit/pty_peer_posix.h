@@ -14,10 +14,6 @@ namespace vesklink::testing {
 
 using Bytes = std::vector<uint8_t>;
 
-// ACK, then a reply frame: 0x01, L, the command, the status word, one reserved byte, the data,
-// the checksum; L = 4 + data size.
-Bytes ReplyFrame(uint8_t command, uint16_t status, const Bytes& data = {});
-
 class PtyPeer {
 public:
     // Returns the bytes to send back for one request frame (empty: stay silent).

@@ -12,6 +12,7 @@
 #include <windows.h>
 
 #include "protocol/device_link.h"
+#include "serial/serial_port.h"
 #include "till_emulation.h"
 
 using namespace vesklink;
@@ -39,7 +40,7 @@ std::vector<uint32_t> TestPorts() {
 class FakeClock final : public ReplyClock {
 public:
     std::chrono::steady_clock::duration Now() override { return now; }
-    void WaitForInput(SerialPort& port, int) override {
+    void WaitForInput(ByteStream& port, int) override {
         if (!port.WaitForInput(50)) now += std::chrono::seconds(1);
     }
     std::chrono::steady_clock::duration now{};
@@ -51,16 +52,18 @@ protected:
         ports = TestPorts();
         ASSERT_EQ(ports.size(), 2u) << "run through tests/wine_com_peer.py";
         link.SetReplyClock(&clock);
-        link.SerialLink.SetEventSink([this](const PortEvent& e) {
+        port.SetEventSink([this](const PortEvent& e) {
             events.push_back((e.kind == PortEvent::DeviceLost ? "lost COM" : "reopened COM") + std::to_string(e.port) +
                              " " + e.device);
         });
-        ASSERT_TRUE(link.SerialLink.OpenPort(ports[1], 57600)) << "COM" << ports[1];
+        ASSERT_TRUE(port.OpenPort(ports[1], 57600)) << "COM" << ports[1];
     }
-    Bytes Data() const { return Bytes(link.ReplyBuffer.begin() + 8, link.ReplyBuffer.end() - 1); }
+    // One exchange; its reply stays in `last`.
+    const Reply& Exchange(uint8_t command, const Bytes& payload = {}) { return last = link.Exchange(command, payload); }
+    Bytes Data() const { return Bytes(last.Data().begin() + 8, last.Data().end() - 1); }
     double Seconds() const { return std::chrono::duration<double>(clock.now).count(); }
     // The restart count of the device on the port: 1 until it first restarts, 0 when none answered.
-    int Generation() { return link.Exchange(0x73).Executed() ? link.ReplyBuffer.at(8) : 0; }
+    int Generation() { return Exchange(0x73).Executed() ? last.Byte(8) : 0; }
     std::string Lost() const { return "lost COM" + std::to_string(ports[1]) + " \\\\.\\COM" + std::to_string(ports[1]); }
     std::string Reopened() const {
         return "reopened COM" + std::to_string(ports[1]) + " \\\\.\\COM" + std::to_string(ports[1]);
@@ -70,7 +73,9 @@ protected:
     }
 
     std::vector<uint32_t> ports;
-    DeviceLink link;
+    SerialPort port;
+    DeviceLink link{port};
+    Reply last;
     FakeClock clock;
     std::vector<std::string> events;
 };
@@ -84,14 +89,14 @@ Bytes AllByteValues() {
 TEST_F(WineLink, EveryByteValueCrossesALineThatStartedWithXonXoff) {
     // The pty starts as a fresh terminal does (XON/XOFF, canonical input, echo); opening the port
     // made it a raw 8N1 line.
-    ASSERT_TRUE(link.Exchange(0x11, AllByteValues()).Executed());
+    ASSERT_TRUE(Exchange(0x11, AllByteValues()).Executed());
     EXPECT_EQ(Data(), AllByteValues());
 }
 
 TEST_F(WineLink, LineLeftWithFlowControlAndParityIsReset) {
     // Another program leaves the port with XON/XOFF both ways, 7 data bits, even parity and two
     // stop bits; the next open sets the device's line again.
-    link.SerialLink.ClosePort();
+    port.ClosePort();
     const std::string path = "\\\\.\\COM" + std::to_string(ports[1]);
     HANDLE other = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(other, INVALID_HANDLE_VALUE);
@@ -107,51 +112,50 @@ TEST_F(WineLink, LineLeftWithFlowControlAndParityIsReset) {
     EXPECT_TRUE(SetCommState(other, &dcb));
     CloseHandle(other);
 
-    ASSERT_TRUE(link.SerialLink.OpenPort(ports[1], 57600));
-    ASSERT_TRUE(link.Exchange(0x11, AllByteValues()).Executed());
+    ASSERT_TRUE(port.OpenPort(ports[1], 57600));
+    ASSERT_TRUE(Exchange(0x11, AllByteValues()).Executed());
     EXPECT_EQ(Data(), AllByteValues());
 }
 
 TEST_F(WineLink, DeviceTestFrameAndPortNumbersFromTenUp) {
     ASSERT_GE(ports[1], 10u);
-    ASSERT_TRUE(link.Exchange(0x13).Executed());
+    ASSERT_TRUE(Exchange(0x13).Executed());
     EXPECT_EQ(Data(), (Bytes{0x01, 0x05, 0x00, 0x13, 0x65, 0x5E, 0x07, 0x00, 0xE2}));
-    ASSERT_TRUE(link.Exchange(0x71).Executed());
+    ASSERT_TRUE(Exchange(0x71).Executed());
     EXPECT_EQ(Data(), Bytes{static_cast<uint8_t>(ports[1])});
     // Already open: another number and speed change nothing.
-    EXPECT_TRUE(link.SerialLink.OpenPort(ports[0], 9600));
-    ASSERT_TRUE(link.Exchange(0x71).Executed());
+    EXPECT_TRUE(port.OpenPort(ports[0], 9600));
+    ASSERT_TRUE(Exchange(0x71).Executed());
     EXPECT_EQ(Data(), Bytes{static_cast<uint8_t>(ports[1])});
     // A single-digit port through the same path.
-    link.SerialLink.ClosePort();
-    ASSERT_TRUE(link.SerialLink.OpenPort(ports[0], 115200));
-    ASSERT_TRUE(link.Exchange(0x71).Executed());
+    port.ClosePort();
+    ASSERT_TRUE(port.OpenPort(ports[0], 115200));
+    ASSERT_TRUE(Exchange(0x71).Executed());
     EXPECT_EQ(Data(), Bytes{static_cast<uint8_t>(ports[0])});
 }
 
 TEST_F(WineLink, CloseAndReopen) {
     // (Wine does not refuse a second open of a COM device, so exclusivity is not tested here.)
-    EXPECT_TRUE(link.SerialLink.ClosePort());
-    EXPECT_FALSE(link.SerialLink.IsOpen());
-    EXPECT_TRUE(link.SerialLink.ClosePort());
-    EXPECT_FALSE(link.Exchange(0x13).Executed());
-    ASSERT_TRUE(link.SerialLink.OpenPort(ports[1], 57600));
-    EXPECT_TRUE(link.Exchange(0x13).Executed());
+    port.ClosePort();
+    EXPECT_FALSE(port.IsOpen());
+    port.ClosePort();
+    EXPECT_FALSE(Exchange(0x13).Executed());
+    ASSERT_TRUE(port.OpenPort(ports[1], 57600));
+    EXPECT_TRUE(Exchange(0x13).Executed());
 }
 
 TEST_F(WineLink, ReadsOnlyWhatIsQueued) {
-    SerialPort& port = link.SerialLink;
-    uint8_t byte = 0;
+        uint8_t byte = 0;
     EXPECT_EQ(port.ReadBytes(&byte, 1), 0);
     EXPECT_EQ(port.WriteBytes(&byte, 0), 0);
     const Bytes frame = BuildFrame(0x70, LittleEndianBytes(link.AccessCode, 4));
     ASSERT_EQ(port.WriteBytes(frame.data(), static_cast<int32_t>(frame.size())), static_cast<int32_t>(frame.size()));
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
-    while (port.QueuedBytes() < 5 && std::chrono::steady_clock::now() < deadline) port.WaitForInput(100);
-    ASSERT_EQ(port.QueuedBytes(), 5);
+    while (port.PollInput() < 5 && std::chrono::steady_clock::now() < deadline) port.WaitForInput(100);
+    ASSERT_EQ(port.PollInput(), 5);
     EXPECT_EQ(port.ReadBytes(&byte, 1), 1);
     EXPECT_EQ(byte, 0xA1);
-    EXPECT_EQ(port.QueuedBytes(), 4);
+    EXPECT_EQ(port.PollInput(), 4);
     uint8_t rest[8] = {};
     EXPECT_EQ(port.ReadBytes(rest, 8), 4);
     EXPECT_EQ(rest[3], 0xA5);
@@ -163,53 +167,53 @@ TEST_F(WineLink, ReadsOnlyWhatIsQueued) {
 
 TEST_F(WineLink, ExchangeRules) {
     // Noise before the ACK and between the ACK and the start byte.
-    ASSERT_TRUE(link.Exchange(0x40).Executed());
-    EXPECT_EQ(link.ReplyBuffer.size(), 10u);
-    EXPECT_EQ(link.ReplyBuffer[0], 0x06);
-    EXPECT_EQ(link.ReplyBuffer[8], 0xAA);
+    ASSERT_TRUE(Exchange(0x40).Executed());
+    EXPECT_EQ(last.Data().size(), 10u);
+    EXPECT_EQ(last.Data()[0], 0x06);
+    EXPECT_EQ(last.Data()[8], 0xAA);
     // Status word.
-    const Reply refused = link.Exchange(0x42);
+    const Reply refused = Exchange(0x42);
     EXPECT_EQ(refused.Outcome(), LinkOutcome::Refused);
     EXPECT_EQ(refused.Integer(5, 6), 0x1234u);
-    EXPECT_EQ(link.ReplyBuffer.size(), 12u);
+    EXPECT_EQ(last.Data().size(), 12u);
     // Eight bytes with a zero status are still a failure.
-    EXPECT_FALSE(link.Exchange(0x43).Executed());
-    EXPECT_EQ(link.ReplyBuffer.size(), 8u);
+    EXPECT_FALSE(Exchange(0x43).Executed());
+    EXPECT_EQ(last.Data().size(), 8u);
     // A long reply.
-    ASSERT_TRUE(link.Exchange(0xFF).Executed());
-    ASSERT_EQ(link.ReplyBuffer.size(), 309u);
-    EXPECT_EQ(link.ReplyBuffer[8 + 299], static_cast<uint8_t>(299 * 7));
+    ASSERT_TRUE(Exchange(0xFF).Executed());
+    ASSERT_EQ(last.Data().size(), 309u);
+    EXPECT_EQ(last.Data()[8 + 299], static_cast<uint8_t>(299 * 7));
     EXPECT_EQ(clock.now, std::chrono::steady_clock::duration{});
 }
 
 TEST_F(WineLink, StaleInputIsDiscarded) {
-    ASSERT_TRUE(link.Exchange(0x41).Executed());
-    EXPECT_EQ(link.ReplyBuffer.size(), 9u);
-    ASSERT_TRUE(link.SerialLink.WaitForInput(2000));
+    ASSERT_TRUE(Exchange(0x41).Executed());
+    EXPECT_EQ(last.Data().size(), 9u);
+    ASSERT_TRUE(port.WaitForInput(2000));
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-    while (link.SerialLink.QueuedBytes() < 12 && std::chrono::steady_clock::now() < deadline)
-        link.SerialLink.WaitForInput(50);
-    EXPECT_EQ(link.SerialLink.QueuedBytes(), 12);
-    ASSERT_TRUE(link.Exchange(0x71).Executed());
+    while (port.PollInput() < 12 && std::chrono::steady_clock::now() < deadline)
+        port.WaitForInput(50);
+    EXPECT_EQ(port.PollInput(), 12);
+    ASSERT_TRUE(Exchange(0x71).Executed());
     EXPECT_EQ(Data(), Bytes{static_cast<uint8_t>(ports[1])});
 }
 
 TEST_F(WineLink, TimeLimit) {
-    EXPECT_FALSE(link.Exchange(0x45).Executed());
-    EXPECT_TRUE(link.ReplyBuffer.empty());
+    EXPECT_FALSE(Exchange(0x45).Executed());
+    EXPECT_TRUE(last.Data().empty());
     EXPECT_GE(Seconds(), 10.0);
     EXPECT_LT(Seconds(), 11.0);
     // Every wait on the silent line was cancelled by the port itself: none of those aborts is
     // taken for a device that went away.
-    EXPECT_TRUE(link.SerialLink.IsOpen());
+    EXPECT_TRUE(port.IsOpen());
     EXPECT_TRUE(events.empty());
     clock.now = {};
-    EXPECT_FALSE(link.Exchange(0x44).Executed());
-    EXPECT_EQ(link.ReplyBuffer, Bytes{0x15});
+    EXPECT_FALSE(Exchange(0x44).Executed());
+    EXPECT_EQ(last.Data(), Bytes{0x15});
     clock.now = {};
     // Cut after nine bytes with a zero status word: judged by what came.
-    EXPECT_TRUE(link.Exchange(0x46).Executed());
-    EXPECT_EQ(link.ReplyBuffer.size(), 9u);
+    EXPECT_TRUE(Exchange(0x46).Executed());
+    EXPECT_EQ(last.Data().size(), 9u);
     EXPECT_GE(Seconds(), 10.0);
 }
 
@@ -217,7 +221,7 @@ TEST_F(WineLink, RealWaitsAreShort) {
     // With the system clock, an answered exchange takes nowhere near a poll interval per byte.
     link.SetReplyClock(nullptr);
     const auto start = std::chrono::steady_clock::now();
-    for (int i = 0; i < 5; ++i) ASSERT_TRUE(link.Exchange(0xFF).Executed());
+    for (int i = 0; i < 5; ++i) ASSERT_TRUE(Exchange(0xFF).Executed());
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
 }
 
@@ -237,7 +241,7 @@ TEST_F(WineLink, TheNextExchangeReachesTheRestartedDevice) {
         const int before = Generation();
         ASSERT_GT(before, 0);
         const auto start = std::chrono::steady_clock::now();
-        EXPECT_EQ(link.Exchange(c.command).Executed(), c.answered);
+        EXPECT_EQ(Exchange(c.command).Executed(), c.answered);
         EXPECT_LT(SecondsSince(start), 3.0);
         if (c.answered) Sleep(300);  // the restart comes 50 ms after the reply, while the port is idle
         EXPECT_EQ(Generation(), before + 1);
@@ -248,12 +252,12 @@ TEST_F(WineLink, TheNextExchangeReachesTheRestartedDevice) {
 TEST_F(WineLink, ADeviceThatStaysAwayFailsAtOnceAndIsUsedAgainWhenItReturns) {
     link.SetReplyClock(nullptr);
     const int before = Generation();
-    ASSERT_TRUE(link.Exchange(0x7B).Executed());  // away for 1.5 s from 50 ms after this reply
+    ASSERT_TRUE(Exchange(0x7B).Executed());  // away for 1.5 s from 50 ms after this reply
     Sleep(300);
     const auto start = std::chrono::steady_clock::now();
     for (int i = 0; i < 3; ++i) EXPECT_EQ(Generation(), 0);
     EXPECT_LT(SecondsSince(start), 1.0);
-    EXPECT_TRUE(link.SerialLink.IsLost());
+    EXPECT_TRUE(port.IsLost());
     EXPECT_EQ(events, std::vector<std::string>{Lost()});
     int answered = 0;
     for (int i = 0; i < 100 && answered == 0; ++i) {
@@ -289,7 +293,7 @@ protected:
 };
 
 TEST_F(TillLink, EachFrameIsOneWrite) {
-    ASSERT_TRUE(link.Exchange(0x11, AllByteValues()).Executed());
+    ASSERT_TRUE(Exchange(0x11, AllByteValues()).Executed());
     EXPECT_EQ(Counts().writeCalls, 1);
     EXPECT_EQ(Data(), AllByteValues());
 }
@@ -304,7 +308,7 @@ TEST_F(TillLink, AnAnsweredExchangeNeverEndsOnATimerTick) {
     for (int i = 0; i < 50; ++i) {
         WaitForTickStart();
         const auto start = std::chrono::steady_clock::now();
-        ASSERT_TRUE(link.Exchange(0x47).Executed());
+        ASSERT_TRUE(Exchange(0x47).Executed());
         millis.push_back(MillisSince(start));
     }
     EXPECT_EQ(Counts().waitsRunOut, 0);
@@ -334,33 +338,32 @@ TEST_F(TillLink, ASilentLineEndsEveryWaitAtItsLimitWithNothingPending) {
     for (const bool deaf : {false, true}) {
         const double most = 10 + (deaf ? 16 : 0) + TimerTickMs + 15;
         SetDeafDriver(deaf);
-        link.SerialLink.ClosePort();
-        ASSERT_TRUE(link.SerialLink.OpenPort(ports[1], 57600));
+        port.ClosePort();
+        ASSERT_TRUE(port.OpenPort(ports[1], 57600));
         ResetCounts();
         for (int i = 0; i < 20; ++i) {
             const auto start = std::chrono::steady_clock::now();
-            EXPECT_FALSE(link.SerialLink.WaitForInput(10));
+            EXPECT_FALSE(port.WaitForInput(10));
             const double millis = MillisSince(start);
             EXPECT_GE(millis, 10.0);
             EXPECT_LT(millis, most);
             EXPECT_EQ(Counts().pending, 0);
         }
         EXPECT_EQ(Counts().cancels > 0, deaf);
-        ASSERT_TRUE(link.Exchange(0xFF).Executed());
-        ASSERT_EQ(link.ReplyBuffer.size(), 309u);
-        EXPECT_EQ(link.ReplyBuffer[8 + 299], static_cast<uint8_t>(299 * 7));
+        ASSERT_TRUE(Exchange(0xFF).Executed());
+        ASSERT_EQ(last.Data().size(), 309u);
+        EXPECT_EQ(last.Data()[8 + 299], static_cast<uint8_t>(299 * 7));
     }
 }
 
 TEST_F(TillLink, AByteThatLandsWhileTheWaitIsCancelledIsKept) {
     SetDeafDriver(true);
     SetLateCancel(true);
-    SerialPort& port = link.SerialLink;
-    const Bytes frame = BuildFrame(0x72, LittleEndianBytes(link.AccessCode, 4));  // five bytes, 40 ms late
+        const Bytes frame = BuildFrame(0x72, LittleEndianBytes(link.AccessCode, 4));  // five bytes, 40 ms late
     ASSERT_EQ(port.WriteBytes(frame.data(), static_cast<int32_t>(frame.size())), static_cast<int32_t>(frame.size()));
     EXPECT_TRUE(port.WaitForInput(10));
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
-    while (port.QueuedBytes() < 5 && std::chrono::steady_clock::now() < deadline) port.WaitForInput(100);
+    while (port.PollInput() < 5 && std::chrono::steady_clock::now() < deadline) port.WaitForInput(100);
     uint8_t bytes[8] = {};
     ASSERT_EQ(port.ReadBytes(bytes, 8), 5);
     EXPECT_EQ(Bytes(bytes, bytes + 5), (Bytes{0xA1, 0xA2, 0xA3, 0xA4, 0xA5}));

@@ -1,4 +1,4 @@
-// The Linux serial port against a real pseudo-terminal.
+// The Linux serial port against a real pseudo-terminal, and the naming of its devices.
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -24,6 +24,32 @@ namespace {
 
 constexpr uint32_t Port = 42;
 
+// Environment variables set or removed for one test, given back as they were afterwards.
+class Environment {
+public:
+    ~Environment() {
+        for (const auto& [name, value] : saved_) Put(name, value ? value->c_str() : nullptr);
+    }
+    void Set(const std::string& name, const char* value) {
+        bool known = false;
+        for (const auto& entry : saved_) known = known || entry.first == name;
+        if (!known) {
+            const char* old = std::getenv(name.c_str());
+            saved_.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
+        }
+        Put(name, value);
+    }
+
+private:
+    static void Put(const std::string& name, const char* value) {
+        if (value)
+            setenv(name.c_str(), value, 1);
+        else
+            unsetenv(name.c_str());
+    }
+    std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
+};
+
 class PosixPort : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -33,8 +59,8 @@ protected:
     // Waits until `count` bytes are queued (they may arrive in pieces).
     bool WaitQueued(SerialPort& port, int32_t count) {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-        while (port.QueuedBytes() < count && std::chrono::steady_clock::now() < deadline) port.WaitForInput(10);
-        return port.QueuedBytes() == count;
+        while (port.PollInput() < count && std::chrono::steady_clock::now() < deadline) port.WaitForInput(10);
+        return port.PollInput() == count;
     }
     PtyPeer peer;
 };
@@ -60,7 +86,7 @@ TEST_F(PosixPort, ReadsOnlyWhatIsQueued) {
     SerialPort port;
     ASSERT_TRUE(port.OpenPort(Port, 9600));
     uint8_t byte = 0;
-    EXPECT_EQ(port.QueuedBytes(), 0);
+    EXPECT_EQ(port.PollInput(), 0);
     EXPECT_EQ(port.ReadBytes(&byte, 1), 0);
     EXPECT_FALSE(port.WaitForInput(0));
     peer.Send({1, 2, 3, 4, 5});
@@ -68,7 +94,7 @@ TEST_F(PosixPort, ReadsOnlyWhatIsQueued) {
     EXPECT_TRUE(port.WaitForInput(0));
     EXPECT_EQ(port.ReadBytes(&byte, 1), 1);
     EXPECT_EQ(byte, 1);
-    EXPECT_EQ(port.QueuedBytes(), 4);
+    EXPECT_EQ(port.PollInput(), 4);
     uint8_t rest[16] = {};
     EXPECT_EQ(port.ReadBytes(rest, 0), 0);
     EXPECT_EQ(port.ReadBytes(rest, 16), 4);
@@ -106,8 +132,8 @@ TEST_F(PosixPort, OpenIsExclusiveAndKeepsItsSettings) {
     const uint8_t byte = 0x5A;
     EXPECT_EQ(first.WriteBytes(&byte, 1), 1);
     EXPECT_EQ(peer.Receive(1, 1000), Bytes{0x5A});
-    EXPECT_TRUE(first.ClosePort());
-    EXPECT_TRUE(first.ClosePort());
+    first.ClosePort();
+    first.ClosePort();  // closing a closed port changes nothing
     EXPECT_TRUE(second.OpenPort(Port, 57600));
 }
 
@@ -123,17 +149,17 @@ TEST_F(PosixPort, UnsupportedSpeedFailsTheOpenAndALaterOpenStartsAfresh) {
 
 TEST_F(PosixPort, DeviceNaming) {
     SerialPort port;
+    Environment environment;
     // Not a tty.
-    setenv("VESKLINK_COM43", "/dev/null", 1);
+    environment.Set("VESKLINK_COM43", "/dev/null");
     EXPECT_FALSE(port.OpenPort(43, 9600));
     EXPECT_EQ(port.OpenNotes().failure, "not a serial device");
-    unsetenv("VESKLINK_COM43");
     // Without a variable, COM250 is /dev/ttyS249, which does not exist; port 0 has no default.
-    unsetenv("VESKLINK_COM250");
+    environment.Set("VESKLINK_COM250", nullptr);
     EXPECT_FALSE(port.OpenPort(250, 9600));
     EXPECT_EQ(port.OpenNotes().device, "/dev/ttyS249");
     EXPECT_EQ(port.OpenNotes().failure, "no such device");
-    unsetenv("VESKLINK_COM0");
+    environment.Set("VESKLINK_COM0", nullptr);
     EXPECT_FALSE(port.OpenPort(0, 9600));
     EXPECT_EQ(port.OpenNotes().device, "");
     EXPECT_EQ(port.OpenNotes().failure, "no device is named for this port");
@@ -143,37 +169,39 @@ TEST_F(PosixPort, DeviceNaming) {
         EXPECT_EQ(port.OpenNotes().failure, "permission denied");
         chmod(peer.DevicePath().c_str(), 0600);
     }
-    peer.MapPort(0);
+    environment.Set("VESKLINK_COM0", peer.DevicePath().c_str());
     EXPECT_TRUE(port.OpenPort(0, 9600));
-    unsetenv("VESKLINK_COM0");
 }
 
 // The port map of the user's and the system's ports.conf, under the variables.
-TEST(PortDevice, VariableThenUserFileThenSystemFileThenTtyS) {
-    char pattern[] = "/tmp/vesklink-ports-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    const std::string folder = pattern;
-    const std::string user = folder + "/xdg/vesklink/ports.conf", home = folder + "/.config/vesklink/ports.conf";
-    const std::string system = folder + "/system.conf";
-    std::filesystem::create_directories(folder + "/xdg/vesklink");
-    std::filesystem::create_directories(folder + "/.config/vesklink");
-    std::ofstream(user) << "# the registers of this till\r\n"
-                           "COM3 = /dev/ttyACM0\n"
-                           "\tcom4=/dev/ttyUSB1   # the spare one\n"
-                           "COM5 /dev/ttyS9\n"
-                           "COMX = /dev/ttyS1\n"
-                           "COM6 = ttyACM1\n"
-                           "COM3 = /dev/ttyACM9\n";
-    std::ofstream(system) << "COM3 = /dev/system3\nCOM7 = /dev/system7\n=\n";
-    std::ofstream(home) << "COM7 = /dev/home7\n";
-    // The variables this test changes, given back at the end.
-    std::vector<std::pair<std::string, std::optional<std::string>>> saved;
-    for (const char* name : {"XDG_CONFIG_HOME", "HOME"}) {
-        const char* value = std::getenv(name);
-        saved.emplace_back(name, value ? std::optional<std::string>(value) : std::nullopt);
+class PortsFiles : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/vesklink-ports-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        folder = pattern;
+        user = folder + "/xdg/vesklink/ports.conf";
+        system = folder + "/system.conf";
+        std::filesystem::create_directories(folder + "/xdg/vesklink");
+        std::filesystem::create_directories(folder + "/.config/vesklink");
+        std::ofstream(user) << "# the registers of this till\r\n"
+                               "COM3 = /dev/ttyACM0\n"
+                               "\tcom4=/dev/ttyUSB1   # the spare one\n"
+                               "COM5 /dev/ttyS9\n"
+                               "COMX = /dev/ttyS1\n"
+                               "COM6 = ttyACM1\n"
+                               "COM3 = /dev/ttyACM9\n";
+        std::ofstream(system) << "COM3 = /dev/system3\nCOM7 = /dev/system7\n=\n";
+        std::ofstream(folder + "/.config/vesklink/ports.conf") << "COM7 = /dev/home7\n";
+        environment.Set("HOME", folder.c_str());
     }
-    setenv("HOME", folder.c_str(), 1);
+    void TearDown() override { std::filesystem::remove_all(folder); }
 
+    std::string folder, user, system;
+    Environment environment;
+};
+
+TEST_F(PortsFiles, VariableThenUserFileThenSystemFileThenTtyS) {
     struct Case {
         const char* xdg;  // nullptr: unset, so ~/.config is read
         const char* variable;
@@ -191,22 +219,19 @@ TEST(PortDevice, VariableThenUserFileThenSystemFileThenTtyS) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE("COM" + std::to_string(c.port) + (c.variable ? " with variable" : ""));
-        if (c.xdg)
-            setenv("XDG_CONFIG_HOME", (folder + c.xdg).c_str(), 1);
-        else
-            unsetenv("XDG_CONFIG_HOME");
-        const std::string variable = "VESKLINK_COM" + std::to_string(c.port);
-        if (c.variable)
-            setenv(variable.c_str(), c.variable, 1);
-        else
-            unsetenv(variable.c_str());
+        environment.Set("XDG_CONFIG_HOME", c.xdg ? (folder + c.xdg).c_str() : nullptr);
+        environment.Set("VESKLINK_COM" + std::to_string(c.port), c.variable);
         std::vector<std::string> warnings;
         EXPECT_EQ(PortDevice(c.port, warnings, system), c.device);
         EXPECT_EQ(warnings.size(), c.warnings);
-        unsetenv(variable.c_str());
+        environment.Set("VESKLINK_COM" + std::to_string(c.port), nullptr);
     }
+}
+
+TEST_F(PortsFiles, EveryMalformedLineIsReportedWithItsFileAndNumber) {
+    environment.Set("XDG_CONFIG_HOME", (folder + "/xdg").c_str());
+    environment.Set("VESKLINK_COM7", nullptr);
     std::vector<std::string> warnings;
-    setenv("XDG_CONFIG_HOME", (folder + "/xdg").c_str(), 1);
     PortDevice(7, warnings, system);
     ASSERT_EQ(warnings.size(), 5u);
     EXPECT_EQ(warnings[0], user + " line 4 skipped: \"COM5 /dev/ttyS9\" has no '=' (lines read COM3 = /dev/ttyACM0)");
@@ -214,14 +239,6 @@ TEST(PortDevice, VariableThenUserFileThenSystemFileThenTtyS) {
     EXPECT_EQ(warnings[2], user + " line 6 skipped: \"COM6 = ttyACM1\" does not name a device by its full path, such as /dev/ttyACM0");
     EXPECT_EQ(warnings[3], user + " line 7 skipped: \"COM3 = /dev/ttyACM9\" names COM3 again; the earlier line holds");
     EXPECT_EQ(warnings[4], system + " line 3 skipped: \"=\" does not start with a port name such as COM3");
-
-    for (const auto& [name, value] : saved) {
-        if (value)
-            setenv(name.c_str(), value->c_str(), 1);
-        else
-            unsetenv(name.c_str());
-    }
-    std::filesystem::remove_all(folder);
 }
 
 TEST_F(PosixPort, DestructorClosesThePort) {

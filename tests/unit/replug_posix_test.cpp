@@ -21,28 +21,17 @@
 #include "operations/operations.h"
 #include "protocol/device_link.h"
 #include "pty_peer_posix.h"
+#include "support/step_clock.h"
+#include "support/wire.h"
 
 using namespace vesklink;
 using vesklink::testing::PtyPeer;
-using vesklink::testing::ReplyFrame;
+using vktest::ReplyFrame;
 
 namespace {
 
 constexpr uint32_t kPort = 45;
 constexpr uint8_t kWhich = 0x71;  // every device answers with its number, counted from 1
-
-// Virtual time: a wait that finds no input moves the clock on by a second. `during`, when set,
-// runs before each wait: what happens while an exchange waits for its reply.
-class FakeClock final : public ReplyClock {
-public:
-    std::chrono::steady_clock::duration Now() override { return now; }
-    void WaitForInput(SerialPort& port, int) override {
-        if (during) during();
-        if (!port.WaitForInput(50)) now += std::chrono::seconds(1);
-    }
-    std::chrono::steady_clock::duration now{};
-    std::function<void()> during;
-};
 
 class Replug : public ::testing::Test {
 protected:
@@ -55,15 +44,15 @@ protected:
         link.SetReplyClock(&clock);
         // Why the device counts as gone (a hang-up, or the error of the call that met it) is
         // only checked to be said.
-        link.SerialLink.SetEventSink([this](const PortEvent& e) {
+        port.SetEventSink([this](const PortEvent& e) {
             events.push_back((e.kind == PortEvent::DeviceLost ? "lost " : "reopened ") + std::to_string(e.port) + " " +
                              e.device + (e.why.empty() ? "" : " (why)"));
         });
         Plug();
-        ASSERT_TRUE(link.SerialLink.OpenPort(kPort, 57600));
+        ASSERT_TRUE(port.OpenPort(kPort, 57600));
     }
     void TearDown() override {
-        link.SerialLink.ClosePort();
+        port.ClosePort();
         devices_.clear();
         unsetenv(("VESKLINK_COM" + std::to_string(kPort)).c_str());
         std::error_code ignored;
@@ -89,15 +78,19 @@ protected:
         unlink(name_.c_str());
     }
     // The number of the device that answered the exchange, 0 when it failed.
-    int Which() { return link.Exchange(kWhich).Executed() ? link.ReplyBuffer.at(8) : 0; }
+    int Which() {
+        const Reply reply = link.Exchange(kWhich);
+        return reply.Executed() ? reply.Byte(8) : 0;
+    }
     std::string Lost() const { return "lost " + std::to_string(kPort) + " " + name_ + " (why)"; }
     std::string Reopened() const { return "reopened " + std::to_string(kPort) + " " + name_; }
 
     std::string folder_, name_;
     std::vector<std::unique_ptr<PtyPeer>> devices_;
     std::atomic<bool> silent{false};
-    FakeClock clock;
-    DeviceLink link;
+    vktest::StepClock clock;
+    SerialPort port;
+    DeviceLink link{port};
     std::vector<std::string> events;
 };
 
@@ -111,8 +104,10 @@ TEST_F(Replug, TheNextExchangeReachesTheDeviceBackUnderTheName) {
         ASSERT_EQ(Which(), before);
         if (midExchange) {
             silent = true;
-            clock.during = [this] {
-                clock.during = nullptr;
+            bool restarted = false;
+            clock.during = [this, &restarted] {
+                if (restarted) return;
+                restarted = true;
                 silent = false;
                 Plug();
                 devices_[devices_.size() - 2].reset();
@@ -120,6 +115,7 @@ TEST_F(Replug, TheNextExchangeReachesTheDeviceBackUnderTheName) {
             clock.now = {};
             EXPECT_EQ(Which(), 0);
             EXPECT_LT(clock.now, std::chrono::seconds(3));
+            clock.during = nullptr;
         } else {
             Unplug();
             Plug();
@@ -141,7 +137,7 @@ TEST_F(Replug, ADeviceThatStaysAwayFailsAtOnceAndIsUsedAgainWhenItReturns) {
     const auto start = std::chrono::steady_clock::now();
     for (int i = 0; i < 3; ++i) EXPECT_EQ(Which(), 0);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
-    EXPECT_TRUE(link.SerialLink.IsLost());
+    EXPECT_TRUE(port.IsLost());
     EXPECT_EQ(events, std::vector<std::string>{Lost()});  // once, not once per attempt
     Plug();
     EXPECT_EQ(Which(), 2);
@@ -154,7 +150,7 @@ TEST_F(Replug, ASilentDeviceIsNeverReopened) {
     Plug();  // another device under the name, while the first one is still there
     EXPECT_EQ(Which(), 0);
     EXPECT_GE(clock.now, DeviceLink::ReplyTimeout);
-    EXPECT_TRUE(link.SerialLink.IsOpen());
+    EXPECT_TRUE(port.IsOpen());
     silent = false;
     EXPECT_EQ(Which(), 1);
     EXPECT_TRUE(devices_[1]->Requests().empty());
@@ -162,7 +158,7 @@ TEST_F(Replug, ASilentDeviceIsNeverReopened) {
 }
 
 TEST_F(Replug, OpenAndTheDeviceTestReconnectWithTheSettingsOfTheFirstOpen) {
-    link.SerialLink.ClosePort();
+    port.ClosePort();
     setenv("XDG_DOCUMENTS_DIR", folder_.c_str(), 1);
     nAPI api;
     api.PortNumber = kPort;
@@ -187,7 +183,7 @@ TEST_F(Replug, OpenAndTheDeviceTestReconnectWithTheSettingsOfTheFirstOpen) {
     Unplug();
     Plug();
     EXPECT_TRUE(call(u"DeviceTest"));
-    EXPECT_TRUE(api.Device.Link.SerialLink.IsOpen());  // a connected port stays connected after the test
+    EXPECT_TRUE(api.Device.Port.IsOpen());  // a connected port stays connected after the test
 
     std::vector<std::string> lines;
     for (const auto& file : std::filesystem::directory_iterator(folder_ + "/VESKLINK")) {

@@ -34,7 +34,7 @@ constexpr int32_t kPort = 61;
 class AcceleratedClock final : public ReplyClock {
 public:
     std::chrono::steady_clock::duration Now() override { return now_; }
-    void WaitForInput(SerialPort& port, int milliseconds) override {
+    void WaitForInput(ByteStream& port, int milliseconds) override {
         if (!port.WaitForInput(milliseconds)) now_ += std::chrono::seconds(1);
     }
 

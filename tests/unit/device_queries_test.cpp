@@ -1,57 +1,34 @@
-// The shared device commands against a scripted device on a pseudo-terminal.
+// The shared device commands against a scripted register on a byte stream in memory.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <filesystem>
 #include <functional>
-#include <memory>
 
-#include "operations/cash_register.h"
-#include "operations/operations.h"
 #include "protocol/device_queries.h"
 #include "protocol/encoding.h"
-#include "pty_peer_posix.h"
-#include "util/text.h"
+#include "support/memory_stream.h"
+#include "support/step_clock.h"
+#include "support/wire.h"
 
 using namespace vesklink;
-using vesklink::testing::PtyPeer;
-using vesklink::testing::ReplyFrame;
+using vktest::ReplyFrame;
 
 namespace {
-
-constexpr uint32_t Port = 44;
-
-// Replies never need the time limit here; a short one keeps a wrong script from hanging a test.
-class QuickClock final : public ReplyClock {
-public:
-    std::chrono::steady_clock::duration Now() override { return now; }
-    void WaitForInput(SerialPort& port, int) override {
-        if (!port.WaitForInput(200)) now += std::chrono::seconds(5);
-    }
-    std::chrono::steady_clock::duration now{};
-};
 
 class Queries : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(peer.Ok());
-        peer.MapPort(Port);
         link.SetReplyClock(&clock);
-        ASSERT_TRUE(link.SerialLink.OpenPort(Port, 57600));
-        peer.Start([this](const Bytes& request) {
-            clock.now = {};
-            return script(request);
-        });
+        stream.responder = [this](const Bytes& request) { return script(request); };
     }
     // The payload of the n-th request: after command and access code, before the checksum.
     Bytes Payload(size_t n) {
-        const Bytes request = peer.Requests().at(n);
+        const Bytes& request = stream.writes.at(n);
         return Bytes(request.begin() + 8, request.end() - 1);
     }
 
-    PtyPeer peer;
-    DeviceLink link;
-    QuickClock clock;
+    vktest::MemoryStream stream;
+    DeviceLink link{stream};
+    vktest::StepClock clock;
     std::function<Bytes(const Bytes&)> script = [](const Bytes&) { return Bytes{}; };
 };
 
@@ -152,70 +129,6 @@ TEST_F(Queries, FnState) {
     // 13 bytes: no state at all.
     script = [](const Bytes&) { return ReplyFrame(0xE0, 0, {3, 0, 0, 0}); };
     EXPECT_FALSE(QueryFnState(link));
-}
-
-// A register (with its log in a folder of its own) on the scripted line instead of the bare link.
-class RegisterQueries : public Queries {
-protected:
-    void SetUp() override {
-        Queries::SetUp();
-        char pattern[] = "/tmp/vesklink-queries-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        folder_ = pattern;
-        setenv("XDG_DOCUMENTS_DIR", pattern, 1);
-        logger_ = std::make_unique<Logger>();
-        device_ = std::make_unique<CashRegister>(*logger_);
-        link.SerialLink.ClosePort();
-        device_->Link.SetReplyClock(&clock);
-        ASSERT_TRUE(device_->Link.SerialLink.OpenPort(Port, 57600));
-    }
-    void TearDown() override {
-        device_.reset();
-        logger_.reset();
-        std::filesystem::remove_all(folder_);
-    }
-    std::string folder_;
-    std::unique_ptr<Logger> logger_;
-    std::unique_ptr<CashRegister> device_;
-};
-
-// The register keeps what a shorter reply leaves out: fiscal mode once seen, the last document
-// number last read.
-TEST_F(RegisterQueries, FiscalModeAndTheLastKnownDocumentAreKept) {
-    Bytes full(30, 0);
-    full[0] = 3;
-    full[26] = 7;
-    script = [&](const Bytes&) { return ReplyFrame(0xE0, 0, full); };
-    ASSERT_TRUE(device_->QueryFnState());
-    script = [](const Bytes&) { return ReplyFrame(0xE0, 0, {1, 0, 0, 0, 0}); };
-    ASSERT_TRUE(device_->QueryFnState());
-    EXPECT_TRUE(device_->FnFiscalMode);
-    EXPECT_EQ(device_->LastDocumentNumber, 7u);
-}
-
-// GetDataKKT reads the registration record (0xE8) by its length alone: a register that answers it
-// with a non-zero status word but the whole record still has its fields reported.
-TEST_F(RegisterQueries, RegistrationRecordIsReadWhateverItsStatusWord) {
-    Bytes record(45, 0);  // offsets 8-52: date, KKT number at 25, taxation at 45, document at 48
-    record[0] = 24, record[1] = 3, record[2] = 7;
-    record[17] = '7';
-    record[37] = 0x01;
-    record[40] = 42;
-    script = [&](const Bytes& request) {
-        switch (request.at(3)) {
-            case 0xE2: return ReplyFrame(0xE2, 0, Bytes(5, 0));
-            case 0xFF: return ReplyFrame(0xFF, 0, Bytes(70, 0));
-            case 0xE1: return ReplyFrame(0xE1, 0, Bytes(16, '1'));
-            case 0xE8: return ReplyFrame(0xE8, 0x0033, record);
-            default: return ReplyFrame(request.at(3), 0x0001);
-        }
-    };
-    const std::optional<std::u16string> document = GetDataKKT(*device_);
-    ASSERT_TRUE(document.has_value());
-    const std::string text = Utf16ToUtf8(*document);
-    for (const char* field : {"KKTNumber=\"7\"", "DateTime=\"2024-03-07T00:00:00\"", "TaxationSystems=\"0\"",
-                              "DocumentNumber=\"42\""})
-        EXPECT_NE(text.find(field), std::string::npos) << field << " in " << text;
 }
 
 }  // namespace
