@@ -3,7 +3,7 @@
 #   make build  builds all targets
 #   make demo   installs and builds only what it needs, then runs a whole day at a till against
 #               the simulator
-#   make bench  times one command exchange over a pseudo-terminal (Linux x86_64 build), and a sale
+#   make bench  times one command exchange over a pseudo-terminal and a sale (Linux x86_64 build), and a sale
 #               through each Windows library under Wine with a till's timing emulated
 #   make package  builds the four libraries and the add-in package build/vesklink.zip
 #   make fuzz FUZZ_SECONDS=N  runs every fuzz target for N seconds (`make test` runs each for 15)
@@ -81,6 +81,7 @@ demo: deps-demo
 BENCH_RUNS ?= 10
 bench: build-linux64 build-win64 build-win32
 	$(BUILD)/linux64/bin/vesklink_bench
+	bash tests/with-sim.sh $(BUILD)/linux64/bin/vesklink-sim $(BUILD)/linux64/bin/vesklink_receipt_bench --gtest_brief=1
 	@bash bench/wine-runs.sh $(BUILD)/linux64/bin/vesklink-sim $(BUILD) $(BUILD)/bench $(BENCH_RUNS) win64 win32; \
 	  status=$$?; WINEPREFIX=$(BUILD)/wine wineserver -k >/dev/null 2>&1; exit $$status
 

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "host/receipt_fixture.h"
+#include "sale.h"
 #include "minimal_client_win32.h"
 #include "wine/till_emulation.h"
 
@@ -32,12 +33,6 @@ constexpr unsigned Baud = 57600;
 constexpr double ProcessingMs = 2;
 constexpr double ByteMs = 10'000.0 / Baud;  // ten bits a byte
 constexpr int Receipts = 7;
-
-std::string TenPositionSale() {
-    std::string lines;
-    for (int i = 1; i <= 10; ++i) lines += Position("Товар " + std::to_string(i), "2", "12.25", "24.50");
-    return Sale(lines, "Cash=\"245\"");
-}
 
 struct Receipt {
     double millis = 0;

@@ -298,6 +298,8 @@ bool ADDIN_API nAPI::CallAsFunc(const long methodNum, tVariant* retValue, tVaria
 
 void nAPI::Dispatch(long method, tVariant* retValue, tVariant* params) {
     const Method& entry = kMethods[method];
+    // A receipt left unsettled is asked about at most once per call.
+    Device.Safeguard.BeginCall();
     const Result result = entry.Call(*this, retValue, params);
     if (result == Result::Answered) return;
     const bool ok = result == Result::Succeeded;

@@ -29,6 +29,11 @@ extern const char kPathSeparator;
 //   when it cannot be opened.
 void CreatePrivateFolder(const std::string& path);
 std::FILE* OpenPrivateFile(const std::string& path, const char* mode);
+// A file written beside the log under another name takes the place of `to` in one step (Windows:
+// the paths in the system's code page, as the log's), and a file is removed, never a folder.
+// Empty text on success, else the system's reason.
+std::string PutFileInPlace(const std::string& from, const std::string& to);
+std::string RemoveFile(const std::string& path);
 
 class Logger {
 public:

@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include "log/logger.h"
@@ -29,5 +31,11 @@ std::FILE* OpenPrivateFile(const std::string& path, const char* mode) {
     if (!file) ::close(fd);
     return file;
 }
+
+std::string PutFileInPlace(const std::string& from, const std::string& to) {
+    return std::rename(from.c_str(), to.c_str()) == 0 ? std::string() : std::strerror(errno);
+}
+
+std::string RemoveFile(const std::string& path) { return ::unlink(path.c_str()) == 0 ? std::string() : std::strerror(errno); }
 
 }  // namespace vesklink

@@ -15,6 +15,7 @@ bool CashInOutcome(CashRegister& device, int64_t amount) {
     // The magnitude as an unsigned number, so even the most negative amount has one.
     const uint64_t magnitude = out ? 0 - static_cast<uint64_t>(amount) : static_cast<uint64_t>(amount);
     device.Log((out ? u"Выемка из кассы: " : u"Внесение в кассу: ") + DecimalTextUnsigned(magnitude), Info);
+    device.FiscalDocumentAhead();
     return device.Link.Exchange(out ? cmd::CashOut : cmd::CashIn, LittleEndianBytes(magnitude, 8)).Executed();
 }
 

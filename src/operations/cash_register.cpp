@@ -14,17 +14,23 @@ std::u16string PortName(uint32_t port, const std::string& device) {
     return name;
 }
 
-// The log sink below holds on to the register it was made for.
+// The link's handlers below hold on to the register they were made for.
 static_assert(!std::is_copy_constructible_v<CashRegister> && !std::is_move_constructible_v<CashRegister>);
 
-void CashRegister::SetEventSinkForLog() {
+CashRegister::CashRegister(Logger& logger) : logger_(logger) {
+    // The device going away and coming back is logged; a reopened port reads the record of a
+    // receipt left unsettled on it.
     Port.SetEventSink([this](const PortEvent& event) {
         const std::u16string port = PortName(event.port, event.device);
-        if (event.kind == PortEvent::DeviceLost)
+        if (event.kind == PortEvent::DeviceLost) {
             Log(port + u": device lost (" + Utf8ToUtf16(event.why) + u")", Warning);
-        else
+        } else {
             Log(port + u": reopened", Warning);
+            Safeguard.LoadRecord(*this, event.port);
+        }
     });
+    // Whatever the call, a receipt left unsettled is settled before anything else is sent.
+    Link.SetBeforeExchange([this] { Safeguard.SettleIfDue(*this); });
 }
 
 bool CashRegister::SetError(std::u16string_view text) {
@@ -63,7 +69,7 @@ bool CashRegister::QueryDeviceMode() { return Keep(vesklink::QueryDeviceMode(Lin
 std::optional<FnState> CashRegister::QueryFnState() {
     const std::optional<FnState> state = vesklink::QueryFnState(Link);
     if (state && state->FiscalMode) FnFiscalMode = true;
-    if (state && state->LastDocumentNumber) LastDocumentNumber = *state->LastDocumentNumber;
+    if (state && state->LastDocumentNumber) NoteLastDocument(*state->LastDocumentNumber);
     return state;
 }
 
@@ -84,9 +90,10 @@ bool CashRegister::QueryCashBalance() { return Keep(vesklink::QueryCashBalance(L
 
 bool CashRegister::SendShiftCommand(uint8_t command) {
     using namespace cmd::shift_document;
+    FiscalDocumentAhead();
     const Reply reply = Link.Exchange(command, {0x00, 0x00});
     if (!reply.Holds(Minimum)) return false;
-    LastDocumentNumber = reply.Integer(Document, Document + 3);
+    NoteLastDocument(reply.Integer(Document, Document + 3));
     return true;
 }
 
@@ -94,6 +101,8 @@ bool CashRegister::CancelReceipt() {
     Log(u"Попытка отмены чека", Warning);
     if (!Link.Exchange(cmd::CancelReceipt).Executed()) return false;
     Log(u"Чек отменен", Warning);
+    // The only receipt the register can hold open is one whose closing was not carried out.
+    Safeguard.ReceiptCancelled(*this);
     return true;
 }
 

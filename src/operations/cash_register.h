@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "log/logger.h"
+#include "operations/unsettled_receipt.h"
 #include "protocol/device_queries.h"
 #include "serial/serial_port.h"
 
@@ -38,24 +39,32 @@ struct ErrorState {
 
 class CashRegister {
 public:
-    // The device going away and coming back is logged from the start; the register stays where
-    // it was made (its port cannot be copied or moved), so the log sink may hold on to it.
-    explicit CashRegister(Logger& logger) : logger_(logger) { SetEventSinkForLog(); }
+    // The device going away and coming back is logged from the start, and the link settles an
+    // unsettled receipt before any exchange; the register stays where it was made (its port cannot
+    // be copied or moved), so the link's handlers may hold on to it.
+    explicit CashRegister(Logger& logger);
 
     SerialPort Port;  // its destructor closes a port still open
     DeviceLink Link{Port};
     ErrorState LastError;
+    // A receipt whose closing went unanswered, kept until the register tells what became of it.
+    ReceiptSafeguard Safeguard;
 
     // What the register last said; each reading below keeps its part up to date.
     uint8_t DeviceModeByte = 0;   // 0 while the FN is not registered
     bool FnFiscalMode = false;    // once the FN was seen in fiscal mode
     uint64_t LastDocumentNumber = 0;
+    // LastDocumentNumber is the register's last document: read since the last operation that may
+    // have made a fiscal document without telling its number.
+    bool LastDocumentKnown = false;
     int64_t ShiftState = 0;       // the host's code: 1 closed, 2 open, 3 expired
     int64_t CashBalance = 0;      // of the last settlement report or shift close
     std::u16string DeviceDateTime, FnsSiteAddress;
     RegistrationParameters RegistrationData;  // as GetDataKKT last read it
 
     void Log(std::u16string_view message, int level) { logger_.Log(message, level); }
+    // A file the driver keeps beside the log; empty without a log folder.
+    std::string PathBesideLog(std::string_view name) const { return logger_.PathBeside(name); }
     void LogReceiptBlock(std::u16string_view package) { logger_.LogReceiptBlock(package); }
 
     // Records an error text for the host and logs it; returns false.
@@ -77,8 +86,23 @@ public:
     // Cancels the open receipt (0x88), in the log before and after.
     bool CancelReceipt();
 
+    // The register's last document as a reply told it.
+    void NoteLastDocument(uint64_t number) {
+        LastDocumentNumber = number;
+        LastDocumentKnown = true;
+    }
+    void ForgetLastDocument() {
+        LastDocumentNumber = 0;
+        LastDocumentKnown = false;
+    }
+    // An operation is about to make a fiscal document: the last document number may change without
+    // the driver reading it, and a receipt settled as registered no longer answers a retry.
+    void FiscalDocumentAhead() {
+        LastDocumentKnown = false;
+        Safeguard.Forget();
+    }
+
 private:
-    void SetEventSinkForLog();
     Logger& logger_;
 };
 

@@ -46,6 +46,9 @@ bool Open(CashRegister& device, PortSettings settings) {
             device.Log(u"Cannot open " + PortName(notes.port, notes.device) + u": " + Utf8ToUtf16(notes.failure), Error);
     }
     if (!port.IsOpen()) return false;
+    // A receipt this object or an earlier one left unsettled on the port is settled by the first
+    // exchange below.
+    device.Safeguard.LoadRecord(device, port.ConnectedPort());
     // The connection stands even when the device does not answer these two.
     CancelHungReceipt(device);
     SetReceiptParameters(device);

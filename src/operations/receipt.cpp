@@ -26,8 +26,14 @@ constexpr uint16_t kSumCorrectionFlags = 0x1000;
 constexpr uint8_t kPositionCommands[] = {cmd::Sale, cmd::ReturnOfSale, cmd::Purchase, cmd::ReturnOfPurchase};
 
 constexpr std::u16string_view kClosingUnanswered =
-    u"Нет ответа ККТ на закрытие чека, чек мог быть зарегистрирован. Перед повторной отправкой проверьте чек на "
-    u"ККТ (например, CheckNumber метода GetCurrentStatus)";
+    u"Нет ответа ККТ на закрытие чека, чек мог быть зарегистрирован. Повторная отправка того же чека безопасна: "
+    u"драйвер сначала узнает у ККТ, зарегистрирован ли он, и не зарегистрирует его дважды";
+constexpr std::u16string_view kReceiptDropped =
+    u"Чек не зарегистрирован: ККТ сбросила открытый чек, вероятно, при перезапуске. Чек можно отправить повторно";
+constexpr std::u16string_view kEarlierReceiptUnsettled =
+    u"Неизвестно, зарегистрирован ли предыдущий чек: ККТ не отвечает. Новый чек не отправлен";
+constexpr std::u16string_view kRetryUnconfirmed =
+    u"ККТ не отвечает: не удалось проверить, зарегистрирован ли этот чек. Чек не отправлен";
 
 // An open receipt: cancelled on the register when it goes out of scope uncommitted.
 class OpenReceipt {
@@ -50,15 +56,11 @@ private:
     bool committed_ = false;
 };
 
-struct ReceiptNumbers {
-    uint64_t Shift = 0, ShiftReceipt = 0, Document = 0;
-    std::u16string FiscalSign;
-};
-
 enum class ClosingOutcome {
     Closed,      // the reply carries the receipt's numbers
     Refused,     // the register answered with a refusal, or the closing was stopped before it was sent
     Unanswered,  // no usable reply: nothing came back, or the frame was cut short
+    Failed,      // the call fails with its error recorded and no receipt left to cancel
 };
 
 uint8_t TaxationBit(int code) { return code >= 0 && code <= 5 ? static_cast<uint8_t>(1u << code) : 0; }
@@ -196,7 +198,8 @@ int64_t ReadReceiptSubtotal(CashRegister& device) {
 
 // The closing with the payments. A subtotal less than one currency unit away from the package's
 // sum is corrected to the sum's hundredths; further away, the receipt is cancelled.
-ClosingOutcome CloseReceipt(CashRegister& device, const ReceiptPackage& p, int64_t total, ReceiptNumbers& numbers) {
+ClosingOutcome CloseReceipt(CashRegister& device, const ReceiptPackage& p, int64_t total,
+                            const UnsettledReceipt& record, ReceiptNumbers& numbers) {
     const int64_t subtotal = ReadReceiptSubtotal(device);
     Bytes payload = LittleEndianBytes(subtotal != total ? kSumCorrectionFlags : 0, 2);
     // The wire order differs from the package's order.
@@ -216,39 +219,29 @@ ClosingOutcome CloseReceipt(CashRegister& device, const ReceiptPackage& p, int64
         payload.push_back(correction);
     }
     using namespace cmd::closing;
+    // From here until its outcome is known the receipt may be registered without the driver
+    // learning it: its record outlives a line that dies and a host process that is ended.
+    device.Safeguard.BeginClosing(device, record);
     const Reply reply = device.Link.Exchange(cmd::CloseReceipt, payload);
     // Without the receipt's numbers only a refusal tells that the receipt is still open; after
     // silence or a cut frame the register may well have registered it.
-    if (!reply.Holds(Minimum)) return reply.Refused() ? ClosingOutcome::Refused : ClosingOutcome::Unanswered;
+    if (!reply.Holds(Minimum) && !reply.Refused()) return ClosingOutcome::Unanswered;
+    device.Safeguard.EndClosing(device);
+    if (!reply.Holds(Minimum)) return ClosingOutcome::Refused;
     if (reply.Byte(Flags) & 0x80) {
         device.SetError(u"Сумма оплаты меньше суммы чека");
         return ClosingOutcome::Refused;
     }
     numbers = {reply.Integer(Shift, Shift + 1), reply.Integer(ShiftReceipt, ShiftReceipt + 1),
-               reply.Integer(Document, Document + 3), DecimalTextUnsigned(reply.Integer(FiscalSign, FiscalSign + 3))};
-    device.LastDocumentNumber = numbers.Document;
+               reply.Integer(Document, Document + 3), DecimalTextUnsigned(reply.Integer(FiscalSign, FiscalSign + 3)),
+               {}, {}};
+    device.NoteLastDocument(numbers.Document);
     // The receipt is closed; a failed read leaves the previous value in the result.
     device.ReadFnsSiteAddress();
     device.QueryDocumentDate(numbers.Document);
+    numbers.SiteAddress = device.FnsSiteAddress;
+    numbers.DateTime = device.DeviceDateTime;
     return ClosingOutcome::Closed;
-}
-
-// Only the closing reply carries the fiscal sign. A number the register cannot tell either is
-// reported as 0, never as the previous receipt's.
-ReceiptNumbers ReadNumbersOfUnansweredClosing(CashRegister& device) {
-    ReceiptNumbers numbers;
-    device.LastDocumentNumber = 0;
-    device.DeviceDateTime.clear();
-    device.QueryFnState();
-    numbers.Document = device.LastDocumentNumber;
-    if (const std::optional<ShiftNumbers> shift = QueryShiftNumbers(device.Link)) {
-        numbers.Shift = shift->Shift;
-        numbers.ShiftReceipt = shift->Receipts;
-    }
-    device.ReadFnsSiteAddress();
-    if (numbers.Document != 0) device.QueryDocumentDate(numbers.Document);
-    device.Log(u"Чек зарегистрирован, но его фискальный признак не получен", Warning);
-    return numbers;
 }
 
 bool PrinterFlag(CashRegister& device, uint8_t bit) {
@@ -256,31 +249,40 @@ bool PrinterFlag(CashRegister& device, uint8_t bit) {
     return reply.Holds(cmd::printer_flags::Minimum) && (reply.Byte(cmd::printer_flags::Flags) & bit);
 }
 
-std::optional<ReceiptNumbers> SendReceipt(CashRegister& device, const ReceiptPackage& package, bool correction,
-                                          bool electronic, uint64_t total) {
-    if (!OpenOnRegister(device, package, correction, electronic)) return {};
+// After a closing without a usable reply the register is asked what became of the receipt; the
+// closing command is never sent a second time.
+ClosingOutcome AskAboutClosing(CashRegister& device, const UnsettledReceipt& record, OpenReceipt& receipt,
+                               ReceiptNumbers& numbers) {
+    switch (AskAfterClosing(device, record, false, numbers)) {
+        case ClosingFound::Registered: device.Safeguard.EndClosing(device); return ClosingOutcome::Closed;
+        case ClosingFound::StillOpen: device.Safeguard.EndClosing(device); return ClosingOutcome::Refused;
+        case ClosingFound::Dropped:
+            // The register holds no receipt: there is nothing to cancel.
+            receipt.Commit();
+            device.Safeguard.EndClosing(device);
+            device.SetError(kReceiptDropped);
+            return ClosingOutcome::Failed;
+        case ClosingFound::NoAnswer: break;
+    }
+    // Nothing more is sent: on a dead line each exchange only waits out its time limit. The
+    // receipt stays unsettled until the register answers.
+    receipt.Commit();
+    device.Safeguard.LeaveUnsettled();
+    device.SetError(kClosingUnanswered);
+    return ClosingOutcome::Failed;
+}
+
+std::optional<ReceiptNumbers> SendReceipt(CashRegister& device, const ReceiptPackage& package,
+                                          const UnsettledReceipt& record, uint64_t total) {
+    if (!OpenOnRegister(device, package, record.Correction, record.Electronic)) return {};
     OpenReceipt receipt(device);
     for (const ReceiptLine& line : package.Lines)
         if (!SendLine(device, line, package.OperationType - 1)) return {};
     SendAttributes(device, package.Attributes);
     ReceiptNumbers numbers;
-    ClosingOutcome closing = CloseReceipt(device, package, static_cast<int64_t>(total), numbers);
-    if (closing == ClosingOutcome::Unanswered) {
-        // The closing may have been carried out: the register is asked whether the receipt is
-        // still open. The closing command is never sent a second time.
-        switch (QueryReceiptOnRegister(device.Link)) {
-            case ReceiptOnRegister::NotOpen:
-                numbers = ReadNumbersOfUnansweredClosing(device);
-                closing = ClosingOutcome::Closed;
-                break;
-            case ReceiptOnRegister::Open: closing = ClosingOutcome::Refused; break;
-            case ReceiptOnRegister::Unknown:
-                // Nothing more is sent: on a dead line each exchange only waits out its time limit.
-                receipt.Commit();
-                device.SetError(kClosingUnanswered);
-                return {};
-        }
-    }
+    ClosingOutcome closing = CloseReceipt(device, package, static_cast<int64_t>(total), record, numbers);
+    if (closing == ClosingOutcome::Unanswered) closing = AskAboutClosing(device, record, receipt, numbers);
+    if (closing == ClosingOutcome::Failed) return {};
     if (closing != ClosingOutcome::Closed) {
         // With both, the cover is the text left. The receipt is cancelled on the way out.
         if (PrinterFlag(device, 0x02)) device.SetErrorQuiet(u"В принтере нет бумаги");
@@ -291,17 +293,25 @@ std::optional<ReceiptNumbers> SendReceipt(CashRegister& device, const ReceiptPac
     return numbers;
 }
 
-std::u16string ResultDocument(const CashRegister& device, const ReceiptNumbers& numbers) {
+std::u16string ResultDocument(const ReceiptNumbers& numbers) {
     pugi::xml_document result;
     pugi::xml_node out =
         result.append_child(PUGIXML_TEXT("DocumentOutputParameters")).append_child(PUGIXML_TEXT("Parameters"));
     AppendUnsigned(out, "ShiftNumber", numbers.Shift);
     AppendUnsigned(out, "CheckNumber", numbers.Document);
     AppendUnsigned(out, "ShiftClosingCheckNumber", numbers.ShiftReceipt);
-    AppendText(out, "AddressSiteInspections", device.FnsSiteAddress);
+    AppendText(out, "AddressSiteInspections", numbers.SiteAddress);
     AppendText(out, "FiscalSign", numbers.FiscalSign);
-    AppendText(out, "DateTime", device.DeviceDateTime);
+    AppendText(out, "DateTime", numbers.DateTime);
     return SerializeDocument(result);
+}
+
+std::u16string Answer(CashRegister& device, const ReceiptNumbers& numbers) {
+    const std::u16string document = ResultDocument(numbers);
+    device.Log(u"Check output parameteres:", Info);  // "parameteres": the host contract's spelling, on purpose
+    device.Log(document, Info);
+    device.Log(u"Check ok", Info);
+    return document;
 }
 
 }  // namespace
@@ -310,16 +320,28 @@ std::optional<std::u16string> RegisterReceipt(CashRegister& device, std::u16stri
                                               bool electronic) {
     const ReceiptPackage package = ReadReceiptPackage(text);
     device.LogReceiptBlock(text);
+    // A receipt left unsettled is settled first. The same receipt sent again after an unknown
+    // outcome is answered with the one the register registered, never registered twice.
+    device.Safeguard.SettleIfDue(device);
+    ReceiptNumbers numbers;
+    switch (device.Safeguard.AnswerRetry(device, correction, electronic, text, numbers)) {
+        case RetryAnswer::Answered: return Answer(device, numbers);
+        case RetryAnswer::NoAnswer: device.SetError(kRetryUnconfirmed); return {};
+        case RetryAnswer::NotARetry: break;
+    }
+    if (device.Safeguard.HasUnsettled()) {
+        device.SetError(kEarlierReceiptUnsettled);
+        return {};
+    }
     const std::optional<uint64_t> total = ValidateReceipt(device, package, correction);
     if (!total) return {};
     device.Log(u"Check correct", Info);
-    const std::optional<ReceiptNumbers> numbers = SendReceipt(device, package, correction, electronic, *total);
-    if (!numbers) return {};
-    const std::u16string document = ResultDocument(device, *numbers);
-    device.Log(u"Check output parameteres:", Info);  // "parameteres": the host contract's spelling, on purpose
-    device.Log(document, Info);
-    device.Log(u"Check ok", Info);
-    return document;
+    UnsettledReceipt record{correction, electronic, std::u16string(text), device.Port.ConnectedPort(),
+                            FormatLocalNow("%Y-%m-%dT%H:%M:%S"), {}};
+    if (device.LastDocumentKnown) record.LastDocumentBefore = device.LastDocumentNumber;
+    const std::optional<ReceiptNumbers> sent = SendReceipt(device, package, record, *total);
+    if (!sent) return {};
+    return Answer(device, *sent);
 }
 
 }  // namespace vesklink

@@ -206,7 +206,9 @@ bool OperationFN(CashRegister& device, std::optional<uint8_t> type, std::u16stri
     const RegistrationRequest request = ReadRequest(document.document_element());
     Bytes payload;
     switch (type.value_or(0)) {
-        case 3: return device.Link.Exchange(cmd::CloseFn, {0x00, 0x00}).Executed();
+        case 3:
+            device.FiscalDocumentAhead();
+            return device.Link.Exchange(cmd::CloseFn, {0x00, 0x00}).Executed();
         case 1: payload = RegistrationPayload(request, 0x00, 1); break;
         case 2:
             // 259 would be sent as reason 3.
@@ -217,6 +219,7 @@ bool OperationFN(CashRegister& device, std::optional<uint8_t> type, std::u16stri
             break;
         default: return false;
     }
+    device.FiscalDocumentAhead();
     return device.Link.Exchange(cmd::RegisterKkt, payload).Executed();
 }
 

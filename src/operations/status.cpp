@@ -79,7 +79,9 @@ std::optional<std::u16string> GetCurrentStatus(CashRegister& device) {
 std::optional<std::u16string> ReportCurrentStatusOfSettlements(CashRegister& device) {
     if (!device.QueryCashBalance() || !device.QueryShift()) return {};
     const std::optional<Backlog> backlog = QueryBacklog(device.Link);
-    if (!backlog || !device.Link.Exchange(cmd::SettlementReport, {0x00, 0x00}).Executed()) return {};
+    if (!backlog) return {};
+    device.FiscalDocumentAhead();
+    if (!device.Link.Exchange(cmd::SettlementReport, {0x00, 0x00}).Executed()) return {};
     pugi::xml_document document;
     pugi::xml_node parameters = AppendOutputParameters(document);
     AppendSigned(parameters, "ShiftState", device.ShiftState);

@@ -33,6 +33,7 @@ uint64_t Reply::Integer(size_t first, size_t last) const {
 
 Reply DeviceLink::Exchange(uint8_t command, const Bytes& payload) {
     try {
+        if (beforeExchange_) beforeExchange_();
         if (!Send(command, payload)) return Reply();
         return Reply(ReceiveReply(), true);
     } catch (...) {

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <utility>
 
 #include "protocol/frame.h"
@@ -82,6 +83,10 @@ public:
     // and the wait ends as soon as the device goes away. Never logs, never retries.
     Reply Exchange(uint8_t command, const Bytes& payload = {});
 
+    // Runs at the start of every exchange, before anything is sent (the register settles a receipt
+    // whose closing went unanswered); exchanges it makes itself run it again.
+    void SetBeforeExchange(std::function<void()> hook) { beforeExchange_ = std::move(hook); }
+
     // The clock of the time limit; nullptr restores the system clock. Not owned.
     void SetReplyClock(ReplyClock* clock) { clock_ = clock ? clock : &SystemReplyClock(); }
 
@@ -94,6 +99,7 @@ private:
 
     ByteStream& stream_;
     ReplyClock* clock_ = &SystemReplyClock();
+    std::function<void()> beforeExchange_;
 };
 
 }  // namespace vesklink

@@ -66,6 +66,8 @@ public:
     void ClosePort();  // a lost port is forgotten too; nothing is reported
     // The device went away under the open port and the port has not been opened again yet.
     bool IsLost() const { return lost_; }
+    // The number of the port while it is open or lost; 0 otherwise.
+    uint32_t ConnectedPort() const { return IsOpen() || lost_ ? openedPort_ : 0; }
     // Whether the device of an open port is still there, without waiting: a device gone since the
     // last call makes the port lost. False on a port that is not open.
     bool CheckDevice();

@@ -246,8 +246,12 @@ TEST_F(ReceiptWire, UnusableClosingReplyAsksTheRegisterWhetherTheReceiptIsStillO
     SimRegister::Execute("fault 0x85 reply 00 00 00 00 once\nfault 0xF3 status 0x0001 once");
     EXPECT_FALSE(Sell(Position("x", "1", "1", "1"), "1"));
     EXPECT_EQ(AfterOpening(), (Codes{SalePosition, Subtotal, CloseReceipt, ReceiptState}));
-    EXPECT_EQ(LastError(), "Нет ответа ККТ на закрытие чека, чек мог быть зарегистрирован. Перед повторной отправкой "
-                           "проверьте чек на ККТ (например, CheckNumber метода GetCurrentStatus)");
+    EXPECT_EQ(LastError(), "Нет ответа ККТ на закрытие чека, чек мог быть зарегистрирован. Повторная отправка того же "
+                           "чека безопасна: драйвер сначала узнает у ККТ, зарегистрирован ли он, и не зарегистрирует "
+                           "его дважды");
+    // The next call settles it first: the register still holds the receipt, which is cancelled.
+    ASSERT_TRUE(Open());
+    EXPECT_NE(LogText().find("), не зарегистрирован и отменен"), std::string::npos) << LogText();
 }
 
 TEST_F(ReceiptWire, PaperOutAndCoverOpenExplainAFailedClosing) {

@@ -22,6 +22,7 @@
 #include "component/napi.h"
 #include "operations/operations.h"
 #include "sim.h"
+#include "sim_cp866.h"
 #include "util/text.h"
 
 using namespace vesklink;
@@ -136,9 +137,11 @@ protected:
         std::ifstream logFile(api.Logger.FilePath());
         cell.log.assign(std::istreambuf_iterator<char>(logFile), {});
 
-        // The link comes back; the next connection cleans up.
+        // The link comes back; the next connection, a call of the host's, cleans up.
         EXPECT_EQ(sim_->Execute("clear"), "");
-        EXPECT_TRUE(Open(api.Device, PortSettings{kPort, 57600}));
+        tVariant openParams[1] = {};
+        EXPECT_TRUE(api.CallAsFunc(api.FindMethod(u"Open"), &result, openParams, 1));
+        EXPECT_TRUE(result.value.bVal);
         const sim::DeviceState state = sim_->State();
         cell.openAfterOpen = state.document.kind != sim::DocumentKind::None;
         for (const auto& document : state.journal)
@@ -201,6 +204,38 @@ protected:
         std::fflush(stdout);
     }
 
+    // One host call on the component; the text the component returned in `out` (when not null).
+    bool Call(nAPI& api, const char16_t* method, std::vector<tVariant> params, size_t out = 0,
+              std::string* text = nullptr) {
+        tVariant result{};
+        EXPECT_TRUE(api.CallAsFunc(api.FindMethod(method), &result, params.data(), static_cast<long>(params.size())));
+        for (tVariant& param : params) {
+            if (param.vt != VTYPE_PWSTR || !param.value.wstr.pwstrVal || &param - params.data() != long(out)) continue;
+            if (text) *text = Utf16ToUtf8(std::u16string(param.value.wstr.pwstrVal, param.value.wstr.wstrLen));
+            HeapMemory().FreeMemory(reinterpret_cast<void**>(&param.value.wstr.pwstrVal));
+        }
+        return result.vt == VTYPE_BOOL && result.value.bVal;
+    }
+    bool Check(nAPI& api, std::u16string& package, std::string* output = nullptr) {
+        std::vector<tVariant> params(4);
+        params[1].vt = VTYPE_BOOL;
+        params[2].vt = VTYPE_PWSTR;
+        params[2].value.wstr.pwstrVal = package.data();
+        params[2].value.wstr.wstrLen = static_cast<uint32_t>(package.size());
+        return Call(api, u"ProcessCheck", params, 3, output);
+    }
+    // Fiscal receipts on the register whose printed lines name the good.
+    size_t ReceiptsOf(const char* good) {
+        const std::string name = sim::Cp866FromUtf8(good);
+        size_t count = 0;
+        for (const auto& document : sim_->State().journal) {
+            bool names = false;
+            for (const std::string& line : document.lines) names = names || line.find(name) != std::string::npos;
+            count += document.type == sim::kDocReceipt && names;
+        }
+        return count;
+    }
+
     std::unique_ptr<sim::Simulator> sim_;
     std::string logFolder_;
 };
@@ -224,6 +259,82 @@ TEST_F(ReceiptLinkLoss, CorrectionReceipt) {
         u"<Positions><FiscalString Name=\"Выручка\" Quantity=\"1\" PriceWithDiscount=\"99.99\" "
         u"AmountWithDiscount=\"99.99\" VATRate=\"none\" /></Positions><Payments Cash=\"99.99\" /></CheckPackage>";
     Matrix("Correction receipt: the link fails at exchange N", package, true);
+}
+
+// The line dies around the closing command and the call answers false; then the cashier retries the
+// same receipt, sends another, asks the status first, or closes the shift. The line is dead for
+// the closing and the question after it (0xF3), from three moments on: the closing request never
+// reached the register; the register carried it out and its reply was lost; the register restarted
+// before carrying it out and dropped the open receipt. In every row the answers tell the truth, the sale
+// is registered at most once (exactly once where the cashier's retry can be registered at all: a
+// closed shift refuses it), a retry of a registered sale is answered with that receipt's numbers,
+// and no receipt is left open.
+TEST_F(ReceiptLinkLoss, ARetryAfterAnUnknownClosingNeverRegistersTheSaleTwice) {
+    auto sale = [](const char* good) {
+        return u"<CheckPackage><Parameters OperationType=\"1\" TaxationSystem=\"0\" /><Positions>"
+               u"<FiscalString Name=\"" + Utf8ToUtf16(good) + u"\" Quantity=\"1\" PriceWithDiscount=\"10\" "
+               u"AmountWithDiscount=\"10\" VATRate=\"20\" /></Positions><Payments Cash=\"10\" /></CheckPackage>";
+    };
+    enum Moment { RequestLost, Executed, Restarted };
+    enum Next { Retry, Another, StatusThenRetry, ShiftClosedThenRetry };
+    struct Row {
+        Moment moment;
+        Next next;
+        std::vector<bool> answers;  // every call after the first, which answers false
+        size_t sales, others;       // receipts of the sale and of the other receipt afterwards
+    };
+    const Row rows[] = {
+        {RequestLost, Retry, {true}, 1, 0},           {RequestLost, Another, {true}, 0, 1},
+        {RequestLost, StatusThenRetry, {true, true}, 1, 0}, {RequestLost, ShiftClosedThenRetry, {true, false}, 0, 0},
+        {Executed, Retry, {true}, 1, 0},              {Executed, Another, {true}, 1, 1},
+        {Executed, StatusThenRetry, {true, true}, 1, 0},    {Executed, ShiftClosedThenRetry, {true, false}, 1, 0},
+        {Restarted, Retry, {true}, 1, 0},             {Restarted, Another, {true}, 0, 1},
+        {Restarted, StatusThenRetry, {true, true}, 1, 0},   {Restarted, ShiftClosedThenRetry, {true, false}, 0, 0},
+    };
+    const char* moments[] = {"request lost", "executed, reply lost", "register restarted"};
+    const char* nexts[] = {"retry", "another receipt", "status, retry", "shift closed, retry"};
+    std::printf("\n%-21s %-20s %-18s %-6s %-6s %s\n", "line dies", "then", "answers", "sale", "other", "open");
+    for (const Row& row : rows) {
+        ASSERT_EQ(sim_->Execute("reset"), "");
+        nAPI api;
+        HeapMemory memory;
+        AcceleratedClock clock;
+        api.setMemManager(&memory);
+        api.PortNumber = kPort;
+        api.Device.Link.SetReplyClock(&clock);
+        std::string out;
+        ASSERT_TRUE(Call(api, u"Open", std::vector<tVariant>(1)));
+        ASSERT_TRUE(Call(api, u"OpenShift", std::vector<tVariant>(3), 2, &out));
+        const char* dies[] = {"fault 0x85 dead lost for 1", "fault 0x85 dead executed for 1", "fault 0x85 dead restart for 1"};
+        ASSERT_EQ(sim_->Execute(dies[row.moment]), "");
+        std::u16string package = sale("Хлеб"), other = sale("Молоко");
+        std::vector<bool> answers{Check(api, package)};
+        if (row.next == StatusThenRetry) answers.push_back(Call(api, u"GetCurrentStatus", std::vector<tVariant>(3), 2, &out));
+        if (row.next == ShiftClosedThenRetry) answers.push_back(Call(api, u"CloseShift", std::vector<tVariant>(3), 2, &out));
+        std::string result;
+        answers.push_back(row.next == Another ? Check(api, other, &result) : Check(api, package, &result));
+        const bool open = sim_->State().document.kind != sim::DocumentKind::None;
+        std::string shown;
+        for (bool answer : answers) shown += answer ? "true " : "false ";
+        std::printf("%-21s %-20s %-18s %-6zu %-6zu %s\n", moments[row.moment], nexts[row.next], shown.c_str(),
+                    ReceiptsOf("Хлеб"), ReceiptsOf("Молоко"), open ? "yes" : "no");
+        const std::string where = std::string(moments[row.moment]) + ", " + nexts[row.next];
+        std::vector<bool> expected{false};
+        expected.insert(expected.end(), row.answers.begin(), row.answers.end());
+        EXPECT_EQ(answers, expected) << where;
+        EXPECT_EQ(ReceiptsOf("Хлеб"), row.sales) << where;
+        EXPECT_EQ(ReceiptsOf("Молоко"), row.others) << where;
+        EXPECT_FALSE(open) << where;
+        // A true answer names the register's last receipt; a retry answered from it has no fiscal sign.
+        if (answers.back()) {
+            EXPECT_NE(result.find("CheckNumber=\"" + std::to_string(sim_->State().lastDocumentNumber) + "\""),
+                      std::string::npos) << where << result;
+        }
+        if (row.moment == Executed && row.next != Another && answers.back()) {
+            EXPECT_NE(result.find("FiscalSign=\"\""), std::string::npos) << where << result;
+        }
+    }
+    std::fflush(stdout);
 }
 
 }  // namespace
