@@ -54,6 +54,18 @@ public:
     }
 };
 
+// A component object as the host makes it, on the simulator's port, on the accelerated clock.
+struct Component {
+    HeapMemory memory;
+    AcceleratedClock clock;
+    nAPI api;
+    Component() {
+        api.setMemManager(&memory);
+        api.PortNumber = kPort;
+        api.Device.Link.SetReplyClock(&clock);
+    }
+};
+
 enum class Breakage { RequestsLostFrom, RepliesLostFrom, OneReplyLost };
 constexpr Breakage kBreakages[] = {Breakage::RequestsLostFrom, Breakage::RepliesLostFrom, Breakage::OneReplyLost};
 
@@ -100,12 +112,8 @@ protected:
     // One receipt on a fresh register with an open shift; `fault` breaks the link (empty: never).
     Cell Run(const std::u16string& package, bool correction, const std::string& fault) {
         EXPECT_EQ(sim_->Execute("reset\nset shift open"), "");
-        nAPI api;
-        HeapMemory memory;
-        AcceleratedClock clock;
-        api.setMemManager(&memory);
-        api.PortNumber = kPort;
-        api.Device.Link.SetReplyClock(&clock);
+        Component component;
+        nAPI& api = component.api;
         EXPECT_TRUE(Open(api.Device, PortSettings{kPort, 57600}));
         std::filesystem::remove(api.Logger.FilePath());
         sim_->ClearJournal();
@@ -127,7 +135,7 @@ protected:
         tVariant& output = params[correction ? 2 : 3];
         if (output.vt == VTYPE_PWSTR) {
             cell.output = Utf16ToUtf8(std::u16string(output.value.wstr.pwstrVal, output.value.wstr.wstrLen));
-            memory.FreeMemory(reinterpret_cast<void**>(&output.value.wstr.pwstrVal));
+            component.memory.FreeMemory(reinterpret_cast<void**>(&output.value.wstr.pwstrVal));
         }
         for (const auto& entry : sim_->Journal()) cell.sent.push_back(entry.command);
         for (uint8_t command : cell.sent) cell.closings += command == 0x85;
@@ -296,12 +304,8 @@ TEST_F(ReceiptLinkLoss, ARetryAfterAnUnknownClosingNeverRegistersTheSaleTwice) {
     std::printf("\n%-21s %-20s %-18s %-6s %-6s %s\n", "line dies", "then", "answers", "sale", "other", "open");
     for (const Row& row : rows) {
         ASSERT_EQ(sim_->Execute("reset"), "");
-        nAPI api;
-        HeapMemory memory;
-        AcceleratedClock clock;
-        api.setMemManager(&memory);
-        api.PortNumber = kPort;
-        api.Device.Link.SetReplyClock(&clock);
+        Component component;
+        nAPI& api = component.api;
         std::string out;
         ASSERT_TRUE(Call(api, u"Open", std::vector<tVariant>(1)));
         ASSERT_TRUE(Call(api, u"OpenShift", std::vector<tVariant>(3), 2, &out));
