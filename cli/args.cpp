@@ -1,13 +1,15 @@
 #include "args.h"
 
-#include <charconv>
+#include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iomanip>
 #include <sstream>
+#include <type_traits>
 
 #include "common/utf8.h"
 
@@ -15,8 +17,6 @@ namespace vkcli {
 
 namespace {
 
-using vesklink::common::DecodeUtf8;
-using vesklink::common::Utf8CodePoint;
 using vesklink::common::Utf8Status;
 
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
@@ -32,19 +32,44 @@ bool IsAbsolute(const std::string& path) {
     return false;
 }
 
-// A number's text as from_chars reads it: a leading '+' dropped ("+-" is no number); none when empty.
-std::optional<std::string_view> NumberText(std::string_view text) {
-    if (!text.empty() && text[0] == '+') {
-        text.remove_prefix(1);
-        if (!text.empty() && text[0] == '-') return std::nullopt;
-    }
-    if (text.empty()) return std::nullopt;
-    return text;
+// A path relative to baseDir, unless it is absolute or baseDir is empty.
+std::string ResolvePath(const std::string& path, const std::string& baseDir) {
+    if (path.empty() || IsAbsolute(path) || baseDir.empty()) return path;
+    return baseDir + kPathSeparators[0] + path;
 }
 
-// The path as the file system takes it: the bytes themselves on Linux, UTF-16 on Windows.
-std::filesystem::path FileSystemPath(const std::string& utf8) {
-    return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+// Text the component can take: valid UTF-8 (no overlong forms, no surrogates) without NUL.
+bool IsCleanUtf8(std::string_view text, std::string& error) {
+    for (size_t i = 0; i < text.size();) {
+        const auto next = vesklink::common::DecodeUtf8(text.substr(i));
+        if (next.status == Utf8Status::Ok && next.value != 0) {
+            i += next.length;
+            continue;
+        }
+        const std::string at = " at offset " + std::to_string(i);
+        if (next.status == Utf8Status::Ok)
+            error = "contains a NUL byte" + at;
+        else if (next.status == Utf8Status::CutShort)
+            error = "is not valid UTF-8" + at + " (sequence cut short)";
+        else
+            error = "is not valid UTF-8" + at;
+        return false;
+    }
+    return true;
+}
+
+// A strict decimal number within T's range with an optional sign ("+-" is no number); a double
+// must be finite and has '.' as the decimal point, whatever the process locale.
+template <typename T>
+std::optional<T> ParseNumber(std::string_view text) {
+    if (text.starts_with('+') && !text.starts_with("+-")) text.remove_prefix(1);
+    T value{};
+    const char* end = text.data() + text.size();
+    const auto [stop, ec] = std::from_chars(text.data(), end, value);
+    if (ec != std::errc() || stop != end) return std::nullopt;
+    if constexpr (std::is_floating_point_v<T>)
+        if (!std::isfinite(value)) return std::nullopt;
+    return value;
 }
 
 // ---- argument forms ----
@@ -101,10 +126,14 @@ constexpr ArgumentForm kArgumentForms[] = {
      Argument::Kind::Text, "", ReadFileText},
     {"i:", false, "i:N", "a 32-bit integer", Argument::Kind::Integer,
      "expected a whole number from -2147483648 to 2147483647",
-     [](const FormText& in, Argument& arg, std::string&) { return Assign(ParseInt32(in.rest), arg.integer); }},
+     [](const FormText& in, Argument& arg, std::string&) {
+         return Assign(ParseNumber<int32_t>(in.rest), arg.integer);
+     }},
     {"d:", false, "d:X", "a double, '.' as the decimal point", Argument::Kind::Double,
      "expected a finite number with '.' as the decimal point",
-     [](const FormText& in, Argument& arg, std::string&) { return Assign(ParseDouble(in.rest), arg.number); }},
+     [](const FormText& in, Argument& arg, std::string&) {
+         return Assign(ParseNumber<double>(in.rest), arg.number);
+     }},
     {"b:", false, "b:true|false", "a boolean", Argument::Kind::Boolean, "expected b:true or b:false",
      [](const FormText& in, Argument& arg, std::string&) {
          arg.boolean = in.rest == "true";
@@ -112,22 +141,6 @@ constexpr ArgumentForm kArgumentForms[] = {
      }},
     {"out", true, "out", "an empty out-parameter", Argument::Kind::Out, "", nullptr},
 };
-
-const ArgumentForm* FindForm(std::string_view token) {
-    for (const ArgumentForm& form : kArgumentForms)
-        if (form.wholeToken ? token == form.prefix : token.starts_with(form.prefix)) return &form;
-    return nullptr;
-}
-
-// "s:TEXT, @FILE, i:N, d:X, b:true|false or out"
-std::string FormList() {
-    std::string list;
-    for (size_t i = 0; i < std::size(kArgumentForms); ++i) {
-        if (i > 0) list += i + 1 == std::size(kArgumentForms) ? " or " : ", ";
-        list += kArgumentForms[i].shown;
-    }
-    return list;
-}
 
 // One line of the usage text: the thing written, padded to a column, and what it means.
 void PrintUsageRow(std::ostream& out, std::string_view shown, std::string_view meaning) {
@@ -146,6 +159,13 @@ struct OptionRow {
     std::optional<int32_t> Options::*number;
 };
 
+const OptionRow kOptionRows[] = {
+    {"--lib", "PATH", std::string("the add-in library (default: ") + kLibraryFile + " next to this program)",
+     &Options::library, nullptr},
+    {"--port", "N", "set the Port property before the calls", nullptr, &Options::port},
+    {"--speed", "N", "set the Speed property before the calls", nullptr, &Options::speed},
+};
+
 bool StoreOption(const OptionRow& option, const std::string& value, Options& options, std::string& error) {
     const std::string name(option.name);
     if (option.path) {
@@ -153,25 +173,15 @@ bool StoreOption(const OptionRow& option, const std::string& value, Options& opt
         if (value.empty()) error = "option " + name + ": the path is empty";
         return !value.empty();
     }
-    options.*option.number = ParseInt32(value);
+    options.*option.number = ParseNumber<int32_t>(value);
     if (options.*option.number > 0) return true;
     error = "option " + name + ": expected a positive whole number, got '" + value + "'";
     return false;
 }
 
-const std::vector<OptionRow>& OptionRows() {
-    static const std::vector<OptionRow> rows = {
-        {"--lib", "PATH", std::string("the add-in library (default: ") + kLibraryFile + " next to this program)",
-         &Options::library, nullptr},
-        {"--port", "N", "set the Port property before the calls", nullptr, &Options::port},
-        {"--speed", "N", "set the Speed property before the calls", nullptr, &Options::speed},
-    };
-    return rows;
-}
-
 // The option an argument names, as "--name" or "--name=VALUE"; null when it names none.
 const OptionRow* FindOption(std::string_view arg) {
-    for (const OptionRow& row : OptionRows()) {
+    for (const OptionRow& row : kOptionRows) {
         if (!arg.starts_with(row.name)) continue;
         const std::string_view rest = arg.substr(row.name.size());
         if (rest.empty() || rest[0] == '=') return &row;
@@ -201,8 +211,10 @@ size_t TakeDoubleQuoted(std::string_view line, size_t i, std::string& token) {
     return std::string_view::npos;
 }
 
-// The statement of one script line that is not a call.
-std::optional<CallLine> ParseCrash(const std::vector<std::string>& tokens, std::string& error) {
+// One script line's statement: `crash`, which takes no arguments, or a call.
+std::optional<CallLine> ParseStatement(const std::vector<std::string>& tokens, std::string& error,
+                                       const std::string& baseDir, FileReader reader) {
+    if (tokens[0] != "crash") return ParseCall(tokens, error, baseDir, reader);
     if (tokens.size() > 1) {
         error = "crash takes no arguments";
         return std::nullopt;
@@ -216,7 +228,8 @@ std::optional<CallLine> ParseCrash(const std::vector<std::string>& tokens, std::
 }  // namespace
 
 bool ReadFileBytes(const std::string& path, std::string& content, std::string& error) {
-    const std::filesystem::path file = FileSystemPath(path);
+    // The path as the file system takes it: the bytes themselves on Linux, UTF-16 on Windows.
+    const std::filesystem::path file(std::u8string(path.begin(), path.end()));
     std::error_code ec;
     if (std::filesystem::is_directory(file, ec)) {
         error = path + " is a folder, not a file";
@@ -237,44 +250,6 @@ bool ReadFileBytes(const std::string& path, std::string& content, std::string& e
     return true;
 }
 
-bool IsCleanUtf8(std::string_view text, std::string& error) {
-    for (size_t i = 0; i < text.size();) {
-        const Utf8CodePoint next = DecodeUtf8(text.substr(i));
-        if (next.status == Utf8Status::Ok && next.value != 0) {
-            i += next.length;
-            continue;
-        }
-        const std::string at = " at offset " + std::to_string(i);
-        if (next.status == Utf8Status::Ok)
-            error = "contains a NUL byte" + at;
-        else if (next.status == Utf8Status::CutShort)
-            error = "is not valid UTF-8" + at + " (sequence cut short)";
-        else
-            error = "is not valid UTF-8" + at;
-        return false;
-    }
-    return true;
-}
-
-std::optional<int32_t> ParseInt32(std::string_view text) {
-    const auto digits = NumberText(text);
-    int32_t value = 0;
-    if (!digits) return std::nullopt;
-    const auto [end, ec] = std::from_chars(digits->data(), digits->data() + digits->size(), value, 10);
-    if (ec != std::errc() || end != digits->data() + digits->size()) return std::nullopt;
-    return value;
-}
-
-std::optional<double> ParseDouble(std::string_view text) {
-    const auto digits = NumberText(text);
-    double value = 0.0;
-    if (!digits) return std::nullopt;
-    const auto [end, ec] =
-        std::from_chars(digits->data(), digits->data() + digits->size(), value, std::chars_format::general);
-    if (ec != std::errc() || end != digits->data() + digits->size() || !std::isfinite(value)) return std::nullopt;
-    return value;
-}
-
 std::string DirectoryOf(const std::string& path) {
     const size_t slash = path.find_last_of(kPathSeparators);
     if (slash == std::string::npos) return {};
@@ -282,50 +257,43 @@ std::string DirectoryOf(const std::string& path) {
     return path.substr(0, slash);
 }
 
-std::string ResolvePath(const std::string& path, const std::string& baseDir) {
-    if (path.empty() || IsAbsolute(path) || baseDir.empty()) return path;
-    return baseDir + kPathSeparators[0] + path;
-}
-
 std::optional<Argument> ParseArgument(std::string_view token, std::string& error, const std::string& baseDir,
                                       FileReader reader) {
     Argument arg;
     arg.source = std::string(token);
-    const ArgumentForm* form = FindForm(token);
-    if (!form) {
-        error = "argument '" + arg.source + "': unknown form; use " + FormList();
-        return std::nullopt;
+    for (const ArgumentForm& form : kArgumentForms) {
+        if (form.wholeToken ? token != form.prefix : !token.starts_with(form.prefix)) continue;
+        std::string why;
+        arg.kind = form.kind;
+        if (form.read && !form.read({token.substr(form.prefix.size()), baseDir, reader}, arg, why)) {
+            error = "argument '" + arg.source + "': " + (why.empty() ? form.expected : why);
+            return std::nullopt;
+        }
+        return arg;
     }
-    std::string why;
-    arg.kind = form->kind;
-    if (form->read && !form->read({token.substr(form->prefix.size()), baseDir, reader}, arg, why)) {
-        error = "argument '" + arg.source + "': " + (why.empty() ? form->expected : why);
-        return std::nullopt;
+    // "s:TEXT, @FILE, i:N, d:X, b:true|false or out"
+    error = "argument '" + arg.source + "': unknown form; use ";
+    for (const ArgumentForm& form : kArgumentForms) {
+        if (&form != kArgumentForms) error += &form == std::end(kArgumentForms) - 1 ? " or " : ", ";
+        error += form.shown;
     }
-    return arg;
+    return std::nullopt;
 }
 
-void PrintArgumentForms(std::ostream& out) {
+void PrintUsage(std::ostream& out, std::string_view commands) {
+    out << "usage: vesklink-cli";
+    for (const OptionRow& row : kOptionRows) out << " [" << row.name << " " << row.value << "]";
+    out << " COMMAND ...\n\ncommands:\n" << commands << "\narguments of a call:\n";
     for (const ArgumentForm& form : kArgumentForms) PrintUsageRow(out, form.shown, form.meaning);
     out << "  parameters left out at the end are passed empty.\n"
            "\nlines of a script (run):\n";
     PrintUsageRow(out, "METHOD ARG", "one call, its arguments as for call; '#' begins a comment");
     PrintUsageRow(out, "crash", "end the program at once, as a till client that is killed ends: no Close,");
     PrintUsageRow(out, "", "no DestroyObject, nothing cleaned up (exit status 137)");
-}
-
-std::string OptionSynopsis() {
-    std::string synopsis;
-    for (const OptionRow& row : OptionRows()) {
-        if (!synopsis.empty()) synopsis += ' ';
-        synopsis += "[" + std::string(row.name) + " " + std::string(row.value) + "]";
-    }
-    return synopsis;
-}
-
-void PrintOptions(std::ostream& out) {
-    for (const OptionRow& row : OptionRows())
+    out << "\noptions:\n";
+    for (const OptionRow& row : kOptionRows)
         PrintUsageRow(out, std::string(row.name) + " " + std::string(row.value), row.meaning);
+    out << "\nexit codes: 0 every call succeeded, 1 a call failed, 2 bad input or no library\n";
 }
 
 std::optional<CallLine> ParseCall(const std::vector<std::string>& tokens, std::string& error,
@@ -394,21 +362,13 @@ Script ParseScript(std::string_view content, const std::string& name, const std:
     Script script;
     if (content.starts_with(kByteOrderMark)) content.remove_prefix(kByteOrderMark.size());
     int number = 0;
-    size_t start = 0;
-    while (start < content.size()) {
-        size_t end = content.find('\n', start);
-        if (end == std::string_view::npos) end = content.size();
-        const std::string_view line = content.substr(start, end - start);
-        start = end + 1;
+    for (size_t start = 0, end = 0; start < content.size(); start = end + 1) {
+        end = std::min(content.find('\n', start), content.size());
         ++number;
         std::string error;
-        const auto tokens = SplitLine(line, error);
+        const auto tokens = SplitLine(content.substr(start, end - start), error);
         if (tokens && tokens->empty()) continue;
-        std::optional<CallLine> call;
-        if (tokens && (*tokens)[0] == "crash")
-            call = ParseCrash(*tokens, error);
-        else if (tokens)
-            call = ParseCall(*tokens, error, baseDir, reader);
+        auto call = tokens ? ParseStatement(*tokens, error, baseDir, reader) : std::nullopt;
         if (!call) {
             script.errors.push_back({number, name + ":" + std::to_string(number) + ": " + error});
             continue;

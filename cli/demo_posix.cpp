@@ -9,7 +9,6 @@
 
 #include "commands.h"
 #include "platform.h"
-#include "runner.h"
 
 namespace vkcli {
 
@@ -133,20 +132,14 @@ int DemoCommand(const Context& context) {
     if (!session) return exitCode;
 
     Script script = ParseScript(kDay, "demo");
-    Runner runner(*session, context.out);
-    const std::vector<ResolvedCall> calls = runner.ResolveScript(script, "demo");
-    if (!script.errors.empty()) {
-        for (const ScriptError& e : script.errors) Complain(context, "demo: " + e.text);
-        return FinishSession(*session, demo, ExitUsage);
-    }
-    size_t ran = 0;
-    const size_t failed = runner.RunAll(calls, false, &ran);
-    exitCode = FinishSession(*session, demo, failed == 0 ? ExitOk : ExitCallFailed);
+    const auto run = RunScript(demo, *session, script, "demo", false, "demo: ");
+    if (!run) return FinishSession(*session, demo, ExitUsage);
+    exitCode = FinishSession(*session, demo, run->failed == 0 ? ExitOk : ExitCallFailed);
 
     context.out << "\n======== paper tape ========\n" << simulator.Tape() << "============================\n";
-    if (failed > 0)
-        Complain(context,
-                 "demo: stopped after " + std::to_string(ran) + " of " + std::to_string(calls.size()) + " steps");
+    if (run->failed > 0)
+        Complain(context, "demo: stopped after " + std::to_string(run->ran) + " of " + std::to_string(run->calls) +
+                              " steps");
     return exitCode;
 }
 
