@@ -259,20 +259,18 @@ std::string DirectoryOf(const std::string& path) {
 
 std::optional<Argument> ParseArgument(std::string_view token, std::string& error, const std::string& baseDir,
                                       FileReader reader) {
-    Argument arg;
-    arg.source = std::string(token);
+    const std::string argument = "argument '" + std::string(token) + "': ";
     for (const ArgumentForm& form : kArgumentForms) {
         if (form.wholeToken ? token != form.prefix : !token.starts_with(form.prefix)) continue;
-        std::string why;
+        Argument arg;
         arg.kind = form.kind;
-        if (form.read && !form.read({token.substr(form.prefix.size()), baseDir, reader}, arg, why)) {
-            error = "argument '" + arg.source + "': " + (why.empty() ? form.expected : why);
-            return std::nullopt;
-        }
-        return arg;
+        std::string why;
+        if (!form.read || form.read({token.substr(form.prefix.size()), baseDir, reader}, arg, why)) return arg;
+        error = argument + (why.empty() ? form.expected : why);
+        return std::nullopt;
     }
     // "s:TEXT, @FILE, i:N, d:X, b:true|false or out"
-    error = "argument '" + arg.source + "': unknown form; use ";
+    error = argument + "unknown form; use ";
     for (const ArgumentForm& form : kArgumentForms) {
         if (&form != kArgumentForms) error += &form == std::end(kArgumentForms) - 1 ? " or " : ", ";
         error += form.shown;

@@ -33,7 +33,6 @@ struct Argument {
     int32_t integer = 0;
     double number = 0.0;
     bool boolean = false;
-    std::string source;  // the token as written, for messages
 };
 
 // Reads a whole file as bytes; the path is UTF-8. Replaceable in tests; the default reads from disk.

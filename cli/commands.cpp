@@ -170,33 +170,24 @@ void Complain(const Context& context, const std::string& message) {
     context.err << "vesklink-cli: " << message << '\n';
 }
 
-std::unique_ptr<Session> OpenSession(const Context& context, int& exitCode) {
+int WithSession(const Context& context, const std::function<int(Session&)>& body) {
     const Options& options = context.options;
     std::string error;
     std::unique_ptr<Session> session =
         Session::Open(LibraryPath(options.library.empty() ? DefaultLibrary() : options.library), error);
     if (!session) {
         Complain(context, "cannot load the add-in: " + error);
-        exitCode = ExitUsage;
-        return nullptr;
+        return ExitUsage;
     }
-    const struct {
-        const char* option;
-        const char* property;
-        std::optional<int32_t> value;
-    } properties[] = {{"--port", "Port", options.port}, {"--speed", "Speed", options.speed}};
-    for (const auto& property : properties) {
-        if (!property.value || session->SetProperty(property.property, *property.value, error)) continue;
-        Complain(context, std::string(property.option) + ": " + error);
-        exitCode = ExitCallFailed;
-        return nullptr;
-    }
-    return session;
-}
-
-int FinishSession(Session& session, const Context& context, int exitCode) {
+    const auto set = [&](const char* option, const char* property, std::optional<int32_t> value) {
+        if (!value || session->SetProperty(property, *value, error)) return true;
+        Complain(context, std::string(option) + ": " + error);
+        return false;
+    };
+    if (!set("--port", "Port", options.port) || !set("--speed", "Speed", options.speed)) return ExitCallFailed;
+    const int exitCode = body(*session);
     context.out.flush();
-    const std::string imbalance = session.Finish();
+    const std::string imbalance = session->Finish();
     if (imbalance.empty()) return exitCode;
     Complain(context, "memory manager: " + imbalance);
     return exitCode == ExitOk ? ExitCallFailed : exitCode;
@@ -242,16 +233,13 @@ int CallCommand(const Context& context) {
         Complain(context, "call: " + error);
         return ExitUsage;
     }
-    int exitCode = ExitOk;
-    auto session = OpenSession(context, exitCode);
-    if (!session) return exitCode;
-    Runner runner{*session, context.out};
-    const auto method = runner.Resolve(*call, error);
-    if (!method) {
+    return WithSession(context, [&](Session& session) {
+        Runner runner{session, context.out};
+        const auto method = runner.Resolve(*call, error);
+        if (method) return runner.Run(*call, *method) ? ExitOk : ExitCallFailed;
         Complain(context, "call: " + error);
-        return FinishSession(*session, context, ExitUsage);
-    }
-    return FinishSession(*session, context, runner.Run(*call, *method) ? ExitOk : ExitCallFailed);
+        return ExitUsage;
+    });
 }
 
 int RunCommand(const Context& context) {
@@ -271,23 +259,22 @@ int RunCommand(const Context& context) {
     }
     const std::string name = fromStdin ? "<stdin>" : options->file;
     Script script = ParseScript(content, name, fromStdin ? std::string() : DirectoryOf(options->file));
-    int exitCode = ExitOk;
-    auto session = OpenSession(context, exitCode);
-    if (!session) return exitCode;
-    const auto run = RunScript(context, *session, script, name, options->keepGoing, "");
-    if (!run) {
-        Complain(context, "run: nothing was called");
-        return FinishSession(*session, context, ExitUsage);
-    }
-    if (run->failed > 0 && !options->keepGoing && run->ran < run->calls) {
-        Complain(context, "run: stopped at " + name + ":" + std::to_string(run->last->lineNumber) + " (" +
-                              run->last->method + " failed); " + std::to_string(run->calls - run->ran) +
-                              " call(s) not made");
-    } else if (run->failed > 0) {
-        Complain(context, "run: " + std::to_string(run->failed) + " of " + std::to_string(run->calls) +
-                              " call(s) failed");
-    }
-    return FinishSession(*session, context, run->failed == 0 ? ExitOk : ExitCallFailed);
+    return WithSession(context, [&](Session& session) {
+        const auto run = RunScript(context, session, script, name, options->keepGoing, "");
+        if (!run) {
+            Complain(context, "run: nothing was called");
+            return ExitUsage;
+        }
+        if (run->failed > 0 && !options->keepGoing && run->ran < run->calls) {
+            Complain(context, "run: stopped at " + name + ":" + std::to_string(run->last->lineNumber) + " (" +
+                                  run->last->method + " failed); " + std::to_string(run->calls - run->ran) +
+                                  " call(s) not made");
+        } else if (run->failed > 0) {
+            Complain(context, "run: " + std::to_string(run->failed) + " of " + std::to_string(run->calls) +
+                                  " call(s) failed");
+        }
+        return run->failed == 0 ? ExitOk : ExitCallFailed;
+    });
 }
 
 int MethodsCommand(const Context& context) {
@@ -295,23 +282,22 @@ int MethodsCommand(const Context& context) {
         Complain(context, "methods: takes no arguments");
         return ExitUsage;
     }
-    int exitCode = ExitOk;
-    auto session = OpenSession(context, exitCode);
-    if (!session) return exitCode;
-    // Index, English name, Russian name and parameter count, the names lined up by characters.
-    const std::vector<MethodInfo> methods = session->Methods();
-    size_t english = 7, russian = 7;
-    for (const MethodInfo& m : methods) {
-        english = std::max(english, Width(m.english));
-        russian = std::max(russian, Width(m.russian));
-    }
-    const auto row = [&](const auto& index, const std::string& en, const std::string& ru, const auto& params) {
-        context.out << std::setw(2) << index << "  " << Pad(en, english) << "  " << Pad(ru, russian) << "  "
-                    << params << '\n';
-    };
-    row("#", "English", "Russian", "Params");
-    for (const MethodInfo& m : methods) row(m.index, m.english, m.russian, m.params);
-    return FinishSession(*session, context, ExitOk);
+    return WithSession(context, [&](Session& session) {
+        // Index, English name, Russian name and parameter count, the names lined up by characters.
+        const std::vector<MethodInfo> methods = session.Methods();
+        size_t english = 7, russian = 7;
+        for (const MethodInfo& m : methods) {
+            english = std::max(english, Width(m.english));
+            russian = std::max(russian, Width(m.russian));
+        }
+        const auto row = [&](const auto& index, const std::string& en, const std::string& ru, const auto& params) {
+            context.out << std::setw(2) << index << "  " << Pad(en, english) << "  " << Pad(ru, russian) << "  "
+                        << params << '\n';
+        };
+        row("#", "English", "Russian", "Params");
+        for (const MethodInfo& m : methods) row(m.index, m.english, m.russian, m.params);
+        return ExitOk;
+    });
 }
 
 constexpr Command kCommands[] = {

@@ -1,10 +1,10 @@
 // The commands of vesklink-cli. Each command is one entry of the table that FindCommand searches:
 // a name, its synopsis, a one-line summary and the function that runs it. A command gets the
-// parsed global options and the output streams, opens its own session with OpenSession and
+// parsed global options and the output streams, works on its own session through WithSession and
 // returns the program's exit code.
 #pragma once
 
-#include <memory>
+#include <functional>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -34,11 +34,11 @@ void PrintUsage(std::ostream& out);
 // "vesklink-cli: " and the message, on the error stream.
 void Complain(const Context& context, const std::string& message);
 
-// Loads the library (--lib or the default), creates the component and sets --port and --speed.
-// Null on failure, with the message written to context.err and exitCode set.
-std::unique_ptr<Session> OpenSession(const Context& context, int& exitCode);
-// Ends the session; a memory-manager imbalance is reported and turns success into failure.
-int FinishSession(Session& session, const Context& context, int exitCode);
+// Loads the library (--lib or the default), creates the component, sets --port and --speed and
+// runs `body` on that session, then ends it: the exit code is body's, but a memory-manager
+// imbalance is reported and turns success into failure. When the session cannot be opened, the
+// reason goes to context.err and body does not run.
+int WithSession(const Context& context, const std::function<int(Session&)>& body);
 
 // What the calls of a script came to: how many there are, how many were made and failed, and
 // the last one made.

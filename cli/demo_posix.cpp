@@ -48,27 +48,20 @@ public:
             int status = 0;
             waitpid(pid_, &status, 0);
         }
-        if (!folder_.empty()) {
-            unlink((folder_ + "/tape").c_str());
-            unlink((folder_ + "/sim.out").c_str());
-            unlink(Link().c_str());
-            rmdir(folder_.c_str());
-        }
+        if (folder_.empty()) return;
+        for (const char* file : {"tape", "sim.out", "line"}) unlink(Path(file).c_str());
+        rmdir(folder_.c_str());
     }
 
+    // Starts the program in a folder of its own, its line at Path("line"); false with error set
+    // when it does not come up.
     bool Start(const std::string& program, std::string& error) {
         char pattern[] = "/tmp/vesklink-demo-XXXXXX";
-        if (!mkdtemp(pattern)) {
-            error = "cannot make a folder for the simulator";
-            return false;
-        }
+        if (!mkdtemp(pattern)) return Fail(error, "cannot make a folder for the simulator");
         folder_ = pattern;
-        const std::string link = Link(), tape = folder_ + "/tape", log = folder_ + "/sim.out";
+        const std::string link = Path("line"), tape = Path("tape"), log = Path("sim.out");
         pid_ = fork();
-        if (pid_ < 0) {
-            error = "cannot start the simulator";
-            return false;
-        }
+        if (pid_ < 0) return Fail(error, "cannot start the simulator");
         if (pid_ == 0) {
             if (FILE* out = std::fopen(log.c_str(), "w")) {
                 dup2(fileno(out), STDOUT_FILENO);
@@ -82,22 +75,21 @@ public:
             int status = 0;
             if (waitpid(pid_, &status, WNOHANG) == pid_) {
                 pid_ = -1;
-                error = "the simulator stopped at once: " + ReadWhole(log);
-                return false;
+                return Fail(error, "the simulator stopped at once: " + ReadWhole(log));
             }
             usleep(25000);
         }
-        if (access(link.c_str(), F_OK) != 0) {
-            error = "the simulator did not open its line";
-            return false;
-        }
-        return true;
+        return access(link.c_str(), F_OK) == 0 || Fail(error, "the simulator did not open its line");
     }
 
-    std::string Link() const { return folder_ + "/line"; }
-    std::string Tape() const { return ReadWhole(folder_ + "/tape"); }
+    std::string Path(const char* file) const { return folder_ + "/" + file; }
 
 private:
+    static bool Fail(std::string& error, const std::string& why) {
+        error = why;
+        return false;
+    }
+
     pid_t pid_ = -1;
     std::string folder_;
 };
@@ -121,22 +113,21 @@ int DemoCommand(const Context& context) {
         return ExitCallFailed;
     }
     // The driver reaches COM<N> through VESKLINK_COM<N> on Linux.
-    setenv(("VESKLINK_COM" + std::to_string(kDemoPort)).c_str(), simulator.Link().c_str(), 1);
-    context.out << "Simulated register on " << simulator.Link() << " (COM" << kDemoPort << ")\n\n";
+    setenv(("VESKLINK_COM" + std::to_string(kDemoPort)).c_str(), simulator.Path("line").c_str(), 1);
+    context.out << "Simulated register on " << simulator.Path("line") << " (COM" << kDemoPort << ")\n\n";
 
     Options options = context.options;
     options.port = kDemoPort;
     const Context demo{options, context.out, context.err};
-    int exitCode = ExitOk;
-    auto session = OpenSession(demo, exitCode);
-    if (!session) return exitCode;
-
     Script script = ParseScript(kDay, "demo");
-    const auto run = RunScript(demo, *session, script, "demo", false, "demo: ");
-    if (!run) return FinishSession(*session, demo, ExitUsage);
-    exitCode = FinishSession(*session, demo, run->failed == 0 ? ExitOk : ExitCallFailed);
-
-    context.out << "\n======== paper tape ========\n" << simulator.Tape() << "============================\n";
+    std::optional<ScriptRun> run;
+    const int exitCode = WithSession(demo, [&](Session& session) {
+        run = RunScript(demo, session, script, "demo", false, "demo: ");
+        return !run ? ExitUsage : run->failed == 0 ? ExitOk : ExitCallFailed;
+    });
+    if (!run) return exitCode;
+    context.out << "\n======== paper tape ========\n"
+                << ReadWhole(simulator.Path("tape")) << "============================\n";
     if (run->failed > 0)
         Complain(context, "demo: stopped after " + std::to_string(run->ran) + " of " + std::to_string(run->calls) +
                               " steps");
