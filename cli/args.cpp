@@ -191,21 +191,14 @@ const OptionRow* FindOption(std::string_view arg) {
 
 // ---- script lines ----
 
-// Appends the inside of the 'single' quote that opens at line[i] (no escapes there); the index
-// after the closing quote, or npos when it is not closed.
-size_t TakeSingleQuoted(std::string_view line, size_t i, std::string& token) {
-    const size_t close = line.find('\'', i + 1);
-    if (close == std::string_view::npos) return close;
-    token.append(line.substr(i + 1, close - i - 1));
-    return close + 1;
-}
-
-// Appends the inside of the "double" quote that opens at line[i], where a backslash takes the next
-// character literally; the index after the closing quote, or npos when it is not closed.
-size_t TakeDoubleQuoted(std::string_view line, size_t i, std::string& token) {
+// Appends the inside of the quote that opens at line[i]: in "double" quotes a backslash takes the
+// next character literally, in 'single' quotes nothing is special. The index of the closing
+// quote, or npos when it is not closed.
+size_t TakeQuoted(std::string_view line, size_t i, std::string& token) {
+    const char quote = line[i];
     for (++i; i < line.size(); ++i) {
-        if (line[i] == '"') return i + 1;
-        if (line[i] == '\\' && i + 1 < line.size()) ++i;
+        if (line[i] == quote) return i;
+        if (quote == '"' && line[i] == '\\' && i + 1 < line.size()) ++i;
         token += line[i];
     }
     return std::string_view::npos;
@@ -322,33 +315,29 @@ std::optional<std::vector<std::string>> SplitLine(std::string_view line, std::st
     std::vector<std::string> tokens;
     std::string current;
     bool inToken = false;
-    for (size_t i = 0; i < line.size();) {
+    for (size_t i = 0; i < line.size(); ++i) {
         const char c = line[i];
         if (IsBlank(c)) {
             if (inToken) tokens.push_back(std::move(current));
             current.clear();
             inToken = false;
-            ++i;
             continue;
         }
         if (c == '#' && !inToken) break;
         inToken = true;
-        if (c == '\\' && i + 1 >= line.size()) {
-            error = "a backslash ends the line";
-            return std::nullopt;
-        }
-        if (c == '\\') {
-            current += line[i + 1];
-            i += 2;
-        } else if (c == '\'' || c == '"') {
-            i = c == '\'' ? TakeSingleQuoted(line, i, current) : TakeDoubleQuoted(line, i, current);
+        if (c == '\'' || c == '"') {
+            i = TakeQuoted(line, i, current);
             if (i == std::string_view::npos) {
                 error = std::string("unterminated ") + c + " quote";
                 return std::nullopt;
             }
-        } else {
+        } else if (c != '\\') {
             current += c;
-            ++i;
+        } else if (++i < line.size()) {
+            current += line[i];
+        } else {
+            error = "a backslash ends the line";
+            return std::nullopt;
         }
     }
     if (inToken) tokens.push_back(std::move(current));
