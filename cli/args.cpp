@@ -23,23 +23,18 @@ constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f'; }
 
-bool IsAbsolute(const std::string& path) {
-    if (path.empty()) return false;
-    if (std::strchr(kPathSeparators, path[0])) return true;
-#ifdef _WIN32
-    if (path.size() > 1 && path[1] == ':') return true;  // a drive letter
-#endif
-    return false;
-}
-
 // A path relative to baseDir, unless it is absolute or baseDir is empty.
 std::string ResolvePath(const std::string& path, const std::string& baseDir) {
-    if (path.empty() || IsAbsolute(path) || baseDir.empty()) return path;
+    if (path.empty() || baseDir.empty() || std::strchr(kPathSeparators, path[0])) return path;
+#ifdef _WIN32
+    if (path.size() > 1 && path[1] == ':') return path;  // a drive letter
+#endif
     return baseDir + kPathSeparators[0] + path;
 }
 
-// Text the component can take: valid UTF-8 (no overlong forms, no surrogates) without NUL.
-bool IsCleanUtf8(std::string_view text, std::string& error) {
+// Text the component can take: valid UTF-8 (no overlong forms, no surrogates) without NUL. When
+// it is not, error says why, after `subject`.
+bool IsCleanUtf8(std::string_view text, const std::string& subject, std::string& error) {
     for (size_t i = 0; i < text.size();) {
         const auto next = vesklink::common::DecodeUtf8(text.substr(i));
         if (next.status == Utf8Status::Ok && next.value != 0) {
@@ -48,28 +43,27 @@ bool IsCleanUtf8(std::string_view text, std::string& error) {
         }
         const std::string at = " at offset " + std::to_string(i);
         if (next.status == Utf8Status::Ok)
-            error = "contains a NUL byte" + at;
+            error = subject + "contains a NUL byte" + at;
         else if (next.status == Utf8Status::CutShort)
-            error = "is not valid UTF-8" + at + " (sequence cut short)";
+            error = subject + "is not valid UTF-8" + at + " (sequence cut short)";
         else
-            error = "is not valid UTF-8" + at;
+            error = subject + "is not valid UTF-8" + at;
         return false;
     }
     return true;
 }
 
 // A strict decimal number within T's range with an optional sign ("+-" is no number); a double
-// must be finite and has '.' as the decimal point, whatever the process locale.
+// must be finite and has '.' as the decimal point, whatever the process locale. False when the
+// text is no such number.
 template <typename T>
-std::optional<T> ParseNumber(std::string_view text) {
+bool ParseNumber(std::string_view text, T& value) {
     if (text.starts_with('+') && !text.starts_with("+-")) text.remove_prefix(1);
-    T value{};
     const char* end = text.data() + text.size();
     const auto [stop, ec] = std::from_chars(text.data(), end, value);
-    if (ec != std::errc() || stop != end) return std::nullopt;
     if constexpr (std::is_floating_point_v<T>)
-        if (!std::isfinite(value)) return std::nullopt;
-    return value;
+        if (ec == std::errc() && !std::isfinite(value)) return false;
+    return ec == std::errc() && stop == end;
 }
 
 // ---- argument forms ----
@@ -83,9 +77,7 @@ struct FormText {
 
 bool ReadText(const FormText& in, Argument& arg, std::string& why) {
     arg.text = std::string(in.rest);
-    if (IsCleanUtf8(arg.text, why)) return true;
-    why = "the text " + why;
-    return false;
+    return IsCleanUtf8(arg.text, "the text ", why);
 }
 
 bool ReadFileText(const FormText& in, Argument& arg, std::string& why) {
@@ -95,15 +87,7 @@ bool ReadFileText(const FormText& in, Argument& arg, std::string& why) {
     }
     if (!in.reader(ResolvePath(std::string(in.rest), in.baseDir), arg.text, why)) return false;
     if (arg.text.starts_with(kByteOrderMark)) arg.text.erase(0, kByteOrderMark.size());
-    if (IsCleanUtf8(arg.text, why)) return true;
-    why = "the file " + why;
-    return false;
-}
-
-template <typename T>
-bool Assign(std::optional<T> value, T& field) {
-    if (value) field = *value;
-    return value.has_value();
+    return IsCleanUtf8(arg.text, "the file ", why);
 }
 
 // One way of writing a call argument: the prefix that selects it ("out" is a whole token), how the
@@ -127,12 +111,12 @@ constexpr ArgumentForm kArgumentForms[] = {
     {"i:", false, "i:N", "a 32-bit integer", Argument::Kind::Integer,
      "expected a whole number from -2147483648 to 2147483647",
      [](const FormText& in, Argument& arg, std::string&) {
-         return Assign(ParseNumber<int32_t>(in.rest), arg.integer);
+         return ParseNumber(in.rest, arg.integer);
      }},
     {"d:", false, "d:X", "a double, '.' as the decimal point", Argument::Kind::Double,
      "expected a finite number with '.' as the decimal point",
      [](const FormText& in, Argument& arg, std::string&) {
-         return Assign(ParseNumber<double>(in.rest), arg.number);
+         return ParseNumber(in.rest, arg.number);
      }},
     {"b:", false, "b:true|false", "a boolean", Argument::Kind::Boolean, "expected b:true or b:false",
      [](const FormText& in, Argument& arg, std::string&) {
@@ -173,8 +157,11 @@ bool StoreOption(const OptionRow& option, const std::string& value, Options& opt
         if (value.empty()) error = "option " + name + ": the path is empty";
         return !value.empty();
     }
-    options.*option.number = ParseNumber<int32_t>(value);
-    if (options.*option.number > 0) return true;
+    int32_t number = 0;
+    if (ParseNumber(value, number) && number > 0) {
+        options.*option.number = number;
+        return true;
+    }
     error = "option " + name + ": expected a positive whole number, got '" + value + "'";
     return false;
 }
@@ -258,7 +245,8 @@ std::optional<Argument> ParseArgument(std::string_view token, std::string& error
         Argument arg;
         arg.kind = form.kind;
         std::string why;
-        if (!form.read || form.read({token.substr(form.prefix.size()), baseDir, reader}, arg, why)) return arg;
+        const FormText in{token.substr(form.prefix.size()), baseDir, reader};
+        if (!form.read || form.read(in, arg, why)) return arg;
         error = argument + (why.empty() ? form.expected : why);
         return std::nullopt;
     }
@@ -295,11 +283,7 @@ std::optional<CallLine> ParseCall(const std::vector<std::string>& tokens, std::s
     }
     CallLine call;
     call.method = tokens[0];
-    std::string why;
-    if (!IsCleanUtf8(call.method, why)) {
-        error = "method name " + why;
-        return std::nullopt;
-    }
+    if (!IsCleanUtf8(call.method, "method name ", error)) return std::nullopt;
     call.text = tokens[0];
     for (size_t i = 1; i < tokens.size(); ++i) {
         auto arg = ParseArgument(tokens[i], error, baseDir, reader);

@@ -27,10 +27,7 @@ std::string Pad(const std::string& text, size_t width) {
     return w >= width ? text : text + std::string(width - w, ' ');
 }
 
-bool EqualsAsciiIgnoreCase(const std::string& a, const std::string& b) {
-    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [&](char x, char y) { return lower(x) == lower(y); });
-}
+char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
 // Where the log file ends now (0 when there is none yet).
 std::streamoff LogEnd(const std::string& path) {
@@ -112,9 +109,11 @@ struct Runner {
             error = "unknown method '" + call.method + "'";
             if (methods.empty()) methods = session.Methods();
             const auto same = std::find_if(methods.begin(), methods.end(), [&](const MethodInfo& m) {
-                return EqualsAsciiIgnoreCase(m.english, call.method);
+                return std::equal(m.english.begin(), m.english.end(), call.method.begin(), call.method.end(),
+                                  [](char x, char y) { return AsciiLower(x) == AsciiLower(y); });
             });
-            if (same != methods.end()) error += " (names are case-sensitive: did you mean " + same->english + "?)";
+            if (same != methods.end())
+                error += " (names are case-sensitive: did you mean " + same->english + "?)";
             error += "; 'vesklink-cli methods' lists them";
             return std::nullopt;
         }
@@ -184,7 +183,8 @@ int WithSession(const Context& context, const std::function<int(Session&)>& body
         Complain(context, std::string(option) + ": " + error);
         return false;
     };
-    if (!set("--port", "Port", options.port) || !set("--speed", "Speed", options.speed)) return ExitCallFailed;
+    if (!set("--port", "Port", options.port) || !set("--speed", "Speed", options.speed))
+        return ExitCallFailed;
     const int exitCode = body(*session);
     context.out.flush();
     const std::string imbalance = session->Finish();
@@ -290,9 +290,9 @@ int MethodsCommand(const Context& context) {
             english = std::max(english, Width(m.english));
             russian = std::max(russian, Width(m.russian));
         }
-        const auto row = [&](const auto& index, const std::string& en, const std::string& ru, const auto& params) {
-            context.out << std::setw(2) << index << "  " << Pad(en, english) << "  " << Pad(ru, russian) << "  "
-                        << params << '\n';
+        const auto row = [&](const auto& index, const auto& en, const auto& ru, const auto& count) {
+            context.out << std::setw(2) << index << "  " << Pad(en, english) << "  " << Pad(ru, russian)
+                        << "  " << count << '\n';
         };
         row("#", "English", "Russian", "Params");
         for (const MethodInfo& m : methods) row(m.index, m.english, m.russian, m.params);

@@ -82,7 +82,8 @@ std::unique_ptr<Session> Session::Open(const std::string& libraryPath, std::stri
         return nullptr;
     };
     void*& component = session->component_;
-    if (session->library_.get_class_object(session->library_.get_class_names(), &component) == 0 || !component) {
+    const vk_wchar* classNames = session->library_.get_class_names();
+    if (session->library_.get_class_object(classNames, &component) == 0 || !component) {
         component = nullptr;
         return fail("GetClassObject created no component");
     }
