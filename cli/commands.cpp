@@ -97,7 +97,6 @@ void PrintLastError(Session& session, std::ostream& out) {
 struct Runner {
     Session& session;
     std::ostream& out;
-    std::vector<MethodInfo> methods{};  // read on the first unknown name, for suggestions
     size_t calls = 0;
 
     // The method a call names, which must take at least as many parameters as were given;
@@ -107,7 +106,7 @@ struct Runner {
         const long method = session.FindMethod(call.method);
         if (method < 0) {
             error = "unknown method '" + call.method + "'";
-            if (methods.empty()) methods = session.Methods();
+            const std::vector<MethodInfo> methods = session.Methods();  // for a suggestion
             const auto same = std::find_if(methods.begin(), methods.end(), [&](const MethodInfo& m) {
                 return std::equal(m.english.begin(), m.english.end(), call.method.begin(), call.method.end(),
                                   [](char x, char y) { return AsciiLower(x) == AsciiLower(y); });
@@ -198,11 +197,11 @@ std::optional<ScriptRun> RunScript(const Context& context, Session& session, Scr
     // Every line is checked before the first call, so a typo late in the script cannot leave the
     // register halfway through a day.
     Runner runner{session, context.out};
-    std::vector<std::pair<const CallLine*, long>> calls;
+    std::vector<long> methods;  // of each call in turn
     std::string error;
     for (const CallLine& call : script.calls) {
         if (const auto method = runner.Resolve(call, error))
-            calls.emplace_back(&call, *method);
+            methods.push_back(*method);
         else
             script.errors.push_back({call.lineNumber, name + ":" + std::to_string(call.lineNumber) + ": " + error});
     }
@@ -212,11 +211,10 @@ std::optional<ScriptRun> RunScript(const Context& context, Session& session, Scr
         for (const ScriptError& e : script.errors) Complain(context, prefix + e.text);
         return std::nullopt;
     }
-    ScriptRun run{calls.size(), 0, 0, nullptr};
-    for (const auto& [call, method] : calls) {
+    ScriptRun run{methods.size(), 0, 0};
+    while (run.ran < run.calls) {
         ++run.ran;
-        run.last = call;
-        if (runner.Run(*call, method)) continue;
+        if (runner.Run(script.calls[run.ran - 1], methods[run.ran - 1])) continue;
         ++run.failed;
         if (!keepGoing) break;
     }
@@ -266,8 +264,9 @@ int RunCommand(const Context& context) {
             return ExitUsage;
         }
         if (run->failed > 0 && !options->keepGoing && run->ran < run->calls) {
-            Complain(context, "run: stopped at " + name + ":" + std::to_string(run->last->lineNumber) + " (" +
-                                  run->last->method + " failed); " + std::to_string(run->calls - run->ran) +
+            const CallLine& last = script.calls[run->ran - 1];  // the call that failed
+            Complain(context, "run: stopped at " + name + ":" + std::to_string(last.lineNumber) + " (" +
+                                  last.method + " failed); " + std::to_string(run->calls - run->ran) +
                                   " call(s) not made");
         } else if (run->failed > 0) {
             Complain(context, "run: " + std::to_string(run->failed) + " of " + std::to_string(run->calls) +

@@ -40,11 +40,10 @@ void Complain(const Context& context, const std::string& message);
 // reason goes to context.err and body does not run.
 int WithSession(const Context& context, const std::function<int(Session&)>& body);
 
-// What the calls of a script came to: how many there are, how many were made and failed, and
-// the last one made.
+// What the calls of a script came to: how many there are, how many were made (the first ones of
+// script.calls) and how many failed.
 struct ScriptRun {
     size_t calls = 0, ran = 0, failed = 0;
-    const CallLine* last = nullptr;
 };
 // Checks every call of the script against the library, then makes them in order with their
 // transcripts on context.out, stopping after the first failure unless keepGoing. When a line
