@@ -53,15 +53,15 @@ public:
         rmdir(folder_.c_str());
     }
 
-    // Starts the program in a folder of its own, its line at Path("line"); false with error set
-    // when it does not come up.
-    bool Start(const std::string& program, std::string& error) {
+    // Starts the program in a folder of its own, its line at Path("line"); why it did not come
+    // up, or empty text when it did.
+    std::string Start(const std::string& program) {
         char pattern[] = "/tmp/vesklink-demo-XXXXXX";
-        if (!mkdtemp(pattern)) return Fail(error, "cannot make a folder for the simulator");
+        if (!mkdtemp(pattern)) return "cannot make a folder for the simulator";
         folder_ = pattern;
         const std::string link = Path("line"), tape = Path("tape"), log = Path("sim.out");
         pid_ = fork();
-        if (pid_ < 0) return Fail(error, "cannot start the simulator");
+        if (pid_ < 0) return "cannot start the simulator";
         if (pid_ == 0) {
             if (FILE* out = std::fopen(log.c_str(), "w")) {
                 dup2(fileno(out), STDOUT_FILENO);
@@ -75,21 +75,16 @@ public:
             int status = 0;
             if (waitpid(pid_, &status, WNOHANG) == pid_) {
                 pid_ = -1;
-                return Fail(error, "the simulator stopped at once: " + ReadWhole(log));
+                return "the simulator stopped at once: " + ReadWhole(log);
             }
             usleep(25000);
         }
-        return access(link.c_str(), F_OK) == 0 || Fail(error, "the simulator did not open its line");
+        return access(link.c_str(), F_OK) == 0 ? "" : "the simulator did not open its line";
     }
 
     std::string Path(const char* file) const { return folder_ + "/" + file; }
 
 private:
-    static bool Fail(std::string& error, const std::string& why) {
-        error = why;
-        return false;
-    }
-
     pid_t pid_ = -1;
     std::string folder_;
 };
@@ -107,8 +102,8 @@ int DemoCommand(const Context& context) {
         return ExitUsage;
     }
     SimulatorProcess simulator;
-    std::string error;
-    if (!simulator.Start(program, error)) {
+    const std::string error = simulator.Start(program);
+    if (!error.empty()) {
         Complain(context, "demo: " + error);
         return ExitCallFailed;
     }

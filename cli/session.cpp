@@ -112,7 +112,6 @@ std::string Session::Finish() {
     }
     vk_memory_release(&memory_);
     if (loaded_) vk_library_unload(&library_);
-    loaded_ = false;
     return report;
 }
 
