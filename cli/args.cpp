@@ -232,9 +232,8 @@ bool ReadFileBytes(const std::string& path, std::string& content, std::string& e
 
 std::string DirectoryOf(const std::string& path) {
     const size_t slash = path.find_last_of(kPathSeparators);
-    if (slash == std::string::npos) return {};
-    if (slash == 0) return path.substr(0, 1);
-    return path.substr(0, slash);
+    // The root folder keeps its separator.
+    return slash == std::string::npos ? std::string() : path.substr(0, std::max<size_t>(slash, 1));
 }
 
 std::optional<Argument> ParseArgument(std::string_view token, std::string& error, const std::string& baseDir,
