@@ -179,7 +179,7 @@ const OptionRow* FindOption(std::string_view arg) {
 // ---- script lines ----
 
 // Appends the inside of the quote that opens at line[i]: in "double" quotes a backslash takes the
-// next character literally, in 'single' quotes nothing is special. The index of the closing
+// next character literally, in 'single' quotes it is a plain character. The index of the closing
 // quote, or npos when it is not closed.
 size_t TakeQuoted(std::string_view line, size_t i, std::string& token) {
     const char quote = line[i];
