@@ -1,13 +1,15 @@
 #include "args.h"
 
-#include <charconv>
+#include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iomanip>
 #include <sstream>
+#include <type_traits>
 
 #include "common/utf8.h"
 
@@ -15,36 +17,53 @@ namespace vkcli {
 
 namespace {
 
-using vesklink::common::DecodeUtf8;
-using vesklink::common::Utf8CodePoint;
 using vesklink::common::Utf8Status;
 
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f'; }
 
-bool IsAbsolute(const std::string& path) {
-    if (path.empty()) return false;
-    if (std::strchr(kPathSeparators, path[0])) return true;
+// A path relative to baseDir, unless it is absolute or baseDir is empty.
+std::string ResolvePath(const std::string& path, const std::string& baseDir) {
+    if (path.empty() || baseDir.empty() || std::strchr(kPathSeparators, path[0])) return path;
 #ifdef _WIN32
-    if (path.size() > 1 && path[1] == ':') return true;  // a drive letter
+    if (path.size() > 1 && path[1] == ':') return path;  // a drive letter
 #endif
-    return false;
+    return baseDir + kPathSeparators[0] + path;
 }
 
-// A number's text as from_chars reads it: a leading '+' dropped ("+-" is no number); none when empty.
-std::optional<std::string_view> NumberText(std::string_view text) {
-    if (!text.empty() && text[0] == '+') {
-        text.remove_prefix(1);
-        if (!text.empty() && text[0] == '-') return std::nullopt;
+// Text the component can take: valid UTF-8 (no overlong forms, no surrogates) without NUL. When
+// it is not, error says why, after `subject`.
+bool IsCleanUtf8(std::string_view text, const std::string& subject, std::string& error) {
+    for (size_t i = 0; i < text.size();) {
+        const auto next = vesklink::common::DecodeUtf8(text.substr(i));
+        if (next.status == Utf8Status::Ok && next.value != 0) {
+            i += next.length;
+            continue;
+        }
+        const std::string at = " at offset " + std::to_string(i);
+        if (next.status == Utf8Status::Ok)
+            error = subject + "contains a NUL byte" + at;
+        else if (next.status == Utf8Status::CutShort)
+            error = subject + "is not valid UTF-8" + at + " (sequence cut short)";
+        else
+            error = subject + "is not valid UTF-8" + at;
+        return false;
     }
-    if (text.empty()) return std::nullopt;
-    return text;
+    return true;
 }
 
-// The path as the file system takes it: the bytes themselves on Linux, UTF-16 on Windows.
-std::filesystem::path FileSystemPath(const std::string& utf8) {
-    return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+// A strict decimal number within T's range with an optional sign ("+-" is no number); a double
+// must be finite and has '.' as the decimal point, whatever the process locale. False when the
+// text is no such number.
+template <typename T>
+bool ParseNumber(std::string_view text, T& value) {
+    if (text.starts_with('+') && !text.starts_with("+-")) text.remove_prefix(1);
+    const char* end = text.data() + text.size();
+    const auto [stop, ec] = std::from_chars(text.data(), end, value);
+    if constexpr (std::is_floating_point_v<T>)
+        if (ec == std::errc() && !std::isfinite(value)) return false;
+    return ec == std::errc() && stop == end;
 }
 
 // ---- argument forms ----
@@ -58,9 +77,7 @@ struct FormText {
 
 bool ReadText(const FormText& in, Argument& arg, std::string& why) {
     arg.text = std::string(in.rest);
-    if (IsCleanUtf8(arg.text, why)) return true;
-    why = "the text " + why;
-    return false;
+    return IsCleanUtf8(arg.text, "the text ", why);
 }
 
 bool ReadFileText(const FormText& in, Argument& arg, std::string& why) {
@@ -70,15 +87,7 @@ bool ReadFileText(const FormText& in, Argument& arg, std::string& why) {
     }
     if (!in.reader(ResolvePath(std::string(in.rest), in.baseDir), arg.text, why)) return false;
     if (arg.text.starts_with(kByteOrderMark)) arg.text.erase(0, kByteOrderMark.size());
-    if (IsCleanUtf8(arg.text, why)) return true;
-    why = "the file " + why;
-    return false;
-}
-
-template <typename T>
-bool Assign(std::optional<T> value, T& field) {
-    if (value) field = *value;
-    return value.has_value();
+    return IsCleanUtf8(arg.text, "the file ", why);
 }
 
 // One way of writing a call argument: the prefix that selects it ("out" is a whole token), how the
@@ -101,10 +110,14 @@ constexpr ArgumentForm kArgumentForms[] = {
      Argument::Kind::Text, "", ReadFileText},
     {"i:", false, "i:N", "a 32-bit integer", Argument::Kind::Integer,
      "expected a whole number from -2147483648 to 2147483647",
-     [](const FormText& in, Argument& arg, std::string&) { return Assign(ParseInt32(in.rest), arg.integer); }},
+     [](const FormText& in, Argument& arg, std::string&) {
+         return ParseNumber(in.rest, arg.integer);
+     }},
     {"d:", false, "d:X", "a double, '.' as the decimal point", Argument::Kind::Double,
      "expected a finite number with '.' as the decimal point",
-     [](const FormText& in, Argument& arg, std::string&) { return Assign(ParseDouble(in.rest), arg.number); }},
+     [](const FormText& in, Argument& arg, std::string&) {
+         return ParseNumber(in.rest, arg.number);
+     }},
     {"b:", false, "b:true|false", "a boolean", Argument::Kind::Boolean, "expected b:true or b:false",
      [](const FormText& in, Argument& arg, std::string&) {
          arg.boolean = in.rest == "true";
@@ -112,22 +125,6 @@ constexpr ArgumentForm kArgumentForms[] = {
      }},
     {"out", true, "out", "an empty out-parameter", Argument::Kind::Out, "", nullptr},
 };
-
-const ArgumentForm* FindForm(std::string_view token) {
-    for (const ArgumentForm& form : kArgumentForms)
-        if (form.wholeToken ? token == form.prefix : token.starts_with(form.prefix)) return &form;
-    return nullptr;
-}
-
-// "s:TEXT, @FILE, i:N, d:X, b:true|false or out"
-std::string FormList() {
-    std::string list;
-    for (size_t i = 0; i < std::size(kArgumentForms); ++i) {
-        if (i > 0) list += i + 1 == std::size(kArgumentForms) ? " or " : ", ";
-        list += kArgumentForms[i].shown;
-    }
-    return list;
-}
 
 // One line of the usage text: the thing written, padded to a column, and what it means.
 void PrintUsageRow(std::ostream& out, std::string_view shown, std::string_view meaning) {
@@ -146,6 +143,13 @@ struct OptionRow {
     std::optional<int32_t> Options::*number;
 };
 
+const OptionRow kOptionRows[] = {
+    {"--lib", "PATH", std::string("the add-in library (default: ") + kLibraryFile + " next to this program)",
+     &Options::library, nullptr},
+    {"--port", "N", "set the Port property before the calls", nullptr, &Options::port},
+    {"--speed", "N", "set the Speed property before the calls", nullptr, &Options::speed},
+};
+
 bool StoreOption(const OptionRow& option, const std::string& value, Options& options, std::string& error) {
     const std::string name(option.name);
     if (option.path) {
@@ -153,25 +157,18 @@ bool StoreOption(const OptionRow& option, const std::string& value, Options& opt
         if (value.empty()) error = "option " + name + ": the path is empty";
         return !value.empty();
     }
-    options.*option.number = ParseInt32(value);
-    if (options.*option.number > 0) return true;
+    int32_t number = 0;
+    if (ParseNumber(value, number) && number > 0) {
+        options.*option.number = number;
+        return true;
+    }
     error = "option " + name + ": expected a positive whole number, got '" + value + "'";
     return false;
 }
 
-const std::vector<OptionRow>& OptionRows() {
-    static const std::vector<OptionRow> rows = {
-        {"--lib", "PATH", std::string("the add-in library (default: ") + kLibraryFile + " next to this program)",
-         &Options::library, nullptr},
-        {"--port", "N", "set the Port property before the calls", nullptr, &Options::port},
-        {"--speed", "N", "set the Speed property before the calls", nullptr, &Options::speed},
-    };
-    return rows;
-}
-
 // The option an argument names, as "--name" or "--name=VALUE"; null when it names none.
 const OptionRow* FindOption(std::string_view arg) {
-    for (const OptionRow& row : OptionRows()) {
+    for (const OptionRow& row : kOptionRows) {
         if (!arg.starts_with(row.name)) continue;
         const std::string_view rest = arg.substr(row.name.size());
         if (rest.empty() || rest[0] == '=') return &row;
@@ -181,28 +178,23 @@ const OptionRow* FindOption(std::string_view arg) {
 
 // ---- script lines ----
 
-// Appends the inside of the 'single' quote that opens at line[i] (no escapes there); the index
-// after the closing quote, or npos when it is not closed.
-size_t TakeSingleQuoted(std::string_view line, size_t i, std::string& token) {
-    const size_t close = line.find('\'', i + 1);
-    if (close == std::string_view::npos) return close;
-    token.append(line.substr(i + 1, close - i - 1));
-    return close + 1;
-}
-
-// Appends the inside of the "double" quote that opens at line[i], where a backslash takes the next
-// character literally; the index after the closing quote, or npos when it is not closed.
-size_t TakeDoubleQuoted(std::string_view line, size_t i, std::string& token) {
+// Appends the inside of the quote that opens at line[i]: in "double" quotes a backslash takes the
+// next character literally, in 'single' quotes it is a plain character. The index of the closing
+// quote, or npos when it is not closed.
+size_t TakeQuoted(std::string_view line, size_t i, std::string& token) {
+    const char quote = line[i];
     for (++i; i < line.size(); ++i) {
-        if (line[i] == '"') return i + 1;
-        if (line[i] == '\\' && i + 1 < line.size()) ++i;
+        if (line[i] == quote) return i;
+        if (quote == '"' && line[i] == '\\' && i + 1 < line.size()) ++i;
         token += line[i];
     }
     return std::string_view::npos;
 }
 
-// The statement of one script line that is not a call.
-std::optional<CallLine> ParseCrash(const std::vector<std::string>& tokens, std::string& error) {
+// One script line's statement: `crash`, which takes no arguments, or a call.
+std::optional<CallLine> ParseStatement(const std::vector<std::string>& tokens, std::string& error,
+                                       const std::string& baseDir, FileReader reader) {
+    if (tokens[0] != "crash") return ParseCall(tokens, error, baseDir, reader);
     if (tokens.size() > 1) {
         error = "crash takes no arguments";
         return std::nullopt;
@@ -216,7 +208,8 @@ std::optional<CallLine> ParseCrash(const std::vector<std::string>& tokens, std::
 }  // namespace
 
 bool ReadFileBytes(const std::string& path, std::string& content, std::string& error) {
-    const std::filesystem::path file = FileSystemPath(path);
+    // The path as the file system takes it: the bytes themselves on Linux, UTF-16 on Windows.
+    const std::filesystem::path file(std::u8string(path.begin(), path.end()));
     std::error_code ec;
     if (std::filesystem::is_directory(file, ec)) {
         error = path + " is a folder, not a file";
@@ -237,95 +230,48 @@ bool ReadFileBytes(const std::string& path, std::string& content, std::string& e
     return true;
 }
 
-bool IsCleanUtf8(std::string_view text, std::string& error) {
-    for (size_t i = 0; i < text.size();) {
-        const Utf8CodePoint next = DecodeUtf8(text.substr(i));
-        if (next.status == Utf8Status::Ok && next.value != 0) {
-            i += next.length;
-            continue;
-        }
-        const std::string at = " at offset " + std::to_string(i);
-        if (next.status == Utf8Status::Ok)
-            error = "contains a NUL byte" + at;
-        else if (next.status == Utf8Status::CutShort)
-            error = "is not valid UTF-8" + at + " (sequence cut short)";
-        else
-            error = "is not valid UTF-8" + at;
-        return false;
-    }
-    return true;
-}
-
-std::optional<int32_t> ParseInt32(std::string_view text) {
-    const auto digits = NumberText(text);
-    int32_t value = 0;
-    if (!digits) return std::nullopt;
-    const auto [end, ec] = std::from_chars(digits->data(), digits->data() + digits->size(), value, 10);
-    if (ec != std::errc() || end != digits->data() + digits->size()) return std::nullopt;
-    return value;
-}
-
-std::optional<double> ParseDouble(std::string_view text) {
-    const auto digits = NumberText(text);
-    double value = 0.0;
-    if (!digits) return std::nullopt;
-    const auto [end, ec] =
-        std::from_chars(digits->data(), digits->data() + digits->size(), value, std::chars_format::general);
-    if (ec != std::errc() || end != digits->data() + digits->size() || !std::isfinite(value)) return std::nullopt;
-    return value;
-}
-
 std::string DirectoryOf(const std::string& path) {
     const size_t slash = path.find_last_of(kPathSeparators);
-    if (slash == std::string::npos) return {};
-    if (slash == 0) return path.substr(0, 1);
-    return path.substr(0, slash);
-}
-
-std::string ResolvePath(const std::string& path, const std::string& baseDir) {
-    if (path.empty() || IsAbsolute(path) || baseDir.empty()) return path;
-    return baseDir + kPathSeparators[0] + path;
+    // The root folder keeps its separator.
+    return slash == std::string::npos ? std::string() : path.substr(0, std::max<size_t>(slash, 1));
 }
 
 std::optional<Argument> ParseArgument(std::string_view token, std::string& error, const std::string& baseDir,
                                       FileReader reader) {
-    Argument arg;
-    arg.source = std::string(token);
-    const ArgumentForm* form = FindForm(token);
-    if (!form) {
-        error = "argument '" + arg.source + "': unknown form; use " + FormList();
+    const std::string argument = "argument '" + std::string(token) + "': ";
+    for (const ArgumentForm& form : kArgumentForms) {
+        if (form.wholeToken ? token != form.prefix : !token.starts_with(form.prefix)) continue;
+        Argument arg;
+        arg.kind = form.kind;
+        std::string why;
+        const FormText in{token.substr(form.prefix.size()), baseDir, reader};
+        if (!form.read || form.read(in, arg, why)) return arg;
+        error = argument + (why.empty() ? form.expected : why);
         return std::nullopt;
     }
-    std::string why;
-    arg.kind = form->kind;
-    if (form->read && !form->read({token.substr(form->prefix.size()), baseDir, reader}, arg, why)) {
-        error = "argument '" + arg.source + "': " + (why.empty() ? form->expected : why);
-        return std::nullopt;
+    // "s:TEXT, @FILE, i:N, d:X, b:true|false or out"
+    error = argument + "unknown form; use ";
+    for (const ArgumentForm& form : kArgumentForms) {
+        if (&form != kArgumentForms) error += &form == std::end(kArgumentForms) - 1 ? " or " : ", ";
+        error += form.shown;
     }
-    return arg;
+    return std::nullopt;
 }
 
-void PrintArgumentForms(std::ostream& out) {
+void PrintUsage(std::ostream& out, std::string_view commands) {
+    out << "usage: vesklink-cli";
+    for (const OptionRow& row : kOptionRows) out << " [" << row.name << " " << row.value << "]";
+    out << " COMMAND ...\n\ncommands:\n" << commands << "\narguments of a call:\n";
     for (const ArgumentForm& form : kArgumentForms) PrintUsageRow(out, form.shown, form.meaning);
     out << "  parameters left out at the end are passed empty.\n"
            "\nlines of a script (run):\n";
     PrintUsageRow(out, "METHOD ARG", "one call, its arguments as for call; '#' begins a comment");
     PrintUsageRow(out, "crash", "end the program at once, as a till client that is killed ends: no Close,");
     PrintUsageRow(out, "", "no DestroyObject, nothing cleaned up (exit status 137)");
-}
-
-std::string OptionSynopsis() {
-    std::string synopsis;
-    for (const OptionRow& row : OptionRows()) {
-        if (!synopsis.empty()) synopsis += ' ';
-        synopsis += "[" + std::string(row.name) + " " + std::string(row.value) + "]";
-    }
-    return synopsis;
-}
-
-void PrintOptions(std::ostream& out) {
-    for (const OptionRow& row : OptionRows())
+    out << "\noptions:\n";
+    for (const OptionRow& row : kOptionRows)
         PrintUsageRow(out, std::string(row.name) + " " + std::string(row.value), row.meaning);
+    out << "\nexit codes: 0 every call succeeded, 1 a call failed, 2 bad input or no library\n";
 }
 
 std::optional<CallLine> ParseCall(const std::vector<std::string>& tokens, std::string& error,
@@ -336,11 +282,7 @@ std::optional<CallLine> ParseCall(const std::vector<std::string>& tokens, std::s
     }
     CallLine call;
     call.method = tokens[0];
-    std::string why;
-    if (!IsCleanUtf8(call.method, why)) {
-        error = "method name " + why;
-        return std::nullopt;
-    }
+    if (!IsCleanUtf8(call.method, "method name ", error)) return std::nullopt;
     call.text = tokens[0];
     for (size_t i = 1; i < tokens.size(); ++i) {
         auto arg = ParseArgument(tokens[i], error, baseDir, reader);
@@ -356,33 +298,29 @@ std::optional<std::vector<std::string>> SplitLine(std::string_view line, std::st
     std::vector<std::string> tokens;
     std::string current;
     bool inToken = false;
-    for (size_t i = 0; i < line.size();) {
+    for (size_t i = 0; i < line.size(); ++i) {
         const char c = line[i];
         if (IsBlank(c)) {
             if (inToken) tokens.push_back(std::move(current));
             current.clear();
             inToken = false;
-            ++i;
             continue;
         }
         if (c == '#' && !inToken) break;
         inToken = true;
-        if (c == '\\' && i + 1 >= line.size()) {
-            error = "a backslash ends the line";
-            return std::nullopt;
-        }
-        if (c == '\\') {
-            current += line[i + 1];
-            i += 2;
-        } else if (c == '\'' || c == '"') {
-            i = c == '\'' ? TakeSingleQuoted(line, i, current) : TakeDoubleQuoted(line, i, current);
+        if (c == '\'' || c == '"') {
+            i = TakeQuoted(line, i, current);
             if (i == std::string_view::npos) {
                 error = std::string("unterminated ") + c + " quote";
                 return std::nullopt;
             }
-        } else {
+        } else if (c != '\\') {
             current += c;
-            ++i;
+        } else if (++i < line.size()) {
+            current += line[i];
+        } else {
+            error = "a backslash ends the line";
+            return std::nullopt;
         }
     }
     if (inToken) tokens.push_back(std::move(current));
@@ -394,21 +332,13 @@ Script ParseScript(std::string_view content, const std::string& name, const std:
     Script script;
     if (content.starts_with(kByteOrderMark)) content.remove_prefix(kByteOrderMark.size());
     int number = 0;
-    size_t start = 0;
-    while (start < content.size()) {
-        size_t end = content.find('\n', start);
-        if (end == std::string_view::npos) end = content.size();
-        const std::string_view line = content.substr(start, end - start);
-        start = end + 1;
+    for (size_t start = 0, end = 0; start < content.size(); start = end + 1) {
+        end = std::min(content.find('\n', start), content.size());
         ++number;
         std::string error;
-        const auto tokens = SplitLine(line, error);
+        const auto tokens = SplitLine(content.substr(start, end - start), error);
         if (tokens && tokens->empty()) continue;
-        std::optional<CallLine> call;
-        if (tokens && (*tokens)[0] == "crash")
-            call = ParseCrash(*tokens, error);
-        else if (tokens)
-            call = ParseCall(*tokens, error, baseDir, reader);
+        auto call = tokens ? ParseStatement(*tokens, error, baseDir, reader) : std::nullopt;
         if (!call) {
             script.errors.push_back({number, name + ":" + std::to_string(number) + ": " + error});
             continue;

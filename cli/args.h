@@ -33,24 +33,22 @@ struct Argument {
     int32_t integer = 0;
     double number = 0.0;
     bool boolean = false;
-    std::string source;  // the token as written, for messages
 };
 
 // Reads a whole file as bytes; the path is UTF-8. Replaceable in tests; the default reads from disk.
 using FileReader = bool (*)(const std::string& path, std::string& content, std::string& error);
 bool ReadFileBytes(const std::string& path, std::string& content, std::string& error);
 
-// The argument forms as the usage text lists them, one per line, then the lines of a script.
-void PrintArgumentForms(std::ostream& out);
+// The usage text around `commands`, the commands' lines: the synopsis with the options, the
+// argument forms, the lines of a script, the options and the exit codes.
+void PrintUsage(std::ostream& out, std::string_view commands);
 
 // One typed argument: "s:TEXT", "@FILE" (UTF-8 text; a leading byte-order mark is dropped),
 // "i:N" (32-bit), "d:X" (finite, '.' as the decimal point), "b:true" / "b:false", "out".
-// A relative @FILE path is taken relative to baseDir when baseDir is not empty.
+// Text must be valid UTF-8 (no overlong forms, no surrogates) without NUL. A relative @FILE path
+// is taken relative to baseDir when baseDir is not empty.
 std::optional<Argument> ParseArgument(std::string_view token, std::string& error,
                                       const std::string& baseDir = {}, FileReader reader = ReadFileBytes);
-
-// Text the component can take: valid UTF-8 (no overlong forms, no surrogates) without NUL.
-bool IsCleanUtf8(std::string_view text, std::string& error);
 
 // A call as written: the method name and its arguments. In a script, a line `crash` instead ends
 // the program at that point, as a till client that is killed ends.
@@ -95,10 +93,6 @@ struct Options {
     std::vector<std::string> arguments;  // after the command word
 };
 
-// "[--lib PATH] [--port N] ..." for the usage line, and the options one per line.
-std::string OptionSynopsis();
-void PrintOptions(std::ostream& out);
-
 // vesklink-cli [--lib PATH] [--port N] [--speed N] COMMAND ARG...; options also as --opt=VALUE.
 // Options end at the command word; everything after it belongs to the command.
 std::optional<Options> ParseOptions(int argc, const char* const* argv, std::string& error);
@@ -110,14 +104,7 @@ struct RunOptions {
 };
 std::optional<RunOptions> ParseRunOptions(const std::vector<std::string>& arguments, std::string& error);
 
-// Strict decimal integer with an optional sign, within 32 bits.
-std::optional<int32_t> ParseInt32(std::string_view text);
-// Strict finite decimal number with '.' as the decimal point, whatever the process locale.
-std::optional<double> ParseDouble(std::string_view text);
-
 // Folder part of a path ("" for a bare file name).
 std::string DirectoryOf(const std::string& path);
-// A path relative to baseDir, unless it is absolute or baseDir is empty.
-std::string ResolvePath(const std::string& path, const std::string& baseDir);
 
 }  // namespace vkcli

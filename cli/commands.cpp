@@ -1,52 +1,157 @@
 #include "commands.h"
 
+#include <algorithm>
+#include <charconv>
+#include <cstdio>
+#include <fstream>
+#include <iomanip>
 #include <iostream>
 #include <iterator>
 
 #include "platform.h"
-#include "runner.h"
 
 namespace vkcli {
 
-void Complain(const Context& context, const std::string& message) {
-    context.err << "vesklink-cli: " << message << '\n';
+namespace {
+
+// Characters in UTF-8 text (continuation bytes are not counted), for lining up columns.
+size_t Width(const std::string& text) {
+    size_t n = 0;
+    for (const unsigned char c : text)
+        if ((c & 0xC0) != 0x80) ++n;
+    return n;
 }
 
-const std::vector<Command>& Commands() {
-    static const std::vector<Command> commands = {
-        {"call", "call METHOD [ARG...]", "call one method and print its result and out-parameters", CallCommand},
-        {"run", "run [--keep-going] FILE",
-         "call the methods listed in FILE (one call per line, '-' for standard input) on one component",
-         RunCommand},
-        {"methods", "methods", "list the methods: index, English and Russian name, parameter count",
-         MethodsCommand},
-#ifdef _WIN32
-        {"demo", "demo", "Linux only: vesklink-sim runs on a Linux pseudo-terminal", DemoCommand},
-#else
-        {"demo", "demo", "run a whole day at a till against the simulator (vesklink-sim next to this program)",
-         DemoCommand},
-#endif
-    };
-    return commands;
+std::string Pad(const std::string& text, size_t width) {
+    const size_t w = Width(text);
+    return w >= width ? text : text + std::string(width - w, ' ');
 }
 
-const Command* FindCommand(const std::string& name) {
-    for (const Command& command : Commands())
-        if (name == command.name) return &command;
-    return nullptr;
+char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// Where the log file ends now (0 when there is none yet).
+std::streamoff LogEnd(const std::string& path) {
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
+    return in ? static_cast<std::streamoff>(in.tellg()) : 0;
 }
 
-void PrintUsage(std::ostream& out) {
-    out << "usage: vesklink-cli " << OptionSynopsis() << " COMMAND ...\n\ncommands:\n";
-    for (const Command& command : Commands())
-        out << "  " << command.synopsis << "\n      " << command.summary << '\n';
-    out << "\narguments of a call:\n";
-    PrintArgumentForms(out);
-    out << "\noptions:\n";
-    PrintOptions(out);
-    out << "\nexit codes: 0 every call succeeded, 1 a call failed, 2 bad input or no library\n";
+// The lines written to the log file after `from`; all of them when the file is new since then.
+void PrintLogSince(std::ostream& out, const std::string& path, std::streamoff from) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return;
+    in.seekg(0, std::ios::end);
+    if (in.tellg() < from) from = 0;
+    in.seekg(from);
+    for (std::string line; std::getline(in, line);) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        out << "log: " << line << '\n';
+    }
 }
 
+// "label: value" with the value on one line: "true", "40 (uint)", "\"Test OK\"", "empty" …; or
+// "label:" followed by the text itself when the text spans lines.
+void PrintValue(std::ostream& out, const std::string& label, const Value& value) {
+    out << label << ':';
+    switch (value.kind) {
+        case Value::Kind::Empty: out << " empty"; break;
+        case Value::Kind::Bool: out << (value.boolean ? " true" : " false"); break;
+        case Value::Kind::Int: out << ' ' << std::to_string(value.integer) << " (int)"; break;
+        case Value::Kind::UInt: out << ' ' << std::to_string(value.integer) << " (uint)"; break;
+        case Value::Kind::Double: {
+            char buf[64];
+            const auto [end, ec] = std::to_chars(buf, buf + sizeof buf, value.number);
+            out << ' ' << (ec == std::errc() ? std::string(buf, end) : std::string("?")) << " (double)";
+            break;
+        }
+        case Value::Kind::Text:
+            if (value.text.find('\n') == std::string::npos) {
+                out << " \"" << value.text << '"';
+                break;
+            }
+            out << '\n' << value.text;
+            if (value.text.back() == '\n') return;
+            break;
+        case Value::Kind::Other: out << " a value of host type " << std::to_string(value.type); break;
+    }
+    out << '\n';
+}
+
+// GetLastError's text and code, which say why a method failed.
+void PrintLastError(Session& session, std::ostream& out) {
+    const long method = session.FindMethod("GetLastError");
+    const CallOutcome error = method < 0 ? CallOutcome{} : session.Call(method, {Argument{}});
+    if (!error.accepted) {
+        out << "error: GetLastError did not answer\n";
+        return;
+    }
+    const Value text = error.params.empty() ? Value{} : error.params[0];
+    out << "error: " << (text.kind == Value::Kind::Text && !text.text.empty() ? text.text : "(no text)");
+    if (error.result.kind == Value::Kind::Int || error.result.kind == Value::Kind::UInt)
+        out << " (code " << std::to_string(error.result.integer) << ")";
+    out << '\n';
+}
+
+// Calls on one component, each printed with what it gave back: the result, every out-parameter
+// (text exactly as the component returned it) and, when the method fails, GetLastError's text and
+// code and the lines the call added to the driver's log ("log: ..." each).
+struct Runner {
+    Session& session;
+    std::ostream& out;
+    size_t calls = 0;
+
+    // The method a call names, which must take at least as many parameters as were given;
+    // -1 for a crash line, which needs none.
+    std::optional<long> Resolve(const CallLine& call, std::string& error) {
+        if (call.crash) return -1;
+        const long method = session.FindMethod(call.method);
+        if (method < 0) {
+            error = "unknown method '" + call.method + "'";
+            const std::vector<MethodInfo> methods = session.Methods();  // for a suggestion
+            const auto same = std::find_if(methods.begin(), methods.end(), [&](const MethodInfo& m) {
+                return std::equal(m.english.begin(), m.english.end(), call.method.begin(), call.method.end(),
+                                  [](char x, char y) { return AsciiLower(x) == AsciiLower(y); });
+            });
+            if (same != methods.end())
+                error += " (names are case-sensitive: did you mean " + same->english + "?)";
+            error += "; 'vesklink-cli methods' lists them";
+            return std::nullopt;
+        }
+        const long count = session.ParamCount(method);
+        if (static_cast<long>(call.arguments.size()) <= count) return method;
+        error = call.method + " takes " + std::to_string(count) + " parameter(s), " +
+                std::to_string(call.arguments.size()) + " given";
+        return std::nullopt;
+    }
+
+    // Makes the call and prints its transcript; true when the method succeeded. A crash line
+    // prints itself and ends the process there.
+    bool Run(const CallLine& call, long method) {
+        if (calls++ > 0) out << '\n';
+        out << "> " << call.text << '\n';
+        if (call.crash) {
+            // What was printed stays; nothing else of this process runs.
+            out.flush();
+            std::fflush(nullptr);
+            EndProcessAtOnce();
+        }
+        const std::streamoff logMark = LogEnd(session.LogFile());
+        const CallOutcome outcome = session.Call(method, call.arguments);
+        if (outcome.accepted)
+            PrintValue(out, "result", outcome.result);
+        else
+            out << "result: not accepted (CallAsFunc answered false)\n";
+        for (size_t i = 0; i < outcome.params.size(); ++i)
+            if (outcome.shown[i]) PrintValue(out, "param " + std::to_string(i), outcome.params[i]);
+        if (outcome.Succeeded()) return true;
+        PrintLastError(session, out);
+        // What the driver wrote to its log during the call usually says why.
+        PrintLogSince(out, session.LogFile(), logMark);
+        return false;
+    }
+};
+
+// The library used without --lib: the one of this program's word size next to the program,
+// else (Linux) the one in the build tree the program was built in.
 std::string DefaultLibrary() {
     const std::string folder = ProgramDirectory();
     const std::string beside = folder.empty() ? std::string() : folder + kPathSeparators[0] + kLibraryFile;
@@ -57,35 +162,67 @@ std::string DefaultLibrary() {
     return beside.empty() ? std::string(kLibraryFile) : beside;
 }
 
-std::unique_ptr<Session> OpenSession(const Context& context, int& exitCode) {
-    const std::string path = LibraryPath(context.options.library.empty() ? DefaultLibrary() : context.options.library);
-    std::string error;
-    std::unique_ptr<Session> session = Session::Open(path, error);
-    if (!session) {
-        Complain(context, "cannot load the add-in: " + error);
-        exitCode = ExitUsage;
-        return nullptr;
-    }
-    if (context.options.port && !session->SetProperty("Port", *context.options.port, error)) {
-        Complain(context, "--port: " + error);
-        exitCode = ExitCallFailed;
-        return nullptr;
-    }
-    if (context.options.speed && !session->SetProperty("Speed", *context.options.speed, error)) {
-        Complain(context, "--speed: " + error);
-        exitCode = ExitCallFailed;
-        return nullptr;
-    }
-    return session;
+}  // namespace
+
+void Complain(const Context& context, const std::string& message) {
+    context.err << "vesklink-cli: " << message << '\n';
 }
 
-int FinishSession(Session& session, const Context& context, int exitCode) {
+int WithSession(const Context& context, const std::function<int(Session&)>& body) {
+    const Options& options = context.options;
+    std::string error;
+    std::unique_ptr<Session> session =
+        Session::Open(LibraryPath(options.library.empty() ? DefaultLibrary() : options.library), error);
+    if (!session) {
+        Complain(context, "cannot load the add-in: " + error);
+        return ExitUsage;
+    }
+    const auto set = [&](const char* option, const char* property, std::optional<int32_t> value) {
+        if (!value || session->SetProperty(property, *value, error)) return true;
+        Complain(context, std::string(option) + ": " + error);
+        return false;
+    };
+    if (!set("--port", "Port", options.port) || !set("--speed", "Speed", options.speed))
+        return ExitCallFailed;
+    const int exitCode = body(*session);
     context.out.flush();
-    const std::string imbalance = session.Finish();
+    const std::string imbalance = session->Finish();
     if (imbalance.empty()) return exitCode;
     Complain(context, "memory manager: " + imbalance);
     return exitCode == ExitOk ? ExitCallFailed : exitCode;
 }
+
+std::optional<ScriptRun> RunScript(const Context& context, Session& session, Script& script,
+                                   const std::string& name, bool keepGoing, const std::string& prefix) {
+    // Every line is checked before the first call, so a typo late in the script cannot leave the
+    // register halfway through a day.
+    Runner runner{session, context.out};
+    std::vector<long> methods;  // of each call in turn
+    std::string error;
+    for (const CallLine& call : script.calls) {
+        if (const auto method = runner.Resolve(call, error))
+            methods.push_back(*method);
+        else
+            script.errors.push_back({call.lineNumber, name + ":" + std::to_string(call.lineNumber) + ": " + error});
+    }
+    if (!script.errors.empty()) {
+        std::stable_sort(script.errors.begin(), script.errors.end(),
+                         [](const ScriptError& a, const ScriptError& b) { return a.line < b.line; });
+        for (const ScriptError& e : script.errors) Complain(context, prefix + e.text);
+        return std::nullopt;
+    }
+    ScriptRun run{methods.size(), 0, 0};
+    while (run.ran < run.calls) {
+        ++run.ran;
+        if (runner.Run(script.calls[run.ran - 1], methods[run.ran - 1])) continue;
+        ++run.failed;
+        if (!keepGoing) break;
+    }
+    context.out.flush();
+    return run;
+}
+
+namespace {
 
 int CallCommand(const Context& context) {
     std::string error;
@@ -94,17 +231,13 @@ int CallCommand(const Context& context) {
         Complain(context, "call: " + error);
         return ExitUsage;
     }
-    int exitCode = ExitOk;
-    auto session = OpenSession(context, exitCode);
-    if (!session) return exitCode;
-    Runner runner(*session, context.out);
-    const auto resolved = runner.Resolve(*call, error);
-    if (!resolved) {
+    return WithSession(context, [&](Session& session) {
+        Runner runner{session, context.out};
+        const auto method = runner.Resolve(*call, error);
+        if (method) return runner.Run(*call, *method) ? ExitOk : ExitCallFailed;
         Complain(context, "call: " + error);
-        return FinishSession(*session, context, ExitUsage);
-    }
-    const bool ok = runner.Run(*resolved);
-    return FinishSession(*session, context, ok ? ExitOk : ExitCallFailed);
+        return ExitUsage;
+    });
 }
 
 int RunCommand(const Context& context) {
@@ -114,44 +247,33 @@ int RunCommand(const Context& context) {
         Complain(context, error);
         return ExitUsage;
     }
+    const bool fromStdin = options->file == "-";
     std::string content;
-    std::string baseDir;
-    if (options->file == "-") {
+    if (fromStdin) {
         content.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
-    } else {
-        if (!ReadFileBytes(options->file, content, error)) {
-            Complain(context, "run: " + error);
+    } else if (!ReadFileBytes(options->file, content, error)) {
+        Complain(context, "run: " + error);
+        return ExitUsage;
+    }
+    const std::string name = fromStdin ? "<stdin>" : options->file;
+    Script script = ParseScript(content, name, fromStdin ? std::string() : DirectoryOf(options->file));
+    return WithSession(context, [&](Session& session) {
+        const auto run = RunScript(context, session, script, name, options->keepGoing, "");
+        if (!run) {
+            Complain(context, "run: nothing was called");
             return ExitUsage;
         }
-        baseDir = DirectoryOf(options->file);
-    }
-    const std::string name = options->file == "-" ? "<stdin>" : options->file;
-    Script script = ParseScript(content, name, baseDir);
-
-    int exitCode = ExitOk;
-    auto session = OpenSession(context, exitCode);
-    if (!session) return exitCode;
-    // Every line is checked before the first call, so a typo late in the script cannot leave the
-    // register halfway through a day.
-    Runner runner(*session, context.out);
-    const std::vector<ResolvedCall> calls = runner.ResolveScript(script, name);
-    if (!script.errors.empty()) {
-        for (const ScriptError& e : script.errors) Complain(context, e.text);
-        Complain(context, "run: nothing was called");
-        return FinishSession(*session, context, ExitUsage);
-    }
-    size_t ran = 0;
-    const size_t failed = runner.RunAll(calls, options->keepGoing, &ran);
-    if (failed > 0 && !options->keepGoing && ran < calls.size()) {
-        const ResolvedCall& stop = calls[ran - 1];
-        Complain(context, "run: stopped at " + name + ":" + std::to_string(stop.line.lineNumber) + " (" +
-                              stop.line.method + " failed); " + std::to_string(calls.size() - ran) +
-                              " call(s) not made");
-    } else if (failed > 0) {
-        Complain(context, "run: " + std::to_string(failed) + " of " + std::to_string(calls.size()) +
-                              " call(s) failed");
-    }
-    return FinishSession(*session, context, failed == 0 ? ExitOk : ExitCallFailed);
+        if (run->failed > 0 && !options->keepGoing && run->ran < run->calls) {
+            const CallLine& last = script.calls[run->ran - 1];  // the call that failed
+            Complain(context, "run: stopped at " + name + ":" + std::to_string(last.lineNumber) + " (" +
+                                  last.method + " failed); " + std::to_string(run->calls - run->ran) +
+                                  " call(s) not made");
+        } else if (run->failed > 0) {
+            Complain(context, "run: " + std::to_string(run->failed) + " of " + std::to_string(run->calls) +
+                                  " call(s) failed");
+        }
+        return run->failed == 0 ? ExitOk : ExitCallFailed;
+    });
 }
 
 int MethodsCommand(const Context& context) {
@@ -159,11 +281,52 @@ int MethodsCommand(const Context& context) {
         Complain(context, "methods: takes no arguments");
         return ExitUsage;
     }
-    int exitCode = ExitOk;
-    auto session = OpenSession(context, exitCode);
-    if (!session) return exitCode;
-    PrintMethods(context.out, session->Methods());
-    return FinishSession(*session, context, ExitOk);
+    return WithSession(context, [&](Session& session) {
+        // Index, English name, Russian name and parameter count, the names lined up by characters.
+        const std::vector<MethodInfo> methods = session.Methods();
+        size_t english = 7, russian = 7;
+        for (const MethodInfo& m : methods) {
+            english = std::max(english, Width(m.english));
+            russian = std::max(russian, Width(m.russian));
+        }
+        const auto row = [&](const auto& index, const auto& en, const auto& ru, const auto& count) {
+            context.out << std::setw(2) << index << "  " << Pad(en, english) << "  " << Pad(ru, russian)
+                        << "  " << count << '\n';
+        };
+        row("#", "English", "Russian", "Params");
+        for (const MethodInfo& m : methods) row(m.index, m.english, m.russian, m.params);
+        return ExitOk;
+    });
+}
+
+constexpr Command kCommands[] = {
+    {"call", "call METHOD [ARG...]", "call one method and print its result and out-parameters", CallCommand},
+    {"run", "run [--keep-going] FILE",
+     "call the methods listed in FILE (one call per line, '-' for standard input) on one component",
+     RunCommand},
+    {"methods", "methods", "list the methods: index, English and Russian name, parameter count",
+     MethodsCommand},
+#ifdef _WIN32
+    {"demo", "demo", "Linux only: vesklink-sim runs on a Linux pseudo-terminal", DemoCommand},
+#else
+    {"demo", "demo", "run a whole day at a till against the simulator (vesklink-sim next to this program)",
+     DemoCommand},
+#endif
+};
+
+}  // namespace
+
+const Command* FindCommand(const std::string& name) {
+    for (const Command& command : kCommands)
+        if (name == command.name) return &command;
+    return nullptr;
+}
+
+void PrintUsage(std::ostream& out) {
+    std::string commands;
+    for (const Command& command : kCommands)
+        commands += std::string("  ") + command.synopsis + "\n      " + command.summary + '\n';
+    PrintUsage(out, commands);
 }
 
 }  // namespace vkcli

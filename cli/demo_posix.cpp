@@ -9,7 +9,6 @@
 
 #include "commands.h"
 #include "platform.h"
-#include "runner.h"
 
 namespace vkcli {
 
@@ -49,27 +48,20 @@ public:
             int status = 0;
             waitpid(pid_, &status, 0);
         }
-        if (!folder_.empty()) {
-            unlink((folder_ + "/tape").c_str());
-            unlink((folder_ + "/sim.out").c_str());
-            unlink(Link().c_str());
-            rmdir(folder_.c_str());
-        }
+        if (folder_.empty()) return;
+        for (const char* file : {"tape", "sim.out", "line"}) unlink(Path(file).c_str());
+        rmdir(folder_.c_str());
     }
 
-    bool Start(const std::string& program, std::string& error) {
+    // Starts the program in a folder of its own, its line at Path("line"); why it did not come
+    // up, or empty text when it did.
+    std::string Start(const std::string& program) {
         char pattern[] = "/tmp/vesklink-demo-XXXXXX";
-        if (!mkdtemp(pattern)) {
-            error = "cannot make a folder for the simulator";
-            return false;
-        }
+        if (!mkdtemp(pattern)) return "cannot make a folder for the simulator";
         folder_ = pattern;
-        const std::string link = Link(), tape = folder_ + "/tape", log = folder_ + "/sim.out";
+        const std::string link = Path("line"), tape = Path("tape"), log = Path("sim.out");
         pid_ = fork();
-        if (pid_ < 0) {
-            error = "cannot start the simulator";
-            return false;
-        }
+        if (pid_ < 0) return "cannot start the simulator";
         if (pid_ == 0) {
             if (FILE* out = std::fopen(log.c_str(), "w")) {
                 dup2(fileno(out), STDOUT_FILENO);
@@ -83,20 +75,14 @@ public:
             int status = 0;
             if (waitpid(pid_, &status, WNOHANG) == pid_) {
                 pid_ = -1;
-                error = "the simulator stopped at once: " + ReadWhole(log);
-                return false;
+                return "the simulator stopped at once: " + ReadWhole(log);
             }
             usleep(25000);
         }
-        if (access(link.c_str(), F_OK) != 0) {
-            error = "the simulator did not open its line";
-            return false;
-        }
-        return true;
+        return access(link.c_str(), F_OK) == 0 ? "" : "the simulator did not open its line";
     }
 
-    std::string Link() const { return folder_ + "/line"; }
-    std::string Tape() const { return ReadWhole(folder_ + "/tape"); }
+    std::string Path(const char* file) const { return folder_ + "/" + file; }
 
 private:
     pid_t pid_ = -1;
@@ -116,37 +102,30 @@ int DemoCommand(const Context& context) {
         return ExitUsage;
     }
     SimulatorProcess simulator;
-    std::string error;
-    if (!simulator.Start(program, error)) {
+    const std::string error = simulator.Start(program);
+    if (!error.empty()) {
         Complain(context, "demo: " + error);
         return ExitCallFailed;
     }
     // The driver reaches COM<N> through VESKLINK_COM<N> on Linux.
-    setenv(("VESKLINK_COM" + std::to_string(kDemoPort)).c_str(), simulator.Link().c_str(), 1);
-    context.out << "Simulated register on " << simulator.Link() << " (COM" << kDemoPort << ")\n\n";
+    setenv(("VESKLINK_COM" + std::to_string(kDemoPort)).c_str(), simulator.Path("line").c_str(), 1);
+    context.out << "Simulated register on " << simulator.Path("line") << " (COM" << kDemoPort << ")\n\n";
 
     Options options = context.options;
     options.port = kDemoPort;
     const Context demo{options, context.out, context.err};
-    int exitCode = ExitOk;
-    auto session = OpenSession(demo, exitCode);
-    if (!session) return exitCode;
-
     Script script = ParseScript(kDay, "demo");
-    Runner runner(*session, context.out);
-    const std::vector<ResolvedCall> calls = runner.ResolveScript(script, "demo");
-    if (!script.errors.empty()) {
-        for (const ScriptError& e : script.errors) Complain(context, "demo: " + e.text);
-        return FinishSession(*session, demo, ExitUsage);
-    }
-    size_t ran = 0;
-    const size_t failed = runner.RunAll(calls, false, &ran);
-    exitCode = FinishSession(*session, demo, failed == 0 ? ExitOk : ExitCallFailed);
-
-    context.out << "\n======== paper tape ========\n" << simulator.Tape() << "============================\n";
-    if (failed > 0)
-        Complain(context,
-                 "demo: stopped after " + std::to_string(ran) + " of " + std::to_string(calls.size()) + " steps");
+    std::optional<ScriptRun> run;
+    const int exitCode = WithSession(demo, [&](Session& session) {
+        run = RunScript(demo, session, script, "demo", false, "demo: ");
+        return !run ? ExitUsage : run->failed == 0 ? ExitOk : ExitCallFailed;
+    });
+    if (!run) return exitCode;
+    context.out << "\n======== paper tape ========\n"
+                << ReadWhole(simulator.Path("tape")) << "============================\n";
+    if (run->failed > 0)
+        Complain(context, "demo: stopped after " + std::to_string(run->ran) + " of " + std::to_string(run->calls) +
+                              " steps");
     return exitCode;
 }
 

@@ -14,23 +14,18 @@ int main(int argc, char** argv) {
         for (const std::string& argument : arguments) words.push_back(argument.c_str());
         std::string error;
         const auto options = ParseOptions(static_cast<int>(words.size()), words.data(), error);
-        if (!options) {
+        if (options && (options->help || options->command == "help")) {
+            PrintUsage(std::cout);
+            return ExitOk;
+        }
+        const Command* command = options ? FindCommand(options->command) : nullptr;
+        if (!command) {
+            if (options) error = "unknown command '" + options->command + "'";
             std::cerr << "vesklink-cli: " << error << "\n\n";
             PrintUsage(std::cerr);
             return ExitUsage;
         }
-        if (options->help || options->command == "help") {
-            PrintUsage(std::cout);
-            return ExitOk;
-        }
-        const Command* command = FindCommand(options->command);
-        if (!command) {
-            std::cerr << "vesklink-cli: unknown command '" << options->command << "'\n\n";
-            PrintUsage(std::cerr);
-            return ExitUsage;
-        }
-        const Context context{*options, std::cout, std::cerr};
-        return command->run(context);
+        return command->run({*options, std::cout, std::cerr});
     } catch (const std::exception& e) {
         std::cerr << "vesklink-cli: " << e.what() << '\n';
         return ExitCallFailed;

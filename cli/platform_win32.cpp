@@ -35,9 +35,7 @@ std::wstring Wide(const std::string& utf8) {
 
 std::vector<std::string> ProgramArguments(int argc, char** argv) {
     // The output is UTF-8 bytes with line feeds, as on Linux, whether it goes to a console or a file.
-    _setmode(_fileno(stdin), _O_BINARY);
-    _setmode(_fileno(stdout), _O_BINARY);
-    _setmode(_fileno(stderr), _O_BINARY);
+    for (FILE* stream : {stdin, stdout, stderr}) _setmode(_fileno(stream), _O_BINARY);
     SetConsoleOutputCP(CP_UTF8);
     int count = 0;
     std::unique_ptr<wchar_t*, decltype(&LocalFree)> wide(CommandLineToArgvW(GetCommandLineW(), &count), LocalFree);

@@ -77,32 +77,26 @@ std::unique_ptr<Session> Session::Open(const std::string& libraryPath, std::stri
         return nullptr;
     }
     session->loaded_ = true;
+    const auto fail = [&](const char* why) {
+        error = libraryPath + ": " + why;
+        return nullptr;
+    };
+    void*& component = session->component_;
     const vk_wchar* classNames = session->library_.get_class_names();
-    if (session->library_.get_class_object(classNames, &session->component_) == 0 || !session->component_) {
-        error = libraryPath + ": GetClassObject created no component";
-        session->component_ = nullptr;
-        return nullptr;
+    if (session->library_.get_class_object(classNames, &component) == 0 || !component) {
+        component = nullptr;
+        return fail("GetClassObject created no component");
     }
-    if (!vk_init(session->component_, &session->connection_)) {
-        error = libraryPath + ": the component refused Init";
-        return nullptr;
-    }
-    if (!vk_set_mem_manager(session->component_, &session->memory_)) {
-        error = libraryPath + ": the component refused the memory manager";
-        return nullptr;
-    }
+    if (!vk_init(component, &session->connection_)) return fail("the component refused Init");
+    if (!vk_set_mem_manager(component, &session->memory_))
+        return fail("the component refused the memory manager");
     vk_wchar* extension = nullptr;
-    if (!vk_register_extension_as(session->component_, &extension)) {
-        error = libraryPath + ": RegisterExtensionAs failed";
-        return nullptr;
-    }
+    if (!vk_register_extension_as(component, &extension)) return fail("RegisterExtensionAs failed");
     if (extension) vk_memory_free(&session->memory_, extension);
     // Found the way the driver finds it: the same Documents folder and today's file name.
     session->logFile_ = vesklink::Logger().FilePath();
     return session;
 }
-
-Session::~Session() { Finish(); }
 
 std::string Session::Finish() {
     if (finished_) return {};
@@ -118,7 +112,6 @@ std::string Session::Finish() {
     }
     vk_memory_release(&memory_);
     if (loaded_) vk_library_unload(&library_);
-    loaded_ = false;
     return report;
 }
 
@@ -131,23 +124,14 @@ std::string Session::TakeName(const vk_wchar* name) {
 
 long Session::FindMethod(const std::string& utf8Name) {
     HostText name = Wide(utf8Name);
-    if (!name) return -1;
-    return vk_find_method(component_, name.get());
+    return name ? vk_find_method(component_, name.get()) : -1;
 }
-
-long Session::ParamCount(long method) { return vk_get_n_params(component_, method); }
 
 std::vector<MethodInfo> Session::Methods() {
     std::vector<MethodInfo> methods;
-    const long count = vk_get_n_methods(component_);
-    for (long i = 0; i < count; ++i) {
-        MethodInfo info;
-        info.index = i;
-        info.english = TakeName(vk_get_method_name(component_, i, 0));
-        info.russian = TakeName(vk_get_method_name(component_, i, 1));
-        info.params = vk_get_n_params(component_, i);
-        methods.push_back(std::move(info));
-    }
+    for (long i = 0, count = vk_get_n_methods(component_); i < count; ++i)
+        methods.push_back({i, TakeName(vk_get_method_name(component_, i, 0)),
+                           TakeName(vk_get_method_name(component_, i, 1)), ParamCount(i)});
     return methods;
 }
 
@@ -191,7 +175,7 @@ Value Session::Take(vk_variant& variant, const vk_wchar* hostString) {
 }
 
 CallOutcome Session::Call(long method, const std::vector<Argument>& arguments) {
-    const long declared = vk_get_n_params(component_, method);
+    const long declared = ParamCount(method);
     const size_t count = std::max<size_t>(arguments.size(), declared > 0 ? static_cast<size_t>(declared) : 0);
     // One spare element, so a method without parameters still receives a valid array.
     std::vector<vk_variant> params(count + 1);
@@ -216,23 +200,6 @@ CallOutcome Session::Call(long method, const std::vector<Argument>& arguments) {
         outcome.params.push_back(Take(params[i], hostStrings[i].get()));
     }
     return outcome;
-}
-
-LastError Session::FetchLastError() {
-    LastError error;
-    const long method = FindMethod("GetLastError");
-    if (method < 0) return error;
-    Argument out;
-    out.kind = Argument::Kind::Out;
-    const CallOutcome outcome = Call(method, {out});
-    if (!outcome.accepted) return error;
-    error.available = true;
-    if (!outcome.params.empty() && outcome.params[0].kind == Value::Kind::Text) error.text = outcome.params[0].text;
-    if (outcome.result.kind == Value::Kind::Int || outcome.result.kind == Value::Kind::UInt) {
-        error.hasCode = true;
-        error.code = outcome.result.integer;
-    }
-    return error;
 }
 
 }  // namespace vkcli

@@ -45,24 +45,17 @@ struct MethodInfo {
     long params = 0;
 };
 
-struct LastError {
-    bool available = false;  // GetLastError answered
-    std::string text;
-    bool hasCode = false;
-    int64_t code = 0;
-};
-
 class Session {
 public:
     // Loads the library and creates the component; on failure error says why.
     static std::unique_ptr<Session> Open(const std::string& libraryPath, std::string& error);
-    ~Session();
+    ~Session() { Finish(); }
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
 
     // Method index by English or Russian name (FindMethod), -1 when unknown.
     long FindMethod(const std::string& utf8Name);
-    long ParamCount(long method);
+    long ParamCount(long method) { return vk_get_n_params(component_, method); }
     std::vector<MethodInfo> Methods();
 
     // Sets a property (Port, Speed …) by name through SetPropVal.
@@ -71,9 +64,6 @@ public:
     // Calls a method with the given arguments; parameters up to the method's count that were not
     // given are passed empty. The caller has checked that no more arguments than that are given.
     CallOutcome Call(long method, const std::vector<Argument>& arguments);
-
-    // The component's error text and code, through GetLastError.
-    LastError FetchLastError();
 
     // The driver's log file of today, the one the component writes to.
     const std::string& LogFile() const { return logFile_; }
