@@ -161,7 +161,12 @@ Reply Device::OpenCorrection(const Bytes& p) {
     return StartReceipt(std::move(d));
 }
 
-Reply Device::AddPositionOf(uint8_t operation, const Bytes& p) {
+Reply Device::SalePosition(const Bytes& p) { return AddPosition(0, p); }
+Reply Device::SaleReturnPosition(const Bytes& p) { return AddPosition(1, p); }
+Reply Device::PurchasePosition(const Bytes& p) { return AddPosition(2, p); }
+Reply Device::PurchaseReturnPosition(const Bytes& p) { return AddPosition(3, p); }
+
+Reply Device::AddPosition(uint8_t operation, const Bytes& p) {
     auto& d = state_.document;
     if (!IsReceipt(d.kind)) return Fail(kNoReceipt);
     Position pos;

@@ -109,6 +109,9 @@ Reply Device::SettlementReport(const Bytes& p) {
     return Ok(Out().Le(doc.number, 4).Le(doc.fiscalSign, 4).Take(), true);
 }
 
+Reply Device::CashIn(const Bytes& p) { return MoveCash(true, p); }
+Reply Device::CashOut(const Bytes& p) { return MoveCash(false, p); }
+
 Reply Device::MoveCash(bool in, const Bytes& p) {
     In reader(p);
     const auto amount = reader.Le(8);
