@@ -35,13 +35,7 @@ std::string HexFrame(const std::vector<uint8_t>& frame) {
 void AppendToFile(const std::string& path, const std::string& text) {
     const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     if (fd < 0) return;
-    size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        done += static_cast<size_t>(n);
-    }
+    WriteAll(fd, text);
     close(fd);
 }
 
@@ -131,12 +125,7 @@ struct Simulator::Impl {
         const std::string taken = options.controlDir + "/commands.taken";
         if (rename(commands.c_str(), taken.c_str()) != 0) return;
         std::string text;
-        if (FILE* f = std::fopen(taken.c_str(), "rb")) {
-            char buf[4096];
-            size_t n;
-            while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
-            std::fclose(f);
-        }
+        ReadWholeFile(taken, text);
         unlink(taken.c_str());
         const std::string errors = RunScript(text);
         std::string result;
@@ -244,49 +233,50 @@ struct Simulator::Impl {
     }
 };
 
-Simulator::Simulator(Options options) : impl_(std::make_unique<Impl>(std::move(options))) {}
+namespace {
 
+// Runs what under the simulator's lock.
+template <typename Impl, typename What>
+auto Locked(Impl& impl, What what) {
+    std::lock_guard<std::mutex> guard(impl.lock);
+    return what();
+}
+
+}  // namespace
+
+Simulator::Simulator(Options options) : impl_(std::make_unique<Impl>(std::move(options))) {}
 Simulator::~Simulator() { Stop(); }
 
 std::string Simulator::Start() { return impl_->line.ServePty(impl_->Peer()); }
-
-void Simulator::StartOnTty(const std::string& path) { impl_->line.ServeTty(path, impl_->settings.baud, impl_->Peer()); }
-
+void Simulator::StartOnTty(const std::string& path) {
+    impl_->line.ServeTty(path, impl_->settings.baud, impl_->Peer());
+}
 void Simulator::Stop() { impl_->line.Stop(); }
-
 bool Simulator::Running() const { return impl_->line.Running(); }
-
 std::string Simulator::Path() const { return impl_->line.Path(); }
 
 std::string Simulator::Execute(std::string_view script) {
-    std::lock_guard<std::mutex> guard(impl_->lock);
-    return impl_->RunScript(script);
+    return Locked(*impl_, [&] { return impl_->RunScript(script); });
 }
 
 DeviceState Simulator::State() const {
-    std::lock_guard<std::mutex> guard(impl_->lock);
-    return impl_->device.State();
+    return Locked(*impl_, [&] { return impl_->device.State(); });
 }
 
 void Simulator::Modify(const std::function<void(DeviceState&)>& change) {
-    std::lock_guard<std::mutex> guard(impl_->lock);
-    change(impl_->device.State());
-    impl_->Save();
+    Locked(*impl_, [&] {
+        change(impl_->device.State());
+        impl_->Save();
+    });
 }
 
 std::vector<JournalEntry> Simulator::Journal() const {
-    std::lock_guard<std::mutex> guard(impl_->lock);
-    return impl_->journal;
+    return Locked(*impl_, [&] { return impl_->journal; });
 }
-
-void Simulator::ClearJournal() {
-    std::lock_guard<std::mutex> guard(impl_->lock);
-    impl_->journal.clear();
-}
+void Simulator::ClearJournal() { Locked(*impl_, [&] { impl_->journal.clear(); }); }
 
 size_t Simulator::RequestCount() const {
-    std::lock_guard<std::mutex> guard(impl_->lock);
-    return impl_->requestCount;
+    return Locked(*impl_, [&] { return impl_->requestCount; });
 }
 
 bool Simulator::WaitForRequests(size_t count, std::chrono::milliseconds limit) const {
@@ -294,21 +284,15 @@ bool Simulator::WaitForRequests(size_t count, std::chrono::milliseconds limit) c
     return impl_->handled.wait_for(guard, limit, [&] { return impl_->requestCount >= count; });
 }
 
-std::string Simulator::Tape() const {
-    std::lock_guard<std::mutex> guard(impl_->lock);
-    return impl_->tape;
-}
-
-void Simulator::ClearTape() {
-    std::lock_guard<std::mutex> guard(impl_->lock);
-    impl_->tape.clear();
-}
+std::string Simulator::Tape() const { return Locked(*impl_, [&] { return impl_->tape; }); }
+void Simulator::ClearTape() { Locked(*impl_, [&] { impl_->tape.clear(); }); }
 
 std::vector<uint8_t> Simulator::Exchange(const std::vector<uint8_t>& frame) {
-    std::lock_guard<std::mutex> guard(impl_->lock);
-    auto r = impl_->Respond(frame);
-    ++impl_->requestCount;
-    return r.bytes;
+    return Locked(*impl_, [&] {
+        auto r = impl_->Respond(frame);
+        ++impl_->requestCount;
+        return r.bytes;
+    });
 }
 
 }  // namespace vesklink::sim

@@ -1,5 +1,6 @@
 #include "sim_parse.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <ctime>
@@ -8,16 +9,12 @@
 
 namespace vesklink::sim {
 
-WordList SplitWords(std::string_view line) {
-    std::vector<std::string_view> words;
-    size_t i = 0;
-    while (i < line.size()) {
-        while (i < line.size() && std::isspace(static_cast<unsigned char>(line[i]))) ++i;
-        if (i >= line.size()) break;
-        size_t j = i;
-        while (j < line.size() && !std::isspace(static_cast<unsigned char>(line[j]))) ++j;
-        words.push_back(line.substr(i, j - i));
-        i = j;
+WordList SplitWords(std::string_view line, std::string_view blanks) {
+    WordList words;
+    for (size_t i = line.find_first_not_of(blanks); i != std::string_view::npos; i = line.find_first_not_of(blanks, i)) {
+        const size_t end = std::min(line.find_first_of(blanks, i), line.size());
+        words.push_back(line.substr(i, end - i));
+        i = end;
     }
     return words;
 }

@@ -15,7 +15,8 @@ struct ScriptError {
 
 using WordList = std::vector<std::string_view>;
 
-WordList SplitWords(std::string_view line);
+// The words of a line, split at any of the blanks.
+WordList SplitWords(std::string_view line, std::string_view blanks = " \t\n\v\f\r");
 // Text after the first n words of a line, blanks around it trimmed.
 std::string_view TextAfter(std::string_view line, const WordList& words, size_t n);
 

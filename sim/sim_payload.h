@@ -53,14 +53,9 @@ class In {
 public:
     explicit In(const Bytes& p) : p_(p) {}
     uint64_t Le(size_t width) {
-        if (pos_ + width > p_.size()) {
-            ok_ = false;
-            pos_ = p_.size();
-            return 0;
-        }
         uint64_t v = 0;
-        for (size_t i = 0; i < width; ++i) v |= static_cast<uint64_t>(p_[pos_ + i]) << (8 * i);
-        pos_ += width;
+        const std::string bytes = Span(width);
+        for (size_t i = bytes.size(); i-- > 0;) v = v << 8 | static_cast<uint8_t>(bytes[i]);
         return v;
     }
     uint8_t U8() { return static_cast<uint8_t>(Le(1)); }
@@ -70,17 +65,14 @@ public:
             pos_ = p_.size();
             return {};
         }
-        std::string s(p_.begin() + static_cast<std::ptrdiff_t>(pos_), p_.begin() + static_cast<std::ptrdiff_t>(pos_ + n));
+        const auto at = p_.begin() + static_cast<std::ptrdiff_t>(pos_);
         pos_ += n;
-        return s;
+        return std::string(at, at + static_cast<std::ptrdiff_t>(n));
     }
     // A fixed-width text field; the text ends at its first zero byte.
     std::string Fixed(size_t n) { return UpToZero(Span(n)); }
     // A 16-bit count and that many bytes.
-    std::string Counted() {
-        const size_t n = static_cast<size_t>(Le(2));
-        return Span(n);
-    }
+    std::string Counted() { return Span(static_cast<size_t>(Le(2))); }
     size_t Remaining() const { return p_.size() - pos_; }
     bool Ok() const { return ok_; }
     bool Done() const { return ok_ && pos_ == p_.size(); }
@@ -91,17 +83,16 @@ private:
     bool ok_ = true;
 };
 
-inline Reply Fail(uint16_t code) {
-    Reply r;
-    r.status = code;
-    return r;
-}
+inline Reply Fail(uint16_t code) { return {code, {}, false}; }
+inline Reply Ok(Bytes data, bool changed) { return {kOk, std::move(data), changed}; }
 
-inline Reply Ok(Bytes data, bool changed) {
-    Reply r;
-    r.data = std::move(data);
-    r.changed = changed;
-    return r;
+// The time of a document of the journal; zeros when there is none.
+inline DeviceTime DocumentTime(const DeviceState& s, uint32_t number) {
+    DeviceTime time{};
+    for (const auto& d : s.journal) {
+        if (d.number == number) time = d.time;
+    }
+    return time;
 }
 
 inline std::string TrimRight(std::string s) {

@@ -93,11 +93,7 @@ Reply Device::SettlementReport(const Bytes& p) {
     if (auto e = NeedNoDocument()) return Fail(e);
     if (auto e = NeedPrinter()) return Fail(e);
     const uint32_t unsent = UnsentDocuments();
-    const uint32_t firstUnsent = state_.lastSentDocument + 1;
-    DeviceTime firstTime{};
-    for (const auto& d : state_.journal) {
-        if (unsent && d.number == firstUnsent) firstTime = d.time;
-    }
+    const DeviceTime firstTime = DocumentTime(state_, state_.lastSentDocument + 1);
     Document& doc = AddFiscalDocument(kDocSettlementReport, state_.cash);
     Lines lines = Header();
     lines.push_back(Center(C("ОТЧЕТ О ТЕКУЩЕМ СОСТОЯНИИ")));

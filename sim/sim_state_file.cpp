@@ -1,21 +1,100 @@
 // The state file: one "key value" line per field, in the order of the field table below, between
 // the header line and the end marker. One row of the table both writes a field and reads it back,
-// so a new field is one row.
+// so a new field is one row. Values are decimal numbers, bytes in hex ("-" for none) and register
+// text as escaped UTF-8.
+#include <algorithm>
 #include <cerrno>
 #include <concepts>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <functional>
+#include <tuple>
 #include <unistd.h>
 
+#include "sim_cp866.h"
+#include "sim_parse.h"
 #include "sim_state.h"
-#include "sim_state_text.h"
 
 namespace vesklink::sim {
 namespace {
 
 constexpr std::string_view kHeader = "vesklink-sim state 1";
+
+std::string Hex(std::string_view bytes) {
+    static const char* digits = "0123456789abcdef";
+    std::string out;
+    for (char c : bytes) {
+        const auto b = static_cast<unsigned char>(c);
+        out += digits[b >> 4];
+        out += digits[b & 0x0F];
+    }
+    return out.empty() ? "-" : out;
+}
+
+bool Unhex(std::string_view text, std::string& out) {
+    out.clear();
+    if (text == "-") return true;
+    if (text.size() % 2) return false;
+    auto nibble = [](char c) -> int {
+        if (c >= '0' && c <= '9') return c - '0';
+        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+        return -1;
+    };
+    for (size_t i = 0; i < text.size(); i += 2) {
+        const int hi = nibble(text[i]), lo = nibble(text[i + 1]);
+        if (hi < 0 || lo < 0) return false;
+        out += static_cast<char>(hi * 16 + lo);
+    }
+    return true;
+}
+
+// Register text (code page 866) as readable UTF-8; control characters and "%" are escaped so
+// that one value always stays on one line.
+std::string EscapeText(std::string_view cp866) {
+    std::string out;
+    for (char c : Utf8FromCp866(cp866)) {
+        const auto b = static_cast<unsigned char>(c);
+        if (b < 0x20 || b == 0x7F || c == '%') {
+            char buf[4];
+            std::snprintf(buf, sizeof buf, "%%%02X", b);
+            out += buf;
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+bool UnescapeText(std::string_view text, std::string& cp866) {
+    std::string utf8, byte;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '%') {
+            utf8 += text[i];
+            continue;
+        }
+        if (i + 2 >= text.size() || !Unhex(text.substr(i + 1, 2), byte)) return false;
+        utf8 += byte;
+        i += 2;
+    }
+    cp866 = Cp866FromUtf8(utf8);
+    return true;
+}
+
+template <typename T>
+bool Number(std::string_view text, T& out) {
+    if (text.empty()) return false;
+    const bool negative = text[0] == '-';
+    if (negative && text.size() == 1) return false;
+    unsigned long long value = 0;
+    for (size_t i = negative ? 1 : 0; i < text.size(); ++i) {
+        if (text[i] < '0' || text[i] > '9') return false;
+        value = value * 10 + static_cast<unsigned>(text[i] - '0');
+    }
+    out = negative ? static_cast<T>(-static_cast<long long>(value)) : static_cast<T>(value);
+    return true;
+}
 
 // A byte field: a decimal number below the limit.
 bool Byte(std::string_view text, uint8_t& out, unsigned limit = 256) {
@@ -25,86 +104,142 @@ bool Byte(std::string_view text, uint8_t& out, unsigned limit = 256) {
     return true;
 }
 
-// The text of a value of one field, and the value read back from the words of its line.
-std::string ValueText(bool v) { return v ? "1" : "0"; }
-std::string ValueText(uint8_t v) { return std::to_string(unsigned(v)); }
-template <std::integral T>
-std::string ValueText(T v) {
-    return std::to_string(v);
-}
-std::string ValueText(const std::string& cp866) { return EscapeText(cp866); }
-template <size_t N>
-std::string ValueText(const std::array<uint8_t, N>& bytes) {
-    return ArrayHex(bytes);
-}
-
-bool ReadValue(const Words& w, uint8_t& v) { return Byte(w[1], v); }
-template <std::integral T>
-bool ReadValue(const Words& w, T& v) {
-    return Number(w[1], v);
-}
-bool ReadValue(const Words& w, std::string& cp866) { return UnescapeText(w.After(1), cp866); }
-template <size_t N>
-bool ReadValue(const Words& w, std::array<uint8_t, N>& bytes) {
-    return ArrayUnhex(w[1], bytes);
-}
-
-class Writer {
+// A line split into words at blanks.
+class Words {
 public:
-    void Line(std::string_view key, std::string_view value) {
-        text_.append(key).append(1, ' ').append(value).append(1, '\n');
+    explicit Words(std::string_view line) : line_(line), words_(SplitWords(line, " ")) {}
+    size_t size() const { return words_.size(); }
+    std::string_view operator[](size_t i) const { return i < words_.size() ? words_[i] : std::string_view(); }
+    // The raw text after the first n words and the single blank that follows them: a text value
+    // keeps its leading blanks.
+    std::string_view After(size_t n) const {
+        if (n == 0 || n > words_.size()) return {};
+        const size_t at = static_cast<size_t>(words_[n - 1].data() - line_.data()) + words_[n - 1].size() + 1;
+        return at < line_.size() ? line_.substr(at) : std::string_view();
     }
-    std::string Take() { return std::move(text_); }
 
 private:
-    std::string text_;
+    std::string_view line_;
+    WordList words_;
 };
+
+// One word of a value: a number, or bytes in hex.
+std::string Word(bool v) { return v ? "1" : "0"; }
+std::string Word(uint8_t v) { return std::to_string(unsigned(v)); }
+template <std::integral T>
+std::string Word(T v) {
+    return std::to_string(v);
+}
+std::string Word(std::string_view bytes) { return Hex(bytes); }
+template <size_t N>
+std::string Word(const std::array<uint8_t, N>& a) {
+    return Hex(std::string_view(reinterpret_cast<const char*>(a.data()), a.size()));
+}
+
+bool Read(std::string_view w, uint8_t& v) { return Byte(w, v); }
+template <std::integral T>
+bool Read(std::string_view w, T& v) {
+    return Number(w, v);
+}
+bool Read(std::string_view w, std::string& bytes) { return Unhex(w, bytes); }
+template <size_t N>
+bool Read(std::string_view w, std::array<uint8_t, N>& a) {
+    std::string bytes;
+    if (!Unhex(w, bytes) || bytes.size() != N) return false;
+    for (size_t i = 0; i < N; ++i) a[i] = static_cast<uint8_t>(bytes[i]);
+    return true;
+}
+
+// A record of several values on one line: one word per member, in the order of the members.
+template <typename T, typename... M>
+std::string RecordText(const T& item, const std::tuple<M T::*...>& members) {
+    std::string text;
+    std::apply([&](auto... m) { ((text += (text.empty() ? "" : " ") + Word(item.*m)), ...); }, members);
+    return text;
+}
+
+template <typename T, typename... M>
+bool ReadRecord(const Words& w, T& item, const std::tuple<M T::*...>& members) {
+    size_t i = 1;
+    return w.size() == 1 + sizeof...(M) &&
+           std::apply([&](auto... m) { return (Read(w[i++], item.*m) && ...); }, members);
+}
+
+// A record appended to a list.
+template <typename T, typename... M>
+bool ReadInto(const Words& w, std::vector<T>& list, const std::tuple<M T::*...>& members) {
+    T item;
+    if (!ReadRecord(w, item, members)) return false;
+    list.push_back(std::move(item));
+    return true;
+}
+
+// The members of each record, in the order of their words.
+const std::tuple kTag{&FiscalTag::tag, &FiscalTag::value};
+const std::tuple kPosition{&Position::flags,    &Position::paymentMethod, &Position::subject,
+                           &Position::vat,      &Position::country,       &Position::quantity,
+                           &Position::price,    &Position::excise,        &Position::amount,
+                           &Position::name};
+const std::tuple kCorrection{&OpenDocument::correctionType, &OpenDocument::correctionHasDate,
+                             &OpenDocument::correctionDate, &OpenDocument::correctionDescription,
+                             &OpenDocument::correctionNumber};
+const std::tuple kDocument{&Document::number, &Document::type, &Document::time, &Document::fiscalSign};
+const std::tuple kCounts{&TypeCounters::count, &TypeCounters::amount, &TypeCounters::correctionCount,
+                         &TypeCounters::correctionAmount};
+
+void Put(std::string& out, std::string_view key, std::string_view value) {
+    out.append(key).append(1, ' ').append(value).append(1, '\n');
+}
 
 struct Field {
     std::string_view key;
     // Writes the field's lines; empty for lines that the row before writes with its own.
-    std::function<void(Writer&, const DeviceState&)> write;
+    std::function<void(std::string&, const DeviceState&)> write;
     std::function<bool(const Words&, DeviceState&)> read;
     bool whileDocumentOpen = false;  // written only while a document is being built
 };
 
-// A field of one value. get gives the value in a state, const or not.
+// A field of one value; register text is kept as escaped UTF-8. get gives the value in a state,
+// const or not.
+std::string ValueText(const std::string& cp866) { return EscapeText(cp866); }
+std::string ValueText(const auto& v) { return Word(v); }
+bool ReadValue(const Words& w, std::string& cp866) { return UnescapeText(w.After(1), cp866); }
+bool ReadValue(const Words& w, auto& v) { return Read(w[1], v); }
+
 template <typename Get>
 Field Scalar(std::string_view key, Get get, bool whileDocumentOpen = false) {
-    return {key, [key, get](Writer& out, const DeviceState& s) { out.Line(key, ValueText(get(s))); },
+    return {key, [key, get](std::string& out, const DeviceState& s) { Put(out, key, ValueText(get(s))); },
             [get](const Words& w, DeviceState& s) { return ReadValue(w, get(s)); }, whileDocumentOpen};
 }
 
-std::string TagText(const FiscalTag& t) { return std::to_string(t.tag) + ' ' + Hex(t.value); }
+// Lines of text, one line each.
+void PutLines(std::string& out, std::string_view key, const std::vector<std::string>& lines) {
+    for (const auto& l : lines) Put(out, key, EscapeText(l));
+}
 
-bool ReadTag(const Words& w, std::vector<FiscalTag>& tags) {
-    FiscalTag t;
-    if (w.size() != 3 || !Number(w[1], t.tag) || !Unhex(w[2], t.value)) return false;
-    tags.push_back(std::move(t));
+bool ReadLine(const Words& w, std::vector<std::string>& lines) {
+    std::string l;
+    if (!UnescapeText(w.After(1), l)) return false;
+    lines.push_back(std::move(l));
     return true;
 }
 
-// Fiscal attributes, one line each.
-template <typename Get>
-Field Tags(std::string_view key, Get get) {
-    return {key,
-            [key, get](Writer& out, const DeviceState& s) {
-                for (const auto& t : get(s)) out.Line(key, TagText(t));
-            },
-            [get](const Words& w, DeviceState& s) { return ReadTag(w, get(s)); }, true};
+void PutTags(std::string& out, std::string_view key, const std::vector<FiscalTag>& tags) {
+    for (const auto& t : tags) Put(out, key, RecordText(t, kTag));
 }
+
+bool ReadTag(const Words& w, std::vector<FiscalTag>& tags) { return ReadInto(w, tags, kTag); }
 
 // The counters of the four operation types, one line each: the type, then every counter.
 template <typename Get>
 Field Counters(std::string_view key, Get get) {
-    auto write = [key, get](Writer& out, const DeviceState& s) {
+    auto write = [key, get](std::string& out, const DeviceState& s) {
         for (size_t k = 0; k < 4; ++k) {
             const auto& c = get(s)[k];
-            std::string v = std::to_string(k + 1) + ' ' + std::to_string(c.count) + ' ' + std::to_string(c.amount) +
-                            ' ' + std::to_string(c.correctionCount) + ' ' + std::to_string(c.correctionAmount);
+            std::string v = std::to_string(k + 1) + ' ' + RecordText(c, kCounts);
             for (auto x : c.payments) v += ' ' + std::to_string(x);
             for (auto x : c.vat) v += ' ' + std::to_string(x);
-            out.Line(key, v);
+            Put(out, key, v);
         }
     };
     auto read = [get](const Words& w, DeviceState& s) {
@@ -119,60 +254,6 @@ Field Counters(std::string_view key, Get get) {
     };
     return {key, write, read};
 }
-
-// Lines of text (code page 866 kept as escaped UTF-8), one line each.
-std::string EscapedLine(const std::string& line) { return EscapeText(line); }
-
-bool ReadLine(const Words& w, std::vector<std::string>& lines) {
-    std::string l;
-    if (!UnescapeText(w.After(1), l)) return false;
-    lines.push_back(std::move(l));
-    return true;
-}
-
-std::string PositionText(const Position& p) {
-    return std::to_string(unsigned(p.flags)) + ' ' + std::to_string(unsigned(p.paymentMethod)) + ' ' +
-           std::to_string(unsigned(p.subject)) + ' ' + std::to_string(unsigned(p.vat)) + ' ' + Hex(p.country) + ' ' +
-           std::to_string(p.quantity) + ' ' + std::to_string(p.price) + ' ' + std::to_string(p.excise) + ' ' +
-           std::to_string(p.amount) + ' ' + Hex(p.name);
-}
-
-bool ReadPosition(const Words& w, DeviceState& s) {
-    Position p;
-    const bool ok = w.size() == 11 && Byte(w[1], p.flags) && Byte(w[2], p.paymentMethod) && Byte(w[3], p.subject) &&
-                    Byte(w[4], p.vat) && Unhex(w[5], p.country) && Number(w[6], p.quantity) &&
-                    Number(w[7], p.price) && Number(w[8], p.excise) && Number(w[9], p.amount) && Unhex(w[10], p.name);
-    if (ok) s.document.positions.push_back(std::move(p));
-    return ok;
-}
-
-std::string CorrectionText(const OpenDocument& d) {
-    return std::to_string(unsigned(d.correctionType)) + ' ' + ValueText(d.correctionHasDate) + ' ' +
-           ArrayHex(d.correctionDate) + ' ' + Hex(d.correctionDescription) + ' ' + Hex(d.correctionNumber);
-}
-
-bool ReadCorrection(const Words& w, DeviceState& s) {
-    auto& d = s.document;
-    return w.size() == 6 && Byte(w[1], d.correctionType) && Number(w[2], d.correctionHasDate) &&
-           ArrayUnhex(w[3], d.correctionDate) && Unhex(w[4], d.correctionDescription) && Unhex(w[5], d.correctionNumber);
-}
-
-std::string DocumentText(const Document& doc) {
-    return std::to_string(doc.number) + ' ' + std::to_string(unsigned(doc.type)) + ' ' + ArrayHex(doc.time) + ' ' +
-           std::to_string(doc.fiscalSign);
-}
-
-bool ReadDocument(const Words& w, DeviceState& s) {
-    Document doc;
-    const bool ok = w.size() == 5 && Number(w[1], doc.number) && Byte(w[2], doc.type) &&
-                    ArrayUnhex(w[3], doc.time) && Number(w[4], doc.fiscalSign);
-    if (ok) s.journal.push_back(std::move(doc));
-    return ok;
-}
-
-}  // namespace
-
-namespace {
 
 // Every field of the state file, in the order it is written.
 const std::vector<Field> kStateFields = {
@@ -192,14 +273,13 @@ const std::vector<Field> kStateFields = {
     Scalar("reg-modes", [](auto& s) -> auto& { return s.registration.operatingModes; }),
     Scalar("reg-document", [](auto& s) -> auto& { return s.registration.documentNumber; }),
     {"reg-attr",
-     [](Writer& out, const DeviceState& s) {
-         for (const auto& [tag, value] : s.registration.attributes) out.Line("reg-attr", std::to_string(tag) + ' ' + Hex(value));
+     [](std::string& out, const DeviceState& s) {
+         for (const auto& [tag, value] : s.registration.attributes) PutTags(out, "reg-attr", {{tag, value}});
      },
      [](const Words& w, DeviceState& s) {
-         uint16_t tag = 0;
-         std::string value;
-         if (w.size() != 3 || !Number(w[1], tag) || !Unhex(w[2], value)) return false;
-         s.registration.attributes[tag] = value;
+         std::vector<FiscalTag> t;
+         if (!ReadTag(w, t)) return false;
+         s.registration.attributes[t[0].tag] = t[0].value;
          return true;
      }},
     Scalar("shift-open", [](auto& s) -> auto& { return s.shiftOpen; }),
@@ -219,8 +299,8 @@ const std::vector<Field> kStateFields = {
     Scalar("receipt-settings", [](auto& s) -> auto& { return s.receiptSettings; }),
     Scalar("cashier", [](auto& s) -> auto& { return s.cashier; }),
     {"last-error",
-     [](Writer& out, const DeviceState& s) {
-         out.Line("last-error", std::to_string(s.lastErrorCode) + ' ' + EscapeText(s.lastErrorText));
+     [](std::string& out, const DeviceState& s) {
+         Put(out, "last-error", std::to_string(s.lastErrorCode) + ' ' + EscapeText(s.lastErrorText));
      },
      [](const Words& w, DeviceState& s) {
          return Number(w[1], s.lastErrorCode) && UnescapeText(w.After(2), s.lastErrorText);
@@ -228,8 +308,7 @@ const std::vector<Field> kStateFields = {
     Scalar("paper-out", [](auto& s) -> auto& { return s.paperOut; }),
     Scalar("cover-open", [](auto& s) -> auto& { return s.coverOpen; }),
     Scalar("clock-offset", [](auto& s) -> auto& { return s.clockOffset; }),
-    {"open-kind",
-     [](Writer& out, const DeviceState& s) { out.Line("open-kind", ValueText(static_cast<uint8_t>(s.document.kind))); },
+    {"open-kind", [](std::string& out, const DeviceState& s) { Put(out, "open-kind", Word(uint8_t(s.document.kind))); },
      [](const Words& w, DeviceState& s) {
          uint8_t kind = 0;
          if (!Byte(w[1], kind, 4)) return false;
@@ -237,58 +316,48 @@ const std::vector<Field> kStateFields = {
          return true;
      }},
     Scalar("open-mode", [](auto& s) -> auto& { return s.document.mode; }, true),
-    {"open-operation",
-     [](Writer& out, const DeviceState& s) { out.Line("open-operation", ValueText(s.document.operation)); },
+    {"open-operation", [](std::string& out, const DeviceState& s) { Put(out, "open-operation", Word(s.document.operation)); },
      [](const Words& w, DeviceState& s) { return Byte(w[1], s.document.operation, 4); }, true},
     Scalar("open-taxation", [](auto& s) -> auto& { return s.document.taxation; }, true),
     {"open-correction",
-     [](Writer& out, const DeviceState& s) { out.Line("open-correction", CorrectionText(s.document)); },
-     ReadCorrection, true},
+     [](std::string& out, const DeviceState& s) { Put(out, "open-correction", RecordText(s.document, kCorrection)); },
+     [](const Words& w, DeviceState& s) { return ReadRecord(w, s.document, kCorrection); }, true},
     {"open-position",
-     [](Writer& out, const DeviceState& s) {
+     [](std::string& out, const DeviceState& s) {
          for (const auto& p : s.document.positions) {
-             out.Line("open-position", PositionText(p));
-             for (const auto& t : p.tags) out.Line("open-position-tag", TagText(t));
+             Put(out, "open-position", RecordText(p, kPosition));
+             PutTags(out, "open-position-tag", p.tags);
          }
      },
-     ReadPosition, true},
+     [](const Words& w, DeviceState& s) { return ReadInto(w, s.document.positions, kPosition); }, true},
     {"open-position-tag", nullptr,
      [](const Words& w, DeviceState& s) {
          return !s.document.positions.empty() && ReadTag(w, s.document.positions.back().tags);
      }},
-    Tags("open-pending-tag", [](auto& s) -> auto& { return s.document.pendingTags; }),
-    {"open-line",
-     [](Writer& out, const DeviceState& s) {
-         for (const auto& l : s.document.body) out.Line("open-line", EscapedLine(l));
-     },
+    {"open-pending-tag", [](std::string& out, const DeviceState& s) { PutTags(out, "open-pending-tag", s.document.pendingTags); },
+     [](const Words& w, DeviceState& s) { return ReadTag(w, s.document.pendingTags); }, true},
+    {"open-line", [](std::string& out, const DeviceState& s) { PutLines(out, "open-line", s.document.body); },
      [](const Words& w, DeviceState& s) { return ReadLine(w, s.document.body); }, true},
     {"doc",
-     [](Writer& out, const DeviceState& s) {
+     [](std::string& out, const DeviceState& s) {
          for (const auto& doc : s.journal) {
-             out.Line("doc", DocumentText(doc));
-             for (const auto& l : doc.lines) out.Line("doc-line", EscapedLine(l));
+             Put(out, "doc", RecordText(doc, kDocument));
+             PutLines(out, "doc-line", doc.lines);
          }
      },
-     ReadDocument},
+     [](const Words& w, DeviceState& s) { return ReadInto(w, s.journal, kDocument); }},
     {"doc-line", nullptr,
      [](const Words& w, DeviceState& s) { return !s.journal.empty() && ReadLine(w, s.journal.back().lines); }},
 };
 
-const Field* FieldOf(std::string_view key) {
-    for (const auto& f : kStateFields) {
-        if (f.key == key) return &f;
-    }
-    return nullptr;
-}
-
 }  // namespace
 
 std::string SerializeState(const DeviceState& s) {
-    Writer out;
+    std::string out = std::string(kHeader) + '\n';
     for (const auto& f : kStateFields) {
         if (f.write && (!f.whileDocumentOpen || s.document.kind != DocumentKind::None)) f.write(out, s);
     }
-    return std::string(kHeader) + '\n' + out.Take() + "end\n";
+    return out + "end\n";
 }
 
 bool ParseState(std::string_view text, DeviceState& result, std::string& error) {
@@ -317,8 +386,8 @@ bool ParseState(std::string_view text, DeviceState& result, std::string& error) 
             sawEnd = true;
             continue;
         }
-        const Field* field = FieldOf(w[0]);
-        if (!field) return fail("unknown key");
+        const auto field = std::find_if(kStateFields.begin(), kStateFields.end(), [&](auto& f) { return f.key == w[0]; });
+        if (field == kStateFields.end()) return fail("unknown key");
         if (!field->read(w, s)) return fail("bad value");
     }
     if (!sawHeader) return fail("empty file");
@@ -326,56 +395,57 @@ bool ParseState(std::string_view text, DeviceState& result, std::string& error) 
     result = std::move(s);
     return true;
 }
-bool SaveStateFile(const std::string& path, const DeviceState& state, std::string& error) {
-    const std::string text = SerializeState(state);
-    const std::string temp = path + ".tmp" + std::to_string(getpid());
-    const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        error = "cannot write " + temp + ": " + std::strerror(errno);
-        return false;
-    }
-    size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = write(fd, text.data() + done, text.size() - done);
+
+bool WriteAll(int fd, std::string_view text) {
+    while (!text.empty()) {
+        const ssize_t n = write(fd, text.data(), text.size());
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            error = "cannot write " + temp + ": " + std::strerror(errno);
-            close(fd);
-            unlink(temp.c_str());
-            return false;
-        }
-        done += static_cast<size_t>(n);
-    }
-    if (fsync(fd) != 0 || close(fd) != 0) {
-        error = "cannot flush " + temp + ": " + std::strerror(errno);
-        unlink(temp.c_str());
-        return false;
-    }
-    if (rename(temp.c_str(), path.c_str()) != 0) {
-        error = "cannot replace " + path + ": " + std::strerror(errno);
-        unlink(temp.c_str());
-        return false;
+        if (n <= 0) return false;
+        text.remove_prefix(static_cast<size_t>(n));
     }
     return true;
 }
 
-bool LoadStateFile(const std::string& path, DeviceState& state, bool& exists, std::string& error) {
-    exists = false;
+int ReadWholeFile(const std::string& path, std::string& text) {
     FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) {
-        if (errno == ENOENT) return true;
-        error = "cannot read " + path + ": " + std::strerror(errno);
-        return false;
-    }
-    exists = true;
-    std::string text;
+    if (!f) return errno;
     char buf[65536];
     size_t n;
     while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
     const bool readError = std::ferror(f) != 0;
     std::fclose(f);
-    if (readError) {
-        error = "cannot read " + path;
+    return readError ? -1 : 0;
+}
+
+bool SaveStateFile(const std::string& path, const DeviceState& state, std::string& error) {
+    const std::string temp = path + ".tmp" + std::to_string(getpid());
+    auto fail = [&](const std::string& what) {
+        error = what + ": " + std::strerror(errno);
+        unlink(temp.c_str());
+        return false;
+    };
+    const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        error = "cannot write " + temp + ": " + std::strerror(errno);
+        return false;
+    }
+    if (!WriteAll(fd, SerializeState(state))) {
+        fail("cannot write " + temp);
+        close(fd);
+        return false;
+    }
+    if (fsync(fd) != 0 || close(fd) != 0) return fail("cannot flush " + temp);
+    if (rename(temp.c_str(), path.c_str()) != 0) return fail("cannot replace " + path);
+    return true;
+}
+
+bool LoadStateFile(const std::string& path, DeviceState& state, bool& exists, std::string& error) {
+    std::string text;
+    const int e = ReadWholeFile(path, text);
+    exists = e <= 0;
+    if (e == ENOENT) return true;
+    if (e != 0) {
+        error = "cannot read " + path + (e > 0 ? std::string(": ") + std::strerror(e) : "");
         return false;
     }
     if (!ParseState(text, state, error)) {
