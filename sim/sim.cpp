@@ -11,6 +11,7 @@
 #include "sim_device.h"
 #include "sim_frame.h"
 #include "sim_line.h"
+#include "sim_parse.h"
 #include "sim_script.h"
 
 namespace vesklink::sim {
@@ -21,16 +22,6 @@ constexpr size_t kTapeLimit = 4u << 20;
 // The in-memory request journal keeps at most this many frames; the oldest half goes when it is
 // full (the control folder's journal file keeps everything).
 constexpr size_t kJournalLimit = 100000;
-
-std::string HexFrame(const std::vector<uint8_t>& frame) {
-    static const char* digits = "0123456789ABCDEF";
-    std::string out;
-    for (uint8_t b : frame) {
-        out += digits[b >> 4];
-        out += digits[b & 0x0F];
-    }
-    return out;
-}
 
 void AppendToFile(const std::string& path, const std::string& text) {
     const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
@@ -143,18 +134,14 @@ struct Simulator::Impl {
     }
 
     void Record(const Request& req, const std::vector<uint8_t>& frame) {
-        JournalEntry entry;
-        entry.frame = frame;
-        entry.command = req.wellFormed ? req.command : 0;
-        entry.checksumOk = req.checksumOk;
-        journal.push_back(entry);
+        const uint8_t command = req.wellFormed ? req.command : 0;
+        journal.push_back({frame, command, req.checksumOk});
         if (journal.size() > kJournalLimit) journal.erase(journal.begin(), journal.begin() + kJournalLimit / 2);
-        if (!options.controlDir.empty()) {
-            char cmd[8];
-            std::snprintf(cmd, sizeof cmd, "%02X", entry.command);
-            AppendToFile(options.controlDir + "/journal",
-                         std::string(req.wellFormed ? cmd : "--") + " " + HexFrame(frame) + "\n");
-        }
+        if (options.controlDir.empty()) return;
+        char code[8] = "--";
+        if (req.wellFormed) std::snprintf(code, sizeof code, "%02X", command);
+        const std::string_view bytes(reinterpret_cast<const char*>(frame.data()), frame.size());
+        AppendToFile(options.controlDir + "/journal", std::string(code) + " " + Hex(bytes, true) + "\n");
     }
 
     // One request frame: journal, faults, the register. Called with the lock held.
@@ -165,12 +152,12 @@ struct Simulator::Impl {
         if (faults.LineDead()) return {};  // nothing reaches the register, nothing comes back
         if (!req.wellFormed || !req.checksumOk) return {{kNak}};
         const FaultPlan plan = faults.Take(req.command);
-        if (plan.dead) {
-            DieWith(*plan.dead, req);
+        if (plan.Is(FaultKind::Dead)) {
+            DieWith(plan.outcome->dead, req);
             return {};
         }
-        if (plan.silence) return {};
-        if (plan.nak) return {{kNak}};
+        if (plan.Is(FaultKind::Silence)) return {};
+        if (plan.Is(FaultKind::Nak)) return {{kNak}};
         LineReply r;
         r.bytes = Outcome(plan, req);
         if (!r.bytes.empty()) {
@@ -183,24 +170,23 @@ struct Simulator::Impl {
 
     // The reply the register sends when no fault loses the request (none when its reply is lost).
     std::vector<uint8_t> Outcome(const FaultPlan& plan, const Request& req) {
-        if (plan.reply) return BuildReply(req.command, 0, *plan.reply);
+        if (plan.Is(FaultKind::Reply)) return BuildReply(req.command, 0, plan.outcome->bytes);
         uint16_t status = 0;
-        std::vector<uint8_t> data;
-        if (plan.status) {
-            status = *plan.status;
-            device.RecordError(status);
-        } else if (plan.paperOut || plan.coverOpen) {
-            status = plan.coverOpen ? kCoverOpen : kPaperOut;
-            (plan.coverOpen ? device.State().coverOpen : device.State().paperOut) = true;
-            device.RecordError(status);
+        if (plan.Is(FaultKind::Status)) {
+            status = static_cast<uint16_t>(plan.outcome->value);
+        } else if (plan.Is(FaultKind::PaperOut) || plan.Is(FaultKind::CoverOpen)) {
+            const bool cover = plan.Is(FaultKind::CoverOpen);
+            status = cover ? kCoverOpen : kPaperOut;
+            (cover ? device.State().coverOpen : device.State().paperOut) = true;
         } else {
             Reply reply = device.Handle(req.command, req.accessCode, req.payload);
             if (reply.changed) Save();
-            if (plan.lostReply) return {};
+            if (plan.Is(FaultKind::LostReply)) return {};
             return BuildReply(req.command, reply.status, reply.data);
         }
+        device.RecordError(status);
         Save();
-        return BuildReply(req.command, status, data);
+        return BuildReply(req.command, status, {});
     }
 
     // The line dies with this request: the register loses it, carries it out, or restarts first.

@@ -98,6 +98,13 @@ Reply Device::Handle(uint8_t command, uint32_t accessCode, const std::vector<uin
 
 // ---- rules ----
 
+uint16_t Device::First(std::initializer_list<uint16_t> refusals) {
+    for (auto e : refusals) {
+        if (e != kOk) return e;
+    }
+    return kOk;
+}
+
 uint16_t Device::NeedFiscalMode() const {
     if (state_.fnState == 7) return kFnClosed;
     if (!state_.registered) return kNotRegistered;

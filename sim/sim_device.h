@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <optional>
 #include <span>
 #include <string>
@@ -167,6 +168,8 @@ private:
 #undef VESKLINK_SIM_HANDLER
 
     // What the handlers share within their families.
+    void PrintSlip(std::vector<std::string> lines);
+    Reply ShiftReport(Document& doc, std::vector<std::string> lines);
     Reply MoveCash(bool in, const Payload& p);
     Reply AddPosition(uint8_t operation, const Payload& p);
     struct Settlement;  // how a closing receipt is paid
@@ -178,7 +181,9 @@ private:
     std::vector<std::string> ReceiptHeading(const Document& doc) const;
     std::vector<std::string> ReceiptTotals(const Settlement& s) const;
 
-    // Common rules; each gives kOk or the status word that refuses the command.
+    // Common rules; each gives kOk or the status word that refuses the command. First gives the
+    // first refusal of several.
+    static uint16_t First(std::initializer_list<uint16_t> refusals);
     uint16_t NeedFiscalMode() const;
     uint16_t NeedPrinter() const;
     uint16_t NeedNoDocument() const;
@@ -193,7 +198,6 @@ private:
     // document for copies and printed.
     void PrintFiscal(Document& doc, std::vector<std::string> lines);
     std::vector<std::string> Header() const;
-    std::vector<std::string> FiscalFooter(const Document& doc) const;
     std::string CashierName() const;
 
     DeviceState state_;

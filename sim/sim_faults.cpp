@@ -128,26 +128,6 @@ void ReadCount(FaultWords& words, Fault& f) {
     }
 }
 
-bool IsOutcome(FaultKind kind) { return kind != FaultKind::Garbage && kind != FaultKind::Cut && kind != FaultKind::Delay; }
-
-void Apply(const Fault& f, FaultPlan& plan) {
-    switch (f.kind) {
-        case FaultKind::Silence: plan.silence = true; break;
-        case FaultKind::Nak: plan.nak = true; break;
-        case FaultKind::LostReply: plan.lostReply = true; break;
-        case FaultKind::Status: plan.status = static_cast<uint16_t>(f.value); break;
-        case FaultKind::Reply: plan.reply = f.bytes; break;
-        case FaultKind::PaperOut: plan.paperOut = true; break;
-        case FaultKind::CoverOpen: plan.coverOpen = true; break;
-        case FaultKind::Garbage: plan.garbage.insert(plan.garbage.end(), f.bytes.begin(), f.bytes.end()); break;
-        case FaultKind::Cut:
-            if (!plan.cut || f.value < *plan.cut) plan.cut = f.value;
-            break;
-        case FaultKind::Delay: plan.delayMs += f.value; break;
-        case FaultKind::Dead: plan.dead = f.dead; break;
-    }
-}
-
 }  // namespace
 
 Fault ReadFault(const WordList& w) {
@@ -178,16 +158,23 @@ void FaultTable::Clear(int command) {
 
 FaultPlan FaultTable::Take(uint8_t command) {
     FaultPlan plan;
-    bool outcome = false;  // only the first silence/nak/status/reply/lost-reply/paper/cover applies
     for (auto& f : faults_) {
         if (f.command >= 0 && f.command != command) continue;
         if (f.skip > 0) {
             --f.skip;
             continue;
         }
-        if (IsOutcome(f.kind) && outcome) continue;
-        Apply(f, plan);
-        outcome = outcome || IsOutcome(f.kind);
+        if (f.kind == FaultKind::Garbage) {
+            plan.garbage.insert(plan.garbage.end(), f.bytes.begin(), f.bytes.end());
+        } else if (f.kind == FaultKind::Cut) {
+            if (!plan.cut || f.value < *plan.cut) plan.cut = f.value;
+        } else if (f.kind == FaultKind::Delay) {
+            plan.delayMs += f.value;
+        } else if (plan.outcome) {
+            continue;  // only the first of the others applies
+        } else {
+            plan.outcome = f;
+        }
         if (f.remaining > 0) --f.remaining;
     }
     std::erase_if(faults_, [](const Fault& f) { return f.remaining == 0; });

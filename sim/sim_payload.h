@@ -1,5 +1,6 @@
-// What every command handler of the register shares: the payload reader, the reply writer and
-// the two ways a handler answers. Internal to the register's files.
+// What every command handler of the register shares: the payload reader, the reply writer, the
+// two ways a handler answers, and the paper tape's layout (sim_tape.cpp). Internal to the
+// register's files.
 #pragma once
 
 #include <cstddef>
@@ -102,5 +103,25 @@ inline std::string TrimRight(std::string s) {
 
 // INN of a company or a person: 10 or 12 digits.
 bool ValidInn(std::string_view inn);
+
+// The paper tape: 40 columns of code page 866. The lines every printed document shares (amounts,
+// dates, a label and its value, rules) and the names the register prints for operation types, VAT
+// rates, taxation systems and fiscal attributes.
+using Lines = std::vector<std::string>;
+
+std::string Money(int64_t hundredths);  // "-12.05"
+std::string Quantity(uint64_t thousandths);  // "1.500"
+std::string DateText(const DeviceTime& t);  // "07.03.24 09:05"
+std::string Center(std::string_view text);
+std::string Rule(char c = '-');
+// Long text broken into lines of 40, each indented by indent blanks.
+void Wrap(Lines& out, std::string_view text, size_t indent = 0);
+// A label on the left and a value on the right; on two lines when they do not fit on one.
+void Both(Lines& out, std::string_view left, std::string_view right);
+
+std::string OperationName(uint8_t operation);  // 0 sale .. 3 return of purchase
+std::string VatName(uint8_t code);  // 1..6
+std::string TaxationName(uint8_t bit);  // one bit of the taxation systems
+void PrintTags(Lines& out, const std::vector<FiscalTag>& tags, size_t indent);
 
 }  // namespace vesklink::sim

@@ -6,7 +6,6 @@
 
 #include "sim_device.h"
 #include "sim_payload.h"
-#include "sim_tape.h"
 
 namespace vesklink::sim {
 namespace {
@@ -116,13 +115,10 @@ struct Device::Settlement {
 };
 
 uint16_t Device::ReceiptOpenRefusal(uint16_t mode, uint8_t operation, uint8_t taxation, bool otherwiseValid) const {
-    if (auto e = NeedFiscalMode()) return e;
-    if (auto e = NeedSalesShift()) return e;
-    if (auto e = NeedNoDocument()) return e;
-    if ((mode != 4 && mode != 6) || operation > 3 || !otherwiseValid) return kBadParameter;
-    if (taxation == 0 || (taxation & (taxation - 1)) != 0 || taxation > 0x20) return kBadParameter;
-    if ((state_.registration.taxation & taxation) == 0) return kTaxationNotRegistered;
-    return kOk;
+    const bool valid = (mode == 4 || mode == 6) && operation <= 3 && otherwiseValid && taxation != 0 &&
+                       (taxation & (taxation - 1)) == 0 && taxation <= 0x20;
+    const uint16_t registered = (state_.registration.taxation & taxation) ? kOk : kTaxationNotRegistered;
+    return First({NeedFiscalMode(), NeedSalesShift(), NeedNoDocument(), valid ? kOk : kBadParameter, registered});
 }
 
 Reply Device::StartReceipt(OpenDocument document) {

@@ -12,7 +12,6 @@
 #include <tuple>
 #include <unistd.h>
 
-#include "sim_cp866.h"
 #include "sim_parse.h"
 #include "sim_state.h"
 
@@ -20,81 +19,6 @@ namespace vesklink::sim {
 namespace {
 
 constexpr std::string_view kHeader = "vesklink-sim state 1";
-
-std::string Hex(std::string_view bytes) {
-    static const char* digits = "0123456789abcdef";
-    std::string out;
-    for (char c : bytes) {
-        const auto b = static_cast<unsigned char>(c);
-        out += digits[b >> 4];
-        out += digits[b & 0x0F];
-    }
-    return out.empty() ? "-" : out;
-}
-
-bool Unhex(std::string_view text, std::string& out) {
-    out.clear();
-    if (text == "-") return true;
-    if (text.size() % 2) return false;
-    auto nibble = [](char c) -> int {
-        if (c >= '0' && c <= '9') return c - '0';
-        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-        return -1;
-    };
-    for (size_t i = 0; i < text.size(); i += 2) {
-        const int hi = nibble(text[i]), lo = nibble(text[i + 1]);
-        if (hi < 0 || lo < 0) return false;
-        out += static_cast<char>(hi * 16 + lo);
-    }
-    return true;
-}
-
-// Register text (code page 866) as readable UTF-8; control characters and "%" are escaped so
-// that one value always stays on one line.
-std::string EscapeText(std::string_view cp866) {
-    std::string out;
-    for (char c : Utf8FromCp866(cp866)) {
-        const auto b = static_cast<unsigned char>(c);
-        if (b < 0x20 || b == 0x7F || c == '%') {
-            char buf[4];
-            std::snprintf(buf, sizeof buf, "%%%02X", b);
-            out += buf;
-        } else {
-            out += c;
-        }
-    }
-    return out;
-}
-
-bool UnescapeText(std::string_view text, std::string& cp866) {
-    std::string utf8, byte;
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] != '%') {
-            utf8 += text[i];
-            continue;
-        }
-        if (i + 2 >= text.size() || !Unhex(text.substr(i + 1, 2), byte)) return false;
-        utf8 += byte;
-        i += 2;
-    }
-    cp866 = Cp866FromUtf8(utf8);
-    return true;
-}
-
-template <typename T>
-bool Number(std::string_view text, T& out) {
-    if (text.empty()) return false;
-    const bool negative = text[0] == '-';
-    if (negative && text.size() == 1) return false;
-    unsigned long long value = 0;
-    for (size_t i = negative ? 1 : 0; i < text.size(); ++i) {
-        if (text[i] < '0' || text[i] > '9') return false;
-        value = value * 10 + static_cast<unsigned>(text[i] - '0');
-    }
-    out = negative ? static_cast<T>(-static_cast<long long>(value)) : static_cast<T>(value);
-    return true;
-}
 
 // A byte field: a decimal number below the limit.
 bool Byte(std::string_view text, uint8_t& out, unsigned limit = 256) {
@@ -130,10 +54,10 @@ template <std::integral T>
 std::string Word(T v) {
     return std::to_string(v);
 }
-std::string Word(std::string_view bytes) { return Hex(bytes); }
+std::string Word(std::string_view bytes) { return bytes.empty() ? "-" : Hex(bytes); }
 template <size_t N>
 std::string Word(const std::array<uint8_t, N>& a) {
-    return Hex(std::string_view(reinterpret_cast<const char*>(a.data()), a.size()));
+    return Word(std::string_view(reinterpret_cast<const char*>(a.data()), a.size()));
 }
 
 bool Read(std::string_view w, uint8_t& v) { return Byte(w, v); }

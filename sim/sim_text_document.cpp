@@ -1,7 +1,6 @@
 // Text documents: a non-fiscal document of printed lines and barcodes.
 #include "sim_device.h"
 #include "sim_payload.h"
-#include "sim_tape.h"
 
 namespace vesklink::sim {
 
