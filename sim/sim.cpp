@@ -94,12 +94,9 @@ struct Simulator::Impl {
     void Save() {
         if (options.stateFile.empty()) return;
         std::string error;
-        if (!SaveStateFile(options.stateFile, device.State(), error)) {
-            if (!saveErrorReported) std::fprintf(stderr, "vesklink-sim: %s\n", error.c_str());
-            saveErrorReported = true;
-        } else {
-            saveErrorReported = false;
-        }
+        const bool saved = SaveStateFile(options.stateFile, device.State(), error);
+        if (!saved && !saveErrorReported) std::fprintf(stderr, "vesklink-sim: %s\n", error.c_str());
+        saveErrorReported = !saved;
     }
 
     std::string RunScript(std::string_view script) {
@@ -119,18 +116,12 @@ struct Simulator::Impl {
         ReadWholeFile(taken, text);
         unlink(taken.c_str());
         const std::string errors = RunScript(text);
-        std::string result;
-        if (errors.empty()) {
-            result = "ok\n";
-        } else {
-            size_t pos = 0;
-            while (pos < errors.size()) {
-                const size_t end = errors.find('\n', pos);
-                result += "error: " + errors.substr(pos, end - pos) + "\n";
-                pos = end + 1;
-            }
+        std::string result;  // every error line ends in a line feed
+        for (size_t pos = 0, end; pos < errors.size(); pos = end + 1) {
+            end = errors.find('\n', pos);
+            result += "error: " + errors.substr(pos, end - pos) + "\n";
         }
-        AppendToFile(options.controlDir + "/results", result);
+        AppendToFile(options.controlDir + "/results", errors.empty() ? "ok\n" : result);
     }
 
     void Record(const Request& req, const std::vector<uint8_t>& frame) {

@@ -173,8 +173,7 @@ private:
     Reply MoveCash(bool in, const Payload& p);
     Reply AddPosition(uint8_t operation, const Payload& p);
     struct Settlement;  // how a closing receipt is paid
-    uint16_t ReceiptOpenRefusal(uint16_t mode, uint8_t operation, uint8_t taxation, bool otherwiseValid) const;
-    Reply StartReceipt(OpenDocument document);
+    Reply StartReceipt(OpenDocument document, bool otherwiseValid);
     int64_t PositionsTotal() const;
     Reply SettleReceipt(const Settlement& s);
     void BookReceipt(const Settlement& s);

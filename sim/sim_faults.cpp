@@ -5,9 +5,7 @@
 namespace vesklink::sim {
 namespace {
 
-bool IsModifier(std::string_view w) {
-    return w == "once" || w == "always" || w == "times" || w == "after" || w == "from";
-}
+bool IsModifier(std::string_view w) { return IndexOf(w, {"once", "always", "times", "after", "from"}) < 5; }
 
 // The words of one fault statement, read from left to right.
 struct FaultWords {
@@ -63,15 +61,9 @@ void DeadArguments(FaultWords& words, Fault& f) {
         throw ScriptError{"fault dead needs lost, executed or restart, then for N or until TIME"};
     }
     const std::string_view moment = w[words.i++];
-    if (moment == "lost") {
-        f.dead.moment = DeadMoment::Lost;
-    } else if (moment == "executed") {
-        f.dead.moment = DeadMoment::Executed;
-    } else if (moment == "restart") {
-        f.dead.moment = DeadMoment::Restart;
-    } else {
-        throw ScriptError{"fault dead: lost, executed or restart, not \"" + std::string(moment) + "\""};
-    }
+    const size_t m = IndexOf(moment, {"lost", "executed", "restart"});  // in the order of DeadMoment
+    if (m == 3) throw ScriptError{"fault dead: lost, executed or restart, not \"" + std::string(moment) + "\""};
+    f.dead.moment = static_cast<DeadMoment>(m);
     const std::string_view period = w[words.i++];
     if (period == "for") {
         f.dead.requests = words.Number(1000000000, "a request count");
@@ -90,7 +82,6 @@ struct KindRow {
     FaultKind kind;
     void (*arguments)(FaultWords&, Fault&);
 };
-
 constexpr KindRow kKinds[] = {
     {"silence", FaultKind::Silence, nullptr},
     {"nak", FaultKind::Nak, nullptr},

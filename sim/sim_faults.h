@@ -59,7 +59,6 @@ public:
     void Clear(int command = -1);
     // The faults that hit a request with this command; their counts are used up.
     FaultPlan Take(uint8_t command);
-    const std::vector<Fault>& List() const { return faults_; }
 
     // The line dies now, as the dead line says.
     void KillLine(const DeadLine& dead);

@@ -10,12 +10,19 @@
 
 namespace vesklink::sim {
 
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
 WordList SplitWords(std::string_view line, std::string_view blanks) {
     WordList words;
-    for (size_t i = line.find_first_not_of(blanks); i != std::string_view::npos; i = line.find_first_not_of(blanks, i)) {
+    for (size_t i = line.find_first_not_of(blanks); i != std::string_view::npos;) {
         const size_t end = std::min(line.find_first_of(blanks, i), line.size());
         words.push_back(line.substr(i, end - i));
-        i = end;
+        i = line.find_first_not_of(blanks, end);
     }
     return words;
 }
@@ -40,16 +47,8 @@ uint64_t Unsigned(std::string_view text, uint64_t max, std::string_view what) {
     }
     if (digits.empty()) throw ScriptError{"expected " + std::string(what) + ", got \"" + std::string(text) + "\""};
     for (char c : digits) {
-        int d;
-        if (c >= '0' && c <= '9') {
-            d = c - '0';
-        } else if (base == 16 && c >= 'a' && c <= 'f') {
-            d = c - 'a' + 10;
-        } else if (base == 16 && c >= 'A' && c <= 'F') {
-            d = c - 'A' + 10;
-        } else {
-            throw ScriptError{"expected " + std::string(what) + ", got \"" + std::string(text) + "\""};
-        }
+        const int d = HexDigit(c);
+        if (d < 0 || d >= base) throw ScriptError{"expected " + std::string(what) + ", got \"" + std::string(text) + "\""};
         if (static_cast<uint64_t>(d) > max || v > (max - static_cast<uint64_t>(d)) / static_cast<uint64_t>(base)) {
             throw ScriptError{std::string(what) + " out of range: " + std::string(text)};
         }
@@ -68,16 +67,9 @@ int64_t Amount(std::string_view text) {
     const size_t dot = t.find_first_of(".,");
     const std::string_view whole = t.substr(0, dot);
     std::string_view fraction = dot == std::string_view::npos ? std::string_view() : t.substr(dot + 1);
-    if (whole.empty() || fraction.size() > 2 || (dot != std::string_view::npos && fraction.empty())) {
-        throw ScriptError{"expected an amount such as 123.45, got \"" + std::string(text) + "\""};
-    }
-    auto digitsOnly = [](std::string_view s) {
-        for (char c : s) {
-            if (c < '0' || c > '9') return false;
-        }
-        return true;
-    };
-    if (!digitsOnly(whole) || !digitsOnly(fraction)) {
+    auto digits = [](std::string_view s) { return s.find_first_not_of("0123456789") == std::string_view::npos; };
+    if (whole.empty() || fraction.size() > 2 || (dot != std::string_view::npos && fraction.empty()) ||
+        !digits(whole) || !digits(fraction)) {
         throw ScriptError{"expected an amount such as 123.45, got \"" + std::string(text) + "\""};
     }
     const uint64_t units = Unsigned(whole, 100000000000ull, "amount");
@@ -89,11 +81,8 @@ int64_t Amount(std::string_view text) {
 
 std::vector<uint8_t> HexBytes(std::string_view text) {
     std::vector<uint8_t> out;
-    std::string digits;
-    for (char c : text) {
-        if (std::isspace(static_cast<unsigned char>(c))) continue;
-        digits += c;
-    }
+    std::string digits(text);
+    std::erase_if(digits, [](unsigned char c) { return std::isspace(c); });
     if (digits.size() % 2) throw ScriptError{"odd number of hex digits"};
     for (size_t i = 0; i < digits.size(); i += 2) {
         out.push_back(static_cast<uint8_t>(Unsigned("0x" + digits.substr(i, 2), 255, "hex bytes")));
@@ -141,14 +130,8 @@ bool Unhex(std::string_view text, std::string& out) {
     out.clear();
     if (text == "-") return true;  // no bytes
     if (text.size() % 2) return false;
-    auto nibble = [](char c) -> int {
-        if (c >= '0' && c <= '9') return c - '0';
-        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-        return -1;
-    };
     for (size_t i = 0; i < text.size(); i += 2) {
-        const int hi = nibble(text[i]), lo = nibble(text[i + 1]);
+        const int hi = HexDigit(text[i]), lo = HexDigit(text[i + 1]);
         if (hi < 0 || lo < 0) return false;
         out += static_cast<char>(hi * 16 + lo);
     }

@@ -114,24 +114,23 @@ struct Device::Settlement {
     int64_t cashKept = 0;  // the cash that stays in the drawer: cash paid less the change
 };
 
-uint16_t Device::ReceiptOpenRefusal(uint16_t mode, uint8_t operation, uint8_t taxation, bool otherwiseValid) const {
-    const bool valid = (mode == 4 || mode == 6) && operation <= 3 && otherwiseValid && taxation != 0 &&
-                       (taxation & (taxation - 1)) == 0 && taxation <= 0x20;
-    const uint16_t registered = (state_.registration.taxation & taxation) ? kOk : kTaxationNotRegistered;
-    return First({NeedFiscalMode(), NeedSalesShift(), NeedNoDocument(), valid ? kOk : kBadParameter, registered});
-}
-
-Reply Device::StartReceipt(OpenDocument document) {
-    state_.document = std::move(document);
+// Opens the receipt when the rules allow it: an open shift, no other document, a valid mode,
+// operation and taxation bit, and that bit registered.
+Reply Device::StartReceipt(OpenDocument d, bool otherwiseValid) {
+    const bool valid = (d.mode == 4 || d.mode == 6) && d.operation <= 3 && otherwiseValid && d.taxation != 0 &&
+                       (d.taxation & (d.taxation - 1)) == 0 && d.taxation <= 0x20;
+    const uint16_t registered = (state_.registration.taxation & d.taxation) ? kOk : kTaxationNotRegistered;
+    if (auto e = First({NeedFiscalMode(), NeedSalesShift(), NeedNoDocument(), valid ? kOk : kBadParameter, registered})) {
+        return Fail(e);
+    }
+    state_.document = std::move(d);
     return Ok(Out().Le(state_.shiftNumber, 2).Le(state_.shiftReceiptNumber + 1u, 2).Take(), true);
 }
 
 Reply Device::OpenReceipt(const Bytes& p) {
     In in(p);
     OpenDocument d = ReadReceiptStart(in, DocumentKind::Receipt);
-    if (!in.Done()) return Fail(kBadFormat);
-    if (auto e = ReceiptOpenRefusal(d.mode, d.operation, d.taxation, true)) return Fail(e);
-    return StartReceipt(std::move(d));
+    return in.Done() ? StartReceipt(std::move(d), true) : Fail(kBadFormat);
 }
 
 Reply Device::OpenCorrection(const Bytes& p) {
@@ -153,8 +152,8 @@ Reply Device::OpenCorrection(const Bytes& p) {
     } else {
         return Fail(kBadFormat);
     }
-    if (auto e = ReceiptOpenRefusal(d.mode, d.operation, d.taxation, d.correctionType <= 1)) return Fail(e);
-    return StartReceipt(std::move(d));
+    const bool validType = d.correctionType <= 1;
+    return StartReceipt(std::move(d), validType);
 }
 
 Reply Device::SalePosition(const Bytes& p) { return AddPosition(0, p); }
