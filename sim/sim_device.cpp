@@ -67,9 +67,8 @@ Reply Device::Dispatch(uint8_t command, const Payload& p) {
 
 Device::Device(DeviceState state) : state_(std::move(state)) {
     clock_ = [] {
-        return static_cast<int64_t>(
-            std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())
-                .count());
+        using namespace std::chrono;
+        return static_cast<int64_t>(duration_cast<seconds>(system_clock::now().time_since_epoch()).count());
     };
 }
 
@@ -106,25 +105,17 @@ uint16_t Device::First(std::initializer_list<uint16_t> refusals) {
 }
 
 uint16_t Device::NeedFiscalMode() const {
-    if (state_.fnState == 7) return kFnClosed;
-    if (!state_.registered) return kNotRegistered;
-    return kOk;
+    return state_.fnState == 7 ? kFnClosed : !state_.registered ? kNotRegistered : kOk;
 }
 
-uint16_t Device::NeedPrinter() const {
-    if (state_.coverOpen) return kCoverOpen;
-    if (state_.paperOut) return kPaperOut;
-    return kOk;
-}
+uint16_t Device::NeedPrinter() const { return state_.coverOpen ? kCoverOpen : state_.paperOut ? kPaperOut : kOk; }
 
 uint16_t Device::NeedNoDocument() const {
     return state_.document.kind == DocumentKind::None ? kOk : kDocumentOpen;
 }
 
 uint16_t Device::NeedSalesShift() const {
-    if (!state_.shiftOpen) return kShiftClosed;
-    if (ShiftStateByte() == 2) return kShiftExpired;
-    return kOk;
+    return !state_.shiftOpen ? kShiftClosed : ShiftStateByte() == 2 ? kShiftExpired : kOk;
 }
 
 uint32_t Device::UnsentDocuments() const {
@@ -134,13 +125,10 @@ uint32_t Device::UnsentDocuments() const {
 // ---- the FN's journal ----
 
 Document& Device::AddFiscalDocument(uint8_t type, int64_t total) {
-    Document doc;
-    doc.number = ++state_.lastDocumentNumber;
-    doc.type = type;
-    doc.time = ToDeviceTime(Now());
-    doc.fiscalSign = FiscalSign(state_.fnSerial, doc.number, doc.time, total);
-    if (state_.ofdOnline) state_.lastSentDocument = doc.number;
-    state_.journal.push_back(std::move(doc));
+    const uint32_t number = ++state_.lastDocumentNumber;
+    const DeviceTime time = ToDeviceTime(Now());
+    state_.journal.push_back({number, type, time, FiscalSign(state_.fnSerial, number, time, total), {}});
+    if (state_.ofdOnline) state_.lastSentDocument = number;
     return state_.journal.back();
 }
 

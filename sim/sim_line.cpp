@@ -100,9 +100,7 @@ void Line::Stop() {
     if (!thread_.joinable()) return;
     stopping_ = true;
     const char wake = 1;
-    if (write(wakeFd_[1], &wake, 1) < 0) {
-        // The flag alone ends the loop within one poll period.
-    }
+    [[maybe_unused]] const ssize_t woken = write(wakeFd_[1], &wake, 1);  // else the flag ends it within a poll
     thread_.join();
     CloseAll();
 }
@@ -156,15 +154,13 @@ void Line::Send(const std::vector<uint8_t>& bytes, unsigned baud) {
     const auto start = SteadyClock::now();
     size_t sent = 0;
     while (sent < bytes.size() && !stopping_) {
-        const auto elapsed = SteadyClock::now() - start;
-        size_t due = static_cast<size_t>(elapsed / byteTime) + 1;
-        if (due > bytes.size()) due = bytes.size();
+        const size_t due = std::min(bytes.size(), static_cast<size_t>((SteadyClock::now() - start) / byteTime) + 1);
         if (due > sent) {
             if (!WriteAll(bytes.data() + sent, due - sent)) return;
             sent = due;
-            continue;
+        } else if (!Pause(start + byteTime * static_cast<long long>(sent))) {
+            return;
         }
-        if (!Pause(start + byteTime * static_cast<long long>(sent))) return;
     }
 }
 

@@ -47,34 +47,47 @@ private:
     WordList words_;
 };
 
-// One word of a value: a number, or bytes in hex.
+// One word of a value: a number, or bytes in hex; a list of numbers is a word each. Read takes
+// the value from the words from i on and moves i past them.
 std::string Word(bool v) { return v ? "1" : "0"; }
 std::string Word(uint8_t v) { return std::to_string(unsigned(v)); }
-template <std::integral T>
-std::string Word(T v) {
-    return std::to_string(v);
-}
+std::string Word(DocumentKind v) { return Word(static_cast<uint8_t>(v)); }
+std::string Word(std::integral auto v) { return std::to_string(v); }
 std::string Word(std::string_view bytes) { return bytes.empty() ? "-" : Hex(bytes); }
 template <size_t N>
 std::string Word(const std::array<uint8_t, N>& a) {
     return Word(std::string_view(reinterpret_cast<const char*>(a.data()), a.size()));
 }
-
-bool Read(std::string_view w, uint8_t& v) { return Byte(w, v); }
-template <std::integral T>
-bool Read(std::string_view w, T& v) {
-    return Number(w, v);
+template <std::integral T, size_t N>
+std::string Word(const std::array<T, N>& a) {
+    std::string text = Word(a[0]);
+    for (size_t i = 1; i < N; ++i) text += ' ' + Word(a[i]);
+    return text;
 }
-bool Read(std::string_view w, std::string& bytes) { return Unhex(w, bytes); }
-template <size_t N>
-bool Read(std::string_view w, std::array<uint8_t, N>& a) {
-    std::string bytes;
-    if (!Unhex(w, bytes) || bytes.size() != N) return false;
-    for (size_t i = 0; i < N; ++i) a[i] = static_cast<uint8_t>(bytes[i]);
+
+bool Read(const Words& w, size_t& i, uint8_t& v) { return Byte(w[i++], v); }
+bool Read(const Words& w, size_t& i, DocumentKind& v) {
+    uint8_t kind = 0;
+    if (!Byte(w[i++], kind, 4)) return false;
+    v = static_cast<DocumentKind>(kind);
     return true;
 }
+bool Read(const Words& w, size_t& i, std::integral auto& v) { return Number(w[i++], v); }
+bool Read(const Words& w, size_t& i, std::string& bytes) { return Unhex(w[i++], bytes); }
+template <size_t N>
+bool Read(const Words& w, size_t& i, std::array<uint8_t, N>& a) {
+    std::string bytes;
+    if (!Unhex(w[i++], bytes) || bytes.size() != N) return false;
+    for (size_t k = 0; k < N; ++k) a[k] = static_cast<uint8_t>(bytes[k]);
+    return true;
+}
+template <std::integral T, size_t N>
+bool Read(const Words& w, size_t& i, std::array<T, N>& a) {
+    return std::all_of(a.begin(), a.end(), [&](T& v) { return Read(w, i, v); });
+}
 
-// A record of several values on one line: one word per member, in the order of the members.
+// A record of several values on one line, in the order of the members; the line holds nothing
+// more.
 template <typename T, typename... M>
 std::string RecordText(const T& item, const std::tuple<M T::*...>& members) {
     std::string text;
@@ -83,17 +96,15 @@ std::string RecordText(const T& item, const std::tuple<M T::*...>& members) {
 }
 
 template <typename T, typename... M>
-bool ReadRecord(const Words& w, T& item, const std::tuple<M T::*...>& members) {
-    size_t i = 1;
-    return w.size() == 1 + sizeof...(M) &&
-           std::apply([&](auto... m) { return (Read(w[i++], item.*m) && ...); }, members);
+bool ReadRecord(const Words& w, size_t i, T& item, const std::tuple<M T::*...>& members) {
+    return std::apply([&](auto... m) { return (Read(w, i, item.*m) && ...); }, members) && i == w.size();
 }
 
 // A record appended to a list.
 template <typename T, typename... M>
 bool ReadInto(const Words& w, std::vector<T>& list, const std::tuple<M T::*...>& members) {
     T item;
-    if (!ReadRecord(w, item, members)) return false;
+    if (!ReadRecord(w, 1, item, members)) return false;
     list.push_back(std::move(item));
     return true;
 }
@@ -108,8 +119,9 @@ const std::tuple kCorrection{&OpenDocument::correctionType, &OpenDocument::corre
                              &OpenDocument::correctionDate, &OpenDocument::correctionDescription,
                              &OpenDocument::correctionNumber};
 const std::tuple kDocument{&Document::number, &Document::type, &Document::time, &Document::fiscalSign};
-const std::tuple kCounts{&TypeCounters::count, &TypeCounters::amount, &TypeCounters::correctionCount,
-                         &TypeCounters::correctionAmount};
+const std::tuple kCounters{&TypeCounters::count,           &TypeCounters::amount,
+                           &TypeCounters::correctionCount, &TypeCounters::correctionAmount,
+                           &TypeCounters::payments,        &TypeCounters::vat};
 
 void Put(std::string& out, std::string_view key, std::string_view value) {
     out.append(key).append(1, ' ').append(value).append(1, '\n');
@@ -128,7 +140,10 @@ struct Field {
 std::string ValueText(const std::string& cp866) { return EscapeText(cp866); }
 std::string ValueText(const auto& v) { return Word(v); }
 bool ReadValue(const Words& w, std::string& cp866) { return UnescapeText(w.After(1), cp866); }
-bool ReadValue(const Words& w, auto& v) { return Read(w[1], v); }
+bool ReadValue(const Words& w, auto& v) {
+    size_t i = 1;
+    return Read(w, i, v);
+}
 
 template <typename Get>
 Field Scalar(std::string_view key, Get get, bool whileDocumentOpen = false) {
@@ -157,26 +172,14 @@ bool ReadTag(const Words& w, std::vector<FiscalTag>& tags) { return ReadInto(w, 
 // The counters of the four operation types, one line each: the type, then every counter.
 template <typename Get>
 Field Counters(std::string_view key, Get get) {
-    auto write = [key, get](std::string& out, const DeviceState& s) {
-        for (size_t k = 0; k < 4; ++k) {
-            const auto& c = get(s)[k];
-            std::string v = std::to_string(k + 1) + ' ' + RecordText(c, kCounts);
-            for (auto x : c.payments) v += ' ' + std::to_string(x);
-            for (auto x : c.vat) v += ' ' + std::to_string(x);
-            Put(out, key, v);
-        }
-    };
-    auto read = [get](const Words& w, DeviceState& s) {
-        size_t k = 0;
-        if (w.size() != 17 || !Number(w[1], k) || k < 1 || k > 4) return false;
-        auto& c = get(s)[k - 1];
-        bool ok = Number(w[2], c.count) && Number(w[3], c.amount) && Number(w[4], c.correctionCount) &&
-                  Number(w[5], c.correctionAmount);
-        for (size_t i = 0; i < 5; ++i) ok = ok && Number(w[6 + i], c.payments[i]);
-        for (size_t i = 0; i < 6; ++i) ok = ok && Number(w[11 + i], c.vat[i]);
-        return ok;
-    };
-    return {key, write, read};
+    return {key,
+            [key, get](std::string& out, const DeviceState& s) {
+                for (size_t k = 0; k < 4; ++k) Put(out, key, Word(k + 1) + ' ' + RecordText(get(s)[k], kCounters));
+            },
+            [get](const Words& w, DeviceState& s) {
+                size_t k = 0;
+                return Number(w[1], k) && k >= 1 && k <= 4 && ReadRecord(w, 2, get(s)[k - 1], kCounters);
+            }};
 }
 
 // Every field of the state file, in the order it is written.
@@ -201,9 +204,9 @@ const std::vector<Field> kStateFields = {
          for (const auto& [tag, value] : s.registration.attributes) PutTags(out, "reg-attr", {{tag, value}});
      },
      [](const Words& w, DeviceState& s) {
-         std::vector<FiscalTag> t;
-         if (!ReadTag(w, t)) return false;
-         s.registration.attributes[t[0].tag] = t[0].value;
+         FiscalTag t;
+         if (!ReadRecord(w, 1, t, kTag)) return false;
+         s.registration.attributes[t.tag] = t.value;
          return true;
      }},
     Scalar("shift-open", [](auto& s) -> auto& { return s.shiftOpen; }),
@@ -232,20 +235,14 @@ const std::vector<Field> kStateFields = {
     Scalar("paper-out", [](auto& s) -> auto& { return s.paperOut; }),
     Scalar("cover-open", [](auto& s) -> auto& { return s.coverOpen; }),
     Scalar("clock-offset", [](auto& s) -> auto& { return s.clockOffset; }),
-    {"open-kind", [](std::string& out, const DeviceState& s) { Put(out, "open-kind", Word(uint8_t(s.document.kind))); },
-     [](const Words& w, DeviceState& s) {
-         uint8_t kind = 0;
-         if (!Byte(w[1], kind, 4)) return false;
-         s.document.kind = static_cast<DocumentKind>(kind);
-         return true;
-     }},
+    Scalar("open-kind", [](auto& s) -> auto& { return s.document.kind; }),
     Scalar("open-mode", [](auto& s) -> auto& { return s.document.mode; }, true),
     {"open-operation", [](std::string& out, const DeviceState& s) { Put(out, "open-operation", Word(s.document.operation)); },
      [](const Words& w, DeviceState& s) { return Byte(w[1], s.document.operation, 4); }, true},
     Scalar("open-taxation", [](auto& s) -> auto& { return s.document.taxation; }, true),
     {"open-correction",
      [](std::string& out, const DeviceState& s) { Put(out, "open-correction", RecordText(s.document, kCorrection)); },
-     [](const Words& w, DeviceState& s) { return ReadRecord(w, s.document, kCorrection); }, true},
+     [](const Words& w, DeviceState& s) { return ReadRecord(w, 1, s.document, kCorrection); }, true},
     {"open-position",
      [](std::string& out, const DeviceState& s) {
          for (const auto& p : s.document.positions) {
