@@ -30,6 +30,13 @@ void AppendToFile(const std::string& path, const std::string& text) {
     close(fd);
 }
 
+// Runs what under the simulator's lock.
+template <typename Impl, typename What>
+auto Locked(Impl& impl, What what) {
+    std::lock_guard<std::mutex> guard(impl.lock);
+    return what();
+}
+
 }  // namespace
 
 struct Simulator::Impl {
@@ -192,34 +199,14 @@ struct Simulator::Impl {
     }
 
     LinePeer Peer() {
-        return {[this] {
-                    std::lock_guard<std::mutex> guard(lock);
-                    return settings.baud;
-                },
-                [this](const std::vector<uint8_t>& frame) {
-                    std::lock_guard<std::mutex> guard(lock);
-                    return Respond(frame);
-                },
+        return {[this] { return Locked(*this, [&] { return settings.baud; }); },
+                [this](const std::vector<uint8_t>& frame) { return Locked(*this, [&] { return Respond(frame); }); },
                 [this] {
-                    {
-                        std::lock_guard<std::mutex> guard(lock);
-                        ++requestCount;
-                    }
+                    Locked(*this, [&] { ++requestCount; });
                     handled.notify_all();
                 }};
     }
 };
-
-namespace {
-
-// Runs what under the simulator's lock.
-template <typename Impl, typename What>
-auto Locked(Impl& impl, What what) {
-    std::lock_guard<std::mutex> guard(impl.lock);
-    return what();
-}
-
-}  // namespace
 
 Simulator::Simulator(Options options) : impl_(std::make_unique<Impl>(std::move(options))) {}
 Simulator::~Simulator() { Stop(); }
