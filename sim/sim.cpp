@@ -139,7 +139,8 @@ struct Simulator::Impl {
         char code[8] = "--";
         if (req.wellFormed) std::snprintf(code, sizeof code, "%02X", command);
         const std::string_view bytes(reinterpret_cast<const char*>(frame.data()), frame.size());
-        AppendToFile(options.controlDir + "/journal", std::string(code) + " " + Hex(bytes, true) + "\n");
+        const std::string line = std::string(code) + " " + Hex(bytes, true) + "\n";
+        AppendToFile(options.controlDir + "/journal", line);
     }
 
     // One request frame: journal, faults, the register. Called with the lock held.
@@ -200,7 +201,9 @@ struct Simulator::Impl {
 
     LinePeer Peer() {
         return {[this] { return Locked(*this, [&] { return settings.baud; }); },
-                [this](const std::vector<uint8_t>& frame) { return Locked(*this, [&] { return Respond(frame); }); },
+                [this](const std::vector<uint8_t>& frame) {
+                    return Locked(*this, [&] { return Respond(frame); });
+                },
                 [this] {
                     Locked(*this, [&] { ++requestCount; });
                     handled.notify_all();

@@ -68,7 +68,8 @@ Reply Device::Dispatch(uint8_t command, const Payload& p) {
 Device::Device(DeviceState state) : state_(std::move(state)) {
     clock_ = [] {
         using namespace std::chrono;
-        return static_cast<int64_t>(duration_cast<seconds>(system_clock::now().time_since_epoch()).count());
+        const auto now = system_clock::now().time_since_epoch();
+        return static_cast<int64_t>(duration_cast<seconds>(now).count());
     };
 }
 
@@ -108,7 +109,9 @@ uint16_t Device::NeedFiscalMode() const {
     return state_.fnState == 7 ? kFnClosed : !state_.registered ? kNotRegistered : kOk;
 }
 
-uint16_t Device::NeedPrinter() const { return state_.coverOpen ? kCoverOpen : state_.paperOut ? kPaperOut : kOk; }
+uint16_t Device::NeedPrinter() const {
+    return state_.coverOpen ? kCoverOpen : state_.paperOut ? kPaperOut : kOk;
+}
 
 uint16_t Device::NeedNoDocument() const {
     return state_.document.kind == DocumentKind::None ? kOk : kDocumentOpen;
@@ -127,7 +130,8 @@ uint32_t Device::UnsentDocuments() const {
 Document& Device::AddFiscalDocument(uint8_t type, int64_t total) {
     const uint32_t number = ++state_.lastDocumentNumber;
     const DeviceTime time = ToDeviceTime(Now());
-    state_.journal.push_back({number, type, time, FiscalSign(state_.fnSerial, number, time, total), {}});
+    const uint32_t sign = FiscalSign(state_.fnSerial, number, time, total);
+    state_.journal.push_back({number, type, time, sign, {}});
     if (state_.ofdOnline) state_.lastSentDocument = number;
     return state_.journal.back();
 }

@@ -1,11 +1,15 @@
 #include "sim_faults.h"
 
+#include <algorithm>
+#include <iterator>
 #include <string>
 
 namespace vesklink::sim {
 namespace {
 
-bool IsModifier(std::string_view w) { return IndexOf(w, {"once", "always", "times", "after", "from"}) < 5; }
+bool IsModifier(std::string_view w) {
+    return IndexOf(w, {"once", "always", "times", "after", "from"}) < 5;
+}
 
 // The words of one fault statement, read from left to right.
 struct FaultWords {
@@ -28,23 +32,20 @@ struct FaultWords {
 std::chrono::milliseconds Duration(FaultWords& words) {
     if (words.i >= words.w.size()) throw ScriptError{"fault dead needs a time such as 2s or 500ms"};
     std::string_view t = words.w[words.i++];
-    uint64_t scale = 1000;
-    if (t.size() > 2 && t.substr(t.size() - 2) == "ms") {
-        scale = 1;
-        t.remove_suffix(2);
-    } else if (t.size() > 1 && t.back() == 's') {
-        t.remove_suffix(1);
-    } else {
+    const bool ms = t.size() > 2 && t.ends_with("ms");
+    if (!ms && (t.size() < 2 || t.back() != 's')) {
         throw ScriptError{"expected a time such as 2s or 500ms, got \"" + std::string(t) + "\""};
     }
+    t.remove_suffix(ms ? 2 : 1);
+    const uint64_t scale = ms ? 1 : 1000;
     return std::chrono::milliseconds(Unsigned(t, 3600000 / scale, "a time") * scale);
 }
 
 void GarbageBytes(FaultWords& words, Fault& f) {
     f.bytes = words.Hex();
     if (f.bytes.empty()) f.bytes = {0xFF, 0x00, 0xFF, 0x55};
-    for (uint8_t b : f.bytes) {
-        if (b == 0x06 || b == 0x15) throw ScriptError{"garbage must not hold ACK or NAK bytes"};
+    if (std::any_of(f.bytes.begin(), f.bytes.end(), [](uint8_t b) { return b == 0x06 || b == 0x15; })) {
+        throw ScriptError{"garbage must not hold ACK or NAK bytes"};
     }
 }
 
@@ -62,7 +63,9 @@ void DeadArguments(FaultWords& words, Fault& f) {
     }
     const std::string_view moment = w[words.i++];
     const size_t m = IndexOf(moment, {"lost", "executed", "restart"});  // in the order of DeadMoment
-    if (m == 3) throw ScriptError{"fault dead: lost, executed or restart, not \"" + std::string(moment) + "\""};
+    if (m == 3) {
+        throw ScriptError{"fault dead: lost, executed or restart, not \"" + std::string(moment) + "\""};
+    }
     f.dead.moment = static_cast<DeadMoment>(m);
     const std::string_view period = w[words.i++];
     if (period == "for") {
@@ -126,11 +129,11 @@ Fault ReadFault(const WordList& w) {
     Fault f;
     f.command = CommandCode(w[1]);
     FaultWords words{w, w[2]};
-    const KindRow* row = nullptr;
-    for (const auto& k : kKinds) {
-        if (k.name == words.kind) row = &k;
+    const auto row = std::find_if(std::begin(kKinds), std::end(kKinds),
+                                  [&](auto& k) { return k.name == words.kind; });
+    if (row == std::end(kKinds)) {
+        throw ScriptError{"unknown fault kind \"" + std::string(words.kind) + "\""};
     }
-    if (!row) throw ScriptError{"unknown fault kind \"" + std::string(words.kind) + "\""};
     f.kind = row->kind;
     if (row->arguments) row->arguments(words, f);
     while (words.i < w.size()) ReadCount(words, f);

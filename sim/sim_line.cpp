@@ -100,7 +100,8 @@ void Line::Stop() {
     if (!thread_.joinable()) return;
     stopping_ = true;
     const char wake = 1;
-    [[maybe_unused]] const ssize_t woken = write(wakeFd_[1], &wake, 1);  // else the flag ends it within a poll
+    // Should the pipe be full, the flag alone ends the loop within one poll period.
+    [[maybe_unused]] const ssize_t woken = write(wakeFd_[1], &wake, 1);
     thread_.join();
     CloseAll();
 }
@@ -154,7 +155,8 @@ void Line::Send(const std::vector<uint8_t>& bytes, unsigned baud) {
     const auto start = SteadyClock::now();
     size_t sent = 0;
     while (sent < bytes.size() && !stopping_) {
-        const size_t due = std::min(bytes.size(), static_cast<size_t>((SteadyClock::now() - start) / byteTime) + 1);
+        const auto elapsed = SteadyClock::now() - start;
+        const size_t due = std::min(bytes.size(), static_cast<size_t>(elapsed / byteTime) + 1);
         if (due > sent) {
             if (!WriteAll(bytes.data() + sent, due - sent)) return;
             sent = due;
@@ -169,8 +171,8 @@ void Line::Answer(const std::vector<uint8_t>& frame, SteadyClock::time_point fra
     const unsigned baud = peer_.baud();
     // A paced line carries a request at its speed too: the register can act on it only once its
     // last byte would have arrived, counted from its first. A pseudo-terminal delivers it at once.
-    const auto arrived = baud ? frameStart + std::chrono::microseconds(10'000'000ull * frame.size() / baud)
-                              : SteadyClock::now();
+    const auto lineTime = std::chrono::microseconds(baud ? 10'000'000ull * frame.size() / baud : 0);
+    const auto arrived = baud ? frameStart + lineTime : SteadyClock::now();
     if (baud && !Pause(arrived)) return;
     const LineReply r = peer_.respond(frame);
     // The processing time counts from the request's arrival: the simulator's own bookkeeping

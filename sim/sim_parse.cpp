@@ -48,7 +48,9 @@ uint64_t Unsigned(std::string_view text, uint64_t max, std::string_view what) {
     if (digits.empty()) throw ScriptError{"expected " + std::string(what) + ", got \"" + std::string(text) + "\""};
     for (char c : digits) {
         const int d = HexDigit(c);
-        if (d < 0 || d >= base) throw ScriptError{"expected " + std::string(what) + ", got \"" + std::string(text) + "\""};
+        if (d < 0 || d >= base) {
+            throw ScriptError{"expected " + std::string(what) + ", got \"" + std::string(text) + "\""};
+        }
         if (static_cast<uint64_t>(d) > max || v > (max - static_cast<uint64_t>(d)) / static_cast<uint64_t>(base)) {
             throw ScriptError{std::string(what) + " out of range: " + std::string(text)};
         }
@@ -67,7 +69,9 @@ int64_t Amount(std::string_view text) {
     const size_t dot = t.find_first_of(".,");
     const std::string_view whole = t.substr(0, dot);
     std::string_view fraction = dot == std::string_view::npos ? std::string_view() : t.substr(dot + 1);
-    auto digits = [](std::string_view s) { return s.find_first_not_of("0123456789") == std::string_view::npos; };
+    auto digits = [](std::string_view s) {
+        return s.find_first_not_of("0123456789") == std::string_view::npos;
+    };
     if (whole.empty() || fraction.size() > 2 || (dot != std::string_view::npos && fraction.empty()) ||
         !digits(whole) || !digits(fraction)) {
         throw ScriptError{"expected an amount such as 123.45, got \"" + std::string(text) + "\""};

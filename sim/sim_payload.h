@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <iterator>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -35,12 +36,9 @@ public:
         for (size_t i = 0; i < width; ++i) data_.push_back(static_cast<uint8_t>(i < text.size() ? text[i] : fill));
         return *this;
     }
-    Out& Time(const DeviceTime& t) {
-        data_.insert(data_.end(), t.begin(), t.end());
-        return *this;
-    }
-    Out& Raw(std::string_view bytes) {
-        data_.insert(data_.end(), bytes.begin(), bytes.end());
+    // Bytes as they are: a date and time, an attribute's value.
+    Out& Raw(const auto& bytes) {
+        data_.insert(data_.end(), std::begin(bytes), std::end(bytes));
         return *this;
     }
     Bytes Take() { return std::move(data_); }

@@ -42,23 +42,25 @@ Reply Device::LastError(const Bytes& p) {
 
 Reply Device::FnState(const Bytes& p) {
     const auto& s = state_;
-    return Answer(p, Out().U8(s.fnState).U8(static_cast<uint8_t>(s.document.kind)).U8(0).U8(s.shiftOpen ? 1 : 0)
-                         .U8(s.fnWarnings).Time(s.journal.empty() ? DeviceTime{} : s.journal.back().time)
-                         .Fixed(s.fnSerial, 16).Le(s.lastDocumentNumber, 4));
+    const DeviceTime last = s.journal.empty() ? DeviceTime{} : s.journal.back().time;
+    return Answer(p, Out().U8(s.fnState).U8(static_cast<uint8_t>(s.document.kind)).U8(0)
+                         .U8(s.shiftOpen ? 1 : 0).U8(s.fnWarnings).Raw(last).Fixed(s.fnSerial, 16)
+                         .Le(s.lastDocumentNumber, 4));
 }
 
 Reply Device::FnSerial(const Bytes& p) { return Answer(p, Out().Fixed(state_.fnSerial, 16)); }
 
 Reply Device::DeviceMode(const Bytes& p) {
-    return Answer(p, Out().U8(state_.fnState).U8(ShiftStateByte()).U8(static_cast<uint8_t>(state_.document.kind))
-                         .U8(state_.fnWarnings).U8(state_.modeByte));
+    return Answer(p, Out().U8(state_.fnState).U8(ShiftStateByte())
+                         .U8(static_cast<uint8_t>(state_.document.kind)).U8(state_.fnWarnings)
+                         .U8(state_.modeByte));
 }
 
 Reply Device::Backlog(const Bytes& p) {
     const uint32_t unsent = UnsentDocuments();
     const uint32_t first = unsent ? state_.lastSentDocument + 1 : 0;
     return Answer(p, Out().U8(state_.ofdOnline ? 1 : 0).U8(0).Le(unsent, 2).Le(first, 4)
-                         .Time(unsent ? DocumentTime(state_, first) : DeviceTime{}));
+                         .Raw(unsent ? DocumentTime(state_, first) : DeviceTime{}));
 }
 
 Reply Device::DocumentDate(const Bytes& p) {
@@ -66,23 +68,25 @@ Reply Device::DocumentDate(const Bytes& p) {
     const auto number = static_cast<uint32_t>(in.Le(4));
     if (!in.Done()) return Fail(kBadFormat);
     for (const auto& d : state_.journal) {
-        if (d.number == number) return Ok(Out().Le(d.type, 2).Time(d.time).Le(d.fiscalSign, 4).Take(), false);
+        if (d.number != number) continue;
+        return Ok(Out().Le(d.type, 2).Raw(d.time).Le(d.fiscalSign, 4).Take(), false);
     }
     return Fail(kDocumentNotFound);
 }
 
 Reply Device::ShiftInfo(const Bytes& p) {
-    return Answer(p, Out().U8(ShiftStateByte()).Le(state_.shiftNumber, 2).Le(state_.shiftReceiptNumber, 2)
-                         .Le(state_.lastDocumentNumber, 4));
+    return Answer(p, Out().U8(ShiftStateByte()).Le(state_.shiftNumber, 2)
+                         .Le(state_.shiftReceiptNumber, 2).Le(state_.lastDocumentNumber, 4));
 }
 
 Reply Device::PrinterFlags(const Bytes& p) {
-    return Answer(p, Out().U8((state_.coverOpen ? 0x01 : 0) | (state_.paperOut ? 0x02 : 0)).U8(0).U8(0).U8(0));
+    const unsigned flags = (state_.coverOpen ? 0x01 : 0) | (state_.paperOut ? 0x02 : 0);
+    return Answer(p, Out().U8(flags).U8(0).U8(0).U8(0));
 }
 
 Reply Device::ShiftState(const Bytes& p) {
     return Answer(p, Out().U8(ShiftStateByte()).Le(state_.shiftNumber, 2)
-                         .Time(state_.shiftOpen ? ToDeviceTime(state_.shiftOpenedAt) : DeviceTime{}));
+                         .Raw(state_.shiftOpen ? ToDeviceTime(state_.shiftOpenedAt) : DeviceTime{}));
 }
 
 Reply Device::ReceiptState(const Bytes& p) {

@@ -81,9 +81,8 @@ bool ReadPosition(const Bytes& p, Position& pos, PositionExtras& extras) {
         const size_t length = static_cast<size_t>(in.Le(2));
         const std::string block = in.Span(length);
         auto byte = [&](size_t i) { return static_cast<size_t>(static_cast<uint8_t>(block[i])); };
-        if (!in.Ok() || length < 14 || byte(4) != 0x06 || byte(5) != 0x00 || (byte(12) | byte(13) << 8) + 14 != length) {
-            return false;
-        }
+        const bool valid = in.Ok() && length >= 14 && byte(4) == 0x06 && byte(5) == 0x00;
+        if (!valid || (byte(12) | byte(13) << 8) + 14 != length) return false;
         extras.marked = true;
     }
     if (pos.flags & 0x08) extras.customs = in.Counted();
@@ -126,10 +125,12 @@ struct Device::Settlement {
 // Opens the receipt when the rules allow it: an open shift, no other document, a valid mode,
 // operation and taxation bit, and that bit registered.
 Reply Device::StartReceipt(OpenDocument d, bool otherwiseValid) {
-    const bool valid = (d.mode == 4 || d.mode == 6) && d.operation <= 3 && otherwiseValid && d.taxation != 0 &&
-                       (d.taxation & (d.taxation - 1)) == 0 && d.taxation <= 0x20;
-    const uint16_t registered = (state_.registration.taxation & d.taxation) ? kOk : kTaxationNotRegistered;
-    const uint16_t e = First({NeedFiscalMode(), NeedSalesShift(), NeedNoDocument(), valid ? kOk : kBadParameter, registered});
+    const uint8_t tax = d.taxation;
+    const bool valid = (d.mode == 4 || d.mode == 6) && d.operation <= 3 && otherwiseValid && tax != 0 &&
+                       (tax & (tax - 1)) == 0 && tax <= 0x20;
+    const uint16_t registered = (state_.registration.taxation & tax) ? kOk : kTaxationNotRegistered;
+    const uint16_t bad = valid ? kOk : kBadParameter;
+    const uint16_t e = First({NeedFiscalMode(), NeedSalesShift(), NeedNoDocument(), bad, registered});
     if (e) return Fail(e);
     state_.document = std::move(d);
     return Ok(Out().Le(state_.shiftNumber, 2).Le(state_.shiftReceiptNumber + 1u, 2).Take(), true);
@@ -193,9 +194,8 @@ Reply Device::AddPosition(uint8_t operation, const Bytes& p) {
 
 int64_t Device::PositionsTotal() const {
     const auto& positions = state_.document.positions;
-    return std::accumulate(positions.begin(), positions.end(), int64_t{0}, [](int64_t sum, const Position& p) {
-        return sum + p.amount;
-    });
+    return std::accumulate(positions.begin(), positions.end(), int64_t{0},
+                           [](int64_t sum, const Position& p) { return sum + p.amount; });
 }
 
 Reply Device::Subtotal(const Bytes& p) {
@@ -230,7 +230,8 @@ Reply Device::CloseReceipt(const Bytes& p) {
     for (auto v : s.pay) {
         if (v < 0 || v > kLargestAmount) return Fail(kBadAmount);
     }
-    if (auto e = d.mode != 6 ? NeedPrinter() : uint16_t{kOk}) return Fail(e);  // an electronic receipt needs no paper
+    // An electronic receipt needs no paper.
+    if (auto e = d.mode != 6 ? NeedPrinter() : uint16_t{kOk}) return Fail(e);
     const int64_t paid = s.pay[0] + s.pay[1] + s.pay[2] + s.pay[3] + s.pay[4];
     s.total = PositionsTotal();
     if (d.positions.empty()) {
@@ -238,7 +239,8 @@ Reply Device::CloseReceipt(const Bytes& p) {
         if (d.kind != DocumentKind::Correction) return Fail(kEmptyReceipt);
         s.total = paid;
     }
-    if (auto e = adjust ? AdjustTotal(hundredths, s.total, s.adjustment) : uint16_t{kOk}) return Fail(e);
+    const uint16_t adjusted = adjust ? AdjustTotal(hundredths, s.total, s.adjustment) : uint16_t{kOk};
+    if (adjusted) return Fail(adjusted);
     if (paid < s.total) {
         // Payments short: the receipt stays open, and the reply says so in its flag byte.
         RecordError(kPaymentShort);
@@ -293,7 +295,8 @@ Lines Device::ReceiptHeading(const Document& doc) const {
     const auto& d = state_.document;
     Lines lines = Header();
     const bool correction = d.kind == DocumentKind::Correction;
-    lines.push_back(Center(C(correction ? "КАССОВЫЙ ЧЕК КОРРЕКЦИИ" : d.mode == 6 ? "ЭЛЕКТРОННЫЙ ЧЕК" : "КАССОВЫЙ ЧЕК")));
+    const char* title = correction ? "КАССОВЫЙ ЧЕК КОРРЕКЦИИ" : d.mode == 6 ? "ЭЛЕКТРОННЫЙ ЧЕК" : "КАССОВЫЙ ЧЕК";
+    lines.push_back(Center(C(title)));
     Both(lines, OperationName(d.operation), C("ЧЕК №") + std::to_string(state_.shiftReceiptNumber));
     Both(lines, C("СМЕНА №") + std::to_string(state_.shiftNumber), DateText(doc.time));
     if (correction) {

@@ -45,7 +45,8 @@ bool ReadRegistration(const Bytes& p, RegistrationRequest& q, uint8_t ffdCode) {
     modes |= flag(1109) << 3;  // service
     modes |= flag(1110) << 4;  // BSO
     modes |= flag(1108) << 5;  // online only
-    for (uint16_t tag : {1221, 1207, 1193, 1126}) flag(tag);  // automatic printer, excise, gambling, lottery
+    // Automatic printer, excise, gambling, lottery.
+    for (uint16_t tag : {1221, 1207, 1193, 1126}) flag(tag);
     for (int i = 0; i < 7; ++i) q.r.agentTypes |= static_cast<uint8_t>(in.U8() ? (1u << i) : 0u);
     for (int i = 0; i < 6; ++i) q.r.taxation |= static_cast<uint8_t>(in.U8() ? (1u << i) : 0u);
     q.r.operatingModes = static_cast<uint8_t>(modes);
@@ -100,7 +101,8 @@ Reply Device::FiscalRegistration(const Bytes& p) {
     if (state_.modeByte == 0) state_.modeByte = 1;
     state_.registration = q.r;
     state_.registration.time = ToDeviceTime(Now());
-    Document& doc = AddFiscalDocument(q.operation == kRegister ? kDocRegistration : kDocReregistration, q.r.taxation);
+    const uint8_t type = q.operation == kRegister ? kDocRegistration : kDocReregistration;
+    Document& doc = AddFiscalDocument(type, q.r.taxation);
     state_.registration.documentNumber = doc.number;
     Lines lines = Header();
     for (auto& l : RegistrationReport(q)) lines.push_back(std::move(l));
@@ -110,7 +112,8 @@ Reply Device::FiscalRegistration(const Bytes& p) {
 
 Reply Device::CloseFn(const Bytes& p) {
     const uint16_t shift = state_.shiftOpen ? kShiftMustBeClosed : kOk;
-    const uint16_t e = First({p.size() == 2 ? kOk : kBadFormat, NeedFiscalMode(), NeedNoDocument(), shift, NeedPrinter()});
+    const uint16_t format = p.size() == 2 ? kOk : kBadFormat;
+    const uint16_t e = First({format, NeedFiscalMode(), NeedNoDocument(), shift, NeedPrinter()});
     if (e) return Fail(e);
     Document& doc = AddFiscalDocument(kDocFnClose, 0);
     state_.fnState = 7;
@@ -124,8 +127,8 @@ Reply Device::RegistrationRecord(const Bytes& p) {
     if (p.size() != 1) return Fail(kBadFormat);
     if (!state_.registered) return Fail(kNotRegistered);
     const auto& r = state_.registration;
-    return Ok(Out().Time(r.time).Fixed(r.inn, 12).Fixed(r.kktNumber, 20).U8(r.taxation).U8(r.operatingModes)
-                  .U8(r.reason).Le(r.documentNumber, 4).U8(r.agentTypes).Take(),
+    return Ok(Out().Raw(r.time).Fixed(r.inn, 12).Fixed(r.kktNumber, 20).U8(r.taxation)
+                  .U8(r.operatingModes).U8(r.reason).Le(r.documentNumber, 4).U8(r.agentTypes).Take(),
               false);
 }
 

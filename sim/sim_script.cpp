@@ -76,7 +76,8 @@ struct SetStatement {
         if (i < words.size()) return i;
         std::string usage;
         for (size_t k = 0; k < words.size(); ++k) {
-            usage += (k == 0 ? "" : k + 1 == words.size() ? " or " : ", ") + std::string(words.begin()[k]);
+            const char* before = k == 0 ? "" : k + 1 == words.size() ? " or " : ", ";
+            usage += before + std::string(words.begin()[k]);
         }
         throw ScriptError{"set " + std::string(w[1]) + ": " + usage};
     }
@@ -135,7 +136,8 @@ void SetClock(SetStatement& q) {
 // The set statement's names, each with what it does.
 constexpr std::pair<std::string_view, void (*)(SetStatement&)> kSettings[] = {
     {"shift", SetShift},
-    {"shift-number", [](SetStatement& q) { q.s.shiftNumber = q.Number<uint16_t>(65535, "a shift number"); }},
+    {"shift-number",
+     [](SetStatement& q) { q.s.shiftNumber = q.Number<uint16_t>(65535, "a shift number"); }},
     {"shift-receipts",
      [](SetStatement& q) { q.s.shiftReceiptNumber = q.Number<uint16_t>(65535, "a receipt number"); }},
     {"doc-number", SetDocNumber},

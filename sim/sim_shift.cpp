@@ -41,7 +41,8 @@ Reply Device::ShiftReport(Document& doc, Lines lines) {
 
 Reply Device::OpenShift(const Bytes& p) {
     const uint16_t open = !state_.shiftOpen ? kOk : ShiftStateByte() == 2 ? kShiftExpired : kShiftOpen;
-    if (auto e = First({NeedSize(p, 2), NeedFiscalMode(), NeedNoDocument(), open, NeedPrinter()})) return Fail(e);
+    const uint16_t e = First({NeedSize(p, 2), NeedFiscalMode(), NeedNoDocument(), open, NeedPrinter()});
+    if (e) return Fail(e);
     state_.shiftOpen = true;
     ++state_.shiftNumber;
     state_.shiftOpenedAt = Now();
@@ -59,7 +60,8 @@ Reply Device::OpenShift(const Bytes& p) {
 
 Reply Device::CloseShift(const Bytes& p) {
     const uint16_t open = state_.shiftOpen ? kOk : kShiftClosed;
-    if (auto e = First({NeedSize(p, 2), NeedFiscalMode(), NeedNoDocument(), open, NeedPrinter()})) return Fail(e);
+    const uint16_t e = First({NeedSize(p, 2), NeedFiscalMode(), NeedNoDocument(), open, NeedPrinter()});
+    if (e) return Fail(e);
     state_.shiftOpen = false;
     Document& doc = AddFiscalDocument(kDocShiftClose, state_.shiftNumber);
     Lines lines = Header();
@@ -90,7 +92,8 @@ Reply Device::XReport(const Bytes& p) {
 }
 
 Reply Device::SettlementReport(const Bytes& p) {
-    if (auto e = First({NeedSize(p, 2), NeedFiscalMode(), NeedNoDocument(), NeedPrinter()})) return Fail(e);
+    const uint16_t e = First({NeedSize(p, 2), NeedFiscalMode(), NeedNoDocument(), NeedPrinter()});
+    if (e) return Fail(e);
     const uint32_t unsent = UnsentDocuments();
     const DeviceTime firstTime = DocumentTime(state_, state_.lastSentDocument + 1);
     Document& doc = AddFiscalDocument(kDocSettlementReport, state_.cash);
@@ -111,7 +114,8 @@ Reply Device::MoveCash(bool in, const Bytes& p) {
     In reader(p);
     const auto amount = reader.Le(8);
     const uint16_t format = reader.Done() ? kOk : kBadFormat;
-    if (auto e = First({format, NeedFiscalMode(), NeedNoDocument(), NeedSalesShift(), NeedPrinter()})) return Fail(e);
+    const uint16_t e = First({format, NeedFiscalMode(), NeedNoDocument(), NeedSalesShift(), NeedPrinter()});
+    if (e) return Fail(e);
     if (amount == 0 || amount > kLargestCashAmount) return Fail(kBadAmount);
     const auto value = static_cast<int64_t>(amount);
     if (!in && value > state_.cash) return Fail(kNoCash);

@@ -53,7 +53,8 @@ void RegisterNew(DeviceState& s, int64_t now) {
     }
     r.attributes[1062] = std::string(1, static_cast<char>(r.taxation));
     r.attributes[1209] = std::string(1, '\x02');
-    s.journal.push_back({1, kDocRegistration, r.time, 1234567890u, {Cp866FromUtf8("ОТЧЕТ О РЕГИСТРАЦИИ")}});
+    const std::vector<std::string> report = {Cp866FromUtf8("ОТЧЕТ О РЕГИСТРАЦИИ")};
+    s.journal.push_back({1, kDocRegistration, r.time, 1234567890u, report});
     s.lastDocumentNumber = 1;
     s.lastSentDocument = 1;
 }

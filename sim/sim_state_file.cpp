@@ -38,7 +38,8 @@ public:
     // keeps its leading blanks.
     std::string_view After(size_t n) const {
         if (n == 0 || n > words_.size()) return {};
-        const size_t at = static_cast<size_t>(words_[n - 1].data() - line_.data()) + words_[n - 1].size() + 1;
+        const std::string_view last = words_[n - 1];
+        const size_t at = static_cast<size_t>(last.data() - line_.data()) + last.size() + 1;
         return at < line_.size() ? line_.substr(at) : std::string_view();
     }
 
@@ -91,13 +92,15 @@ bool Read(const Words& w, size_t& i, std::array<T, N>& a) {
 template <typename T, typename... M>
 std::string RecordText(const T& item, const std::tuple<M T::*...>& members) {
     std::string text;
-    std::apply([&](auto... m) { ((text += (text.empty() ? "" : " ") + Word(item.*m)), ...); }, members);
+    auto add = [&](const auto& value) { text += (text.empty() ? "" : " ") + Word(value); };
+    std::apply([&](auto... m) { (add(item.*m), ...); }, members);
     return text;
 }
 
 template <typename T, typename... M>
 bool ReadRecord(const Words& w, size_t i, T& item, const std::tuple<M T::*...>& members) {
-    return std::apply([&](auto... m) { return (Read(w, i, item.*m) && ...); }, members) && i == w.size();
+    const bool read = std::apply([&](auto... m) { return (Read(w, i, item.*m) && ...); }, members);
+    return read && i == w.size();
 }
 
 // A record appended to a list.
@@ -148,7 +151,8 @@ bool ReadValue(const Words& w, auto& v) {
 template <typename Get>
 Field Scalar(std::string_view key, Get get, bool whileDocumentOpen = false) {
     return {key, [key, get](std::string& out, const DeviceState& s) { Put(out, key, ValueText(get(s))); },
-            [get](const Words& w, DeviceState& s) { return ReadValue(w, get(s)); }, whileDocumentOpen};
+            [get](const Words& w, DeviceState& s) { return ReadValue(w, get(s)); },
+            whileDocumentOpen};
 }
 
 // Lines of text, one line each.
@@ -174,11 +178,14 @@ template <typename Get>
 Field Counters(std::string_view key, Get get) {
     return {key,
             [key, get](std::string& out, const DeviceState& s) {
-                for (size_t k = 0; k < 4; ++k) Put(out, key, Word(k + 1) + ' ' + RecordText(get(s)[k], kCounters));
+                for (size_t k = 0; k < 4; ++k) {
+                    Put(out, key, Word(k + 1) + ' ' + RecordText(get(s)[k], kCounters));
+                }
             },
             [get](const Words& w, DeviceState& s) {
                 size_t k = 0;
-                return Number(w[1], k) && k >= 1 && k <= 4 && ReadRecord(w, 2, get(s)[k - 1], kCounters);
+                if (!Number(w[1], k) || k < 1 || k > 4) return false;
+                return ReadRecord(w, 2, get(s)[k - 1], kCounters);
             }};
 }
 
@@ -201,7 +208,9 @@ const std::vector<Field> kStateFields = {
     Scalar("reg-document", [](auto& s) -> auto& { return s.registration.documentNumber; }),
     {"reg-attr",
      [](std::string& out, const DeviceState& s) {
-         for (const auto& [tag, value] : s.registration.attributes) PutTags(out, "reg-attr", {{tag, value}});
+         for (const auto& [tag, value] : s.registration.attributes) {
+             PutTags(out, "reg-attr", {{tag, value}});
+         }
      },
      [](const Words& w, DeviceState& s) {
          FiscalTag t;
@@ -237,11 +246,14 @@ const std::vector<Field> kStateFields = {
     Scalar("clock-offset", [](auto& s) -> auto& { return s.clockOffset; }),
     Scalar("open-kind", [](auto& s) -> auto& { return s.document.kind; }),
     Scalar("open-mode", [](auto& s) -> auto& { return s.document.mode; }, true),
-    {"open-operation", [](std::string& out, const DeviceState& s) { Put(out, "open-operation", Word(s.document.operation)); },
+    {"open-operation",
+     [](std::string& out, const DeviceState& s) { Put(out, "open-operation", Word(s.document.operation)); },
      [](const Words& w, DeviceState& s) { return Byte(w[1], s.document.operation, 4); }, true},
     Scalar("open-taxation", [](auto& s) -> auto& { return s.document.taxation; }, true),
     {"open-correction",
-     [](std::string& out, const DeviceState& s) { Put(out, "open-correction", RecordText(s.document, kCorrection)); },
+     [](std::string& out, const DeviceState& s) {
+         Put(out, "open-correction", RecordText(s.document, kCorrection));
+     },
      [](const Words& w, DeviceState& s) { return ReadRecord(w, 1, s.document, kCorrection); }, true},
     {"open-position",
      [](std::string& out, const DeviceState& s) {
@@ -255,9 +267,11 @@ const std::vector<Field> kStateFields = {
      [](const Words& w, DeviceState& s) {
          return !s.document.positions.empty() && ReadTag(w, s.document.positions.back().tags);
      }},
-    {"open-pending-tag", [](std::string& out, const DeviceState& s) { PutTags(out, "open-pending-tag", s.document.pendingTags); },
+    {"open-pending-tag",
+     [](std::string& out, const DeviceState& s) { PutTags(out, "open-pending-tag", s.document.pendingTags); },
      [](const Words& w, DeviceState& s) { return ReadTag(w, s.document.pendingTags); }, true},
-    {"open-line", [](std::string& out, const DeviceState& s) { PutLines(out, "open-line", s.document.body); },
+    {"open-line",
+     [](std::string& out, const DeviceState& s) { PutLines(out, "open-line", s.document.body); },
      [](const Words& w, DeviceState& s) { return ReadLine(w, s.document.body); }, true},
     {"doc",
      [](std::string& out, const DeviceState& s) {
@@ -307,7 +321,8 @@ bool ParseState(std::string_view text, DeviceState& result, std::string& error) 
             sawEnd = true;
             continue;
         }
-        const auto field = std::find_if(kStateFields.begin(), kStateFields.end(), [&](auto& f) { return f.key == w[0]; });
+        const auto field = std::find_if(kStateFields.begin(), kStateFields.end(),
+                                        [&](const Field& f) { return f.key == w[0]; });
         if (field == kStateFields.end()) return fail("unknown key");
         if (!field->read(w, s)) return fail("bad value");
     }
