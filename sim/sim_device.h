@@ -1,7 +1,7 @@
 // The register: executes one request (command, access code, payload) against its state and
 // answers with a status word and the reply data. Everything it prints goes to the printer sink as
-// 40-column lines in code page 866. The command table (sim_device.cpp) names each command and its
-// handler; the handlers live in one file per family of commands.
+// 40-column lines in code page 866. The command table below names each command and its handler;
+// the handlers live in one file per family of commands.
 #pragma once
 
 #include <cstdint>

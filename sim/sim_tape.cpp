@@ -121,11 +121,10 @@ std::vector<std::string> Device::Header() const {
     const auto& attrs = state_.registration.attributes;
     for (uint16_t tag : {1048, 1009}) {
         const auto it = attrs.find(tag);
-        if (it != attrs.end() && !it->second.empty()) {
-            std::vector<std::string> wrapped;
-            Wrap(wrapped, it->second);
-            for (auto& l : wrapped) out.push_back(Center(TrimRight(l)));
-        }
+        if (it == attrs.end() || it->second.empty()) continue;
+        Lines wrapped;
+        Wrap(wrapped, it->second);
+        for (auto& l : wrapped) out.push_back(Center(TrimRight(l)));
     }
     return out;
 }
