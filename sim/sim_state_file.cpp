@@ -9,6 +9,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <functional>
+#include <map>
 #include <tuple>
 #include <unistd.h>
 
@@ -138,102 +139,92 @@ struct Field {
     bool whileDocumentOpen = false;  // written only while a document is being built
 };
 
-// A field of one value; register text is kept as escaped UTF-8. get gives the value in a state,
-// const or not.
-std::string ValueText(const std::string& cp866) { return EscapeText(cp866); }
-std::string ValueText(const auto& v) { return Word(v); }
+// The lines of a field: one value, or one line per item of a list; register text is kept as
+// escaped UTF-8. Reading takes one line: a value, or an item appended to the list.
+void PutValue(std::string& out, std::string_view key, const std::string& cp866) {
+    Put(out, key, EscapeText(cp866));
+}
+void PutValue(std::string& out, std::string_view key, const auto& v) { Put(out, key, Word(v)); }
+void PutValue(std::string& out, std::string_view key, const std::vector<std::string>& lines) {
+    for (const auto& l : lines) PutValue(out, key, l);
+}
+void PutValue(std::string& out, std::string_view key, const std::vector<FiscalTag>& tags) {
+    for (const auto& t : tags) Put(out, key, RecordText(t, kTag));
+}
+void PutValue(std::string& out, std::string_view key, const std::map<uint16_t, std::string>& attrs) {
+    for (const auto& [tag, value] : attrs) Put(out, key, Word(tag) + ' ' + Word(value));
+}
+// The counters of the four operation types: the type, then every counter.
+void PutValue(std::string& out, std::string_view key, const std::array<TypeCounters, 4>& counters) {
+    for (size_t k = 0; k < 4; ++k) {
+        Put(out, key, Word(k + 1) + ' ' + RecordText(counters[k], kCounters));
+    }
+}
+
 bool ReadValue(const Words& w, std::string& cp866) { return UnescapeText(w.After(1), cp866); }
 bool ReadValue(const Words& w, auto& v) {
     size_t i = 1;
     return Read(w, i, v);
 }
-
-template <typename Get>
-Field Scalar(std::string_view key, Get get, bool whileDocumentOpen = false) {
-    return {key, [key, get](std::string& out, const DeviceState& s) { Put(out, key, ValueText(get(s))); },
-            [get](const Words& w, DeviceState& s) { return ReadValue(w, get(s)); },
-            whileDocumentOpen};
-}
-
-// Lines of text, one line each.
-void PutLines(std::string& out, std::string_view key, const std::vector<std::string>& lines) {
-    for (const auto& l : lines) Put(out, key, EscapeText(l));
-}
-
-bool ReadLine(const Words& w, std::vector<std::string>& lines) {
-    std::string l;
-    if (!UnescapeText(w.After(1), l)) return false;
-    lines.push_back(std::move(l));
+bool ReadValue(const Words& w, std::vector<std::string>& lines) {
+    std::string line;
+    if (!ReadValue(w, line)) return false;
+    lines.push_back(std::move(line));
     return true;
 }
-
-void PutTags(std::string& out, std::string_view key, const std::vector<FiscalTag>& tags) {
-    for (const auto& t : tags) Put(out, key, RecordText(t, kTag));
+bool ReadValue(const Words& w, std::vector<FiscalTag>& tags) { return ReadInto(w, tags, kTag); }
+bool ReadValue(const Words& w, std::map<uint16_t, std::string>& attrs) {
+    FiscalTag t;
+    if (!ReadRecord(w, 1, t, kTag)) return false;
+    attrs[t.tag] = t.value;
+    return true;
+}
+bool ReadValue(const Words& w, std::array<TypeCounters, 4>& counters) {
+    size_t k = 0;
+    return Number(w[1], k) && k >= 1 && k <= 4 && ReadRecord(w, 2, counters[k - 1], kCounters);
 }
 
-bool ReadTag(const Words& w, std::vector<FiscalTag>& tags) { return ReadInto(w, tags, kTag); }
-
-// The counters of the four operation types, one line each: the type, then every counter.
+// A field; get gives its value in a state, const or not.
 template <typename Get>
-Field Counters(std::string_view key, Get get) {
-    return {key,
-            [key, get](std::string& out, const DeviceState& s) {
-                for (size_t k = 0; k < 4; ++k) {
-                    Put(out, key, Word(k + 1) + ' ' + RecordText(get(s)[k], kCounters));
-                }
-            },
-            [get](const Words& w, DeviceState& s) {
-                size_t k = 0;
-                if (!Number(w[1], k) || k < 1 || k > 4) return false;
-                return ReadRecord(w, 2, get(s)[k - 1], kCounters);
-            }};
+Field Row(std::string_view key, Get get, bool whileDocumentOpen = false) {
+    return {key, [key, get](std::string& out, const DeviceState& s) { PutValue(out, key, get(s)); },
+            [get](const Words& w, DeviceState& s) { return ReadValue(w, get(s)); }, whileDocumentOpen};
 }
 
 // Every field of the state file, in the order it is written.
 const std::vector<Field> kStateFields = {
-    Scalar("registered", [](auto& s) -> auto& { return s.registered; }),
-    Scalar("mode", [](auto& s) -> auto& { return s.modeByte; }),
-    Scalar("fn-state", [](auto& s) -> auto& { return s.fnState; }),
-    Scalar("fn-warnings", [](auto& s) -> auto& { return s.fnWarnings; }),
-    Scalar("fn-serial", [](auto& s) -> auto& { return s.fnSerial; }),
-    Scalar("kkt-serial", [](auto& s) -> auto& { return s.kktSerial; }),
-    Scalar("ffd", [](auto& s) -> auto& { return s.ffdCode; }),
-    Scalar("reg-time", [](auto& s) -> auto& { return s.registration.time; }),
-    Scalar("reg-kkt-number", [](auto& s) -> auto& { return s.registration.kktNumber; }),
-    Scalar("reg-inn", [](auto& s) -> auto& { return s.registration.inn; }),
-    Scalar("reg-taxation", [](auto& s) -> auto& { return s.registration.taxation; }),
-    Scalar("reg-agent-types", [](auto& s) -> auto& { return s.registration.agentTypes; }),
-    Scalar("reg-reason", [](auto& s) -> auto& { return s.registration.reason; }),
-    Scalar("reg-modes", [](auto& s) -> auto& { return s.registration.operatingModes; }),
-    Scalar("reg-document", [](auto& s) -> auto& { return s.registration.documentNumber; }),
-    {"reg-attr",
-     [](std::string& out, const DeviceState& s) {
-         for (const auto& [tag, value] : s.registration.attributes) {
-             PutTags(out, "reg-attr", {{tag, value}});
-         }
-     },
-     [](const Words& w, DeviceState& s) {
-         FiscalTag t;
-         if (!ReadRecord(w, 1, t, kTag)) return false;
-         s.registration.attributes[t.tag] = t.value;
-         return true;
-     }},
-    Scalar("shift-open", [](auto& s) -> auto& { return s.shiftOpen; }),
-    Scalar("shift-number", [](auto& s) -> auto& { return s.shiftNumber; }),
-    Scalar("shift-receipts", [](auto& s) -> auto& { return s.shiftReceiptNumber; }),
-    Scalar("shift-opened-at", [](auto& s) -> auto& { return s.shiftOpenedAt; }),
-    Scalar("last-document", [](auto& s) -> auto& { return s.lastDocumentNumber; }),
-    Scalar("last-sent", [](auto& s) -> auto& { return s.lastSentDocument; }),
-    Scalar("ofd-online", [](auto& s) -> auto& { return s.ofdOnline; }),
-    Counters("shift-counters", [](auto& s) -> auto& { return s.shiftCounters; }),
-    Counters("total-counters", [](auto& s) -> auto& { return s.totalCounters; }),
-    Scalar("cash", [](auto& s) -> auto& { return s.cash; }),
-    Scalar("shift-cash-in", [](auto& s) -> auto& { return s.shiftCashIn; }),
-    Scalar("shift-cash-out", [](auto& s) -> auto& { return s.shiftCashOut; }),
-    Scalar("shift-cash-operations", [](auto& s) -> auto& { return s.shiftCashOperations; }),
-    Scalar("drawer-openings", [](auto& s) -> auto& { return s.drawerOpenings; }),
-    Scalar("receipt-settings", [](auto& s) -> auto& { return s.receiptSettings; }),
-    Scalar("cashier", [](auto& s) -> auto& { return s.cashier; }),
+    Row("registered", [](auto& s) -> auto& { return s.registered; }),
+    Row("mode", [](auto& s) -> auto& { return s.modeByte; }),
+    Row("fn-state", [](auto& s) -> auto& { return s.fnState; }),
+    Row("fn-warnings", [](auto& s) -> auto& { return s.fnWarnings; }),
+    Row("fn-serial", [](auto& s) -> auto& { return s.fnSerial; }),
+    Row("kkt-serial", [](auto& s) -> auto& { return s.kktSerial; }),
+    Row("ffd", [](auto& s) -> auto& { return s.ffdCode; }),
+    Row("reg-time", [](auto& s) -> auto& { return s.registration.time; }),
+    Row("reg-kkt-number", [](auto& s) -> auto& { return s.registration.kktNumber; }),
+    Row("reg-inn", [](auto& s) -> auto& { return s.registration.inn; }),
+    Row("reg-taxation", [](auto& s) -> auto& { return s.registration.taxation; }),
+    Row("reg-agent-types", [](auto& s) -> auto& { return s.registration.agentTypes; }),
+    Row("reg-reason", [](auto& s) -> auto& { return s.registration.reason; }),
+    Row("reg-modes", [](auto& s) -> auto& { return s.registration.operatingModes; }),
+    Row("reg-document", [](auto& s) -> auto& { return s.registration.documentNumber; }),
+    Row("reg-attr", [](auto& s) -> auto& { return s.registration.attributes; }),
+    Row("shift-open", [](auto& s) -> auto& { return s.shiftOpen; }),
+    Row("shift-number", [](auto& s) -> auto& { return s.shiftNumber; }),
+    Row("shift-receipts", [](auto& s) -> auto& { return s.shiftReceiptNumber; }),
+    Row("shift-opened-at", [](auto& s) -> auto& { return s.shiftOpenedAt; }),
+    Row("last-document", [](auto& s) -> auto& { return s.lastDocumentNumber; }),
+    Row("last-sent", [](auto& s) -> auto& { return s.lastSentDocument; }),
+    Row("ofd-online", [](auto& s) -> auto& { return s.ofdOnline; }),
+    Row("shift-counters", [](auto& s) -> auto& { return s.shiftCounters; }),
+    Row("total-counters", [](auto& s) -> auto& { return s.totalCounters; }),
+    Row("cash", [](auto& s) -> auto& { return s.cash; }),
+    Row("shift-cash-in", [](auto& s) -> auto& { return s.shiftCashIn; }),
+    Row("shift-cash-out", [](auto& s) -> auto& { return s.shiftCashOut; }),
+    Row("shift-cash-operations", [](auto& s) -> auto& { return s.shiftCashOperations; }),
+    Row("drawer-openings", [](auto& s) -> auto& { return s.drawerOpenings; }),
+    Row("receipt-settings", [](auto& s) -> auto& { return s.receiptSettings; }),
+    Row("cashier", [](auto& s) -> auto& { return s.cashier; }),
     {"last-error",
      [](std::string& out, const DeviceState& s) {
          Put(out, "last-error", std::to_string(s.lastErrorCode) + ' ' + EscapeText(s.lastErrorText));
@@ -241,15 +232,15 @@ const std::vector<Field> kStateFields = {
      [](const Words& w, DeviceState& s) {
          return Number(w[1], s.lastErrorCode) && UnescapeText(w.After(2), s.lastErrorText);
      }},
-    Scalar("paper-out", [](auto& s) -> auto& { return s.paperOut; }),
-    Scalar("cover-open", [](auto& s) -> auto& { return s.coverOpen; }),
-    Scalar("clock-offset", [](auto& s) -> auto& { return s.clockOffset; }),
-    Scalar("open-kind", [](auto& s) -> auto& { return s.document.kind; }),
-    Scalar("open-mode", [](auto& s) -> auto& { return s.document.mode; }, true),
+    Row("paper-out", [](auto& s) -> auto& { return s.paperOut; }),
+    Row("cover-open", [](auto& s) -> auto& { return s.coverOpen; }),
+    Row("clock-offset", [](auto& s) -> auto& { return s.clockOffset; }),
+    Row("open-kind", [](auto& s) -> auto& { return s.document.kind; }),
+    Row("open-mode", [](auto& s) -> auto& { return s.document.mode; }, true),
     {"open-operation",
      [](std::string& out, const DeviceState& s) { Put(out, "open-operation", Word(s.document.operation)); },
      [](const Words& w, DeviceState& s) { return Byte(w[1], s.document.operation, 4); }, true},
-    Scalar("open-taxation", [](auto& s) -> auto& { return s.document.taxation; }, true),
+    Row("open-taxation", [](auto& s) -> auto& { return s.document.taxation; }, true),
     {"open-correction",
      [](std::string& out, const DeviceState& s) {
          Put(out, "open-correction", RecordText(s.document, kCorrection));
@@ -259,30 +250,26 @@ const std::vector<Field> kStateFields = {
      [](std::string& out, const DeviceState& s) {
          for (const auto& p : s.document.positions) {
              Put(out, "open-position", RecordText(p, kPosition));
-             PutTags(out, "open-position-tag", p.tags);
+             PutValue(out, "open-position-tag", p.tags);
          }
      },
      [](const Words& w, DeviceState& s) { return ReadInto(w, s.document.positions, kPosition); }, true},
     {"open-position-tag", nullptr,
      [](const Words& w, DeviceState& s) {
-         return !s.document.positions.empty() && ReadTag(w, s.document.positions.back().tags);
+         return !s.document.positions.empty() && ReadValue(w, s.document.positions.back().tags);
      }},
-    {"open-pending-tag",
-     [](std::string& out, const DeviceState& s) { PutTags(out, "open-pending-tag", s.document.pendingTags); },
-     [](const Words& w, DeviceState& s) { return ReadTag(w, s.document.pendingTags); }, true},
-    {"open-line",
-     [](std::string& out, const DeviceState& s) { PutLines(out, "open-line", s.document.body); },
-     [](const Words& w, DeviceState& s) { return ReadLine(w, s.document.body); }, true},
+    Row("open-pending-tag", [](auto& s) -> auto& { return s.document.pendingTags; }, true),
+    Row("open-line", [](auto& s) -> auto& { return s.document.body; }, true),
     {"doc",
      [](std::string& out, const DeviceState& s) {
          for (const auto& doc : s.journal) {
              Put(out, "doc", RecordText(doc, kDocument));
-             PutLines(out, "doc-line", doc.lines);
+             PutValue(out, "doc-line", doc.lines);
          }
      },
      [](const Words& w, DeviceState& s) { return ReadInto(w, s.journal, kDocument); }},
     {"doc-line", nullptr,
-     [](const Words& w, DeviceState& s) { return !s.journal.empty() && ReadLine(w, s.journal.back().lines); }},
+     [](const Words& w, DeviceState& s) { return !s.journal.empty() && ReadValue(w, s.journal.back().lines); }},
 };
 
 }  // namespace
