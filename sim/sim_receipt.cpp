@@ -295,8 +295,8 @@ Lines Device::ReceiptHeading(const Document& doc) const {
     const auto& d = state_.document;
     Lines lines = Header();
     const bool correction = d.kind == DocumentKind::Correction;
-    const char* title = correction ? "КАССОВЫЙ ЧЕК КОРРЕКЦИИ" : d.mode == 6 ? "ЭЛЕКТРОННЫЙ ЧЕК" : "КАССОВЫЙ ЧЕК";
-    lines.push_back(Center(C(title)));
+    const char* title = d.mode == 6 ? "ЭЛЕКТРОННЫЙ ЧЕК" : "КАССОВЫЙ ЧЕК";
+    lines.push_back(Center(C(correction ? "КАССОВЫЙ ЧЕК КОРРЕКЦИИ" : title)));
     Both(lines, OperationName(d.operation), C("ЧЕК №") + std::to_string(state_.shiftReceiptNumber));
     Both(lines, C("СМЕНА №") + std::to_string(state_.shiftNumber), DateText(doc.time));
     if (correction) {

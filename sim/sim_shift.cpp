@@ -114,7 +114,8 @@ Reply Device::MoveCash(bool in, const Bytes& p) {
     In reader(p);
     const auto amount = reader.Le(8);
     const uint16_t format = reader.Done() ? kOk : kBadFormat;
-    const uint16_t e = First({format, NeedFiscalMode(), NeedNoDocument(), NeedSalesShift(), NeedPrinter()});
+    const uint16_t e =
+        First({format, NeedFiscalMode(), NeedNoDocument(), NeedSalesShift(), NeedPrinter()});
     if (e) return Fail(e);
     if (amount == 0 || amount > kLargestCashAmount) return Fail(kBadAmount);
     const auto value = static_cast<int64_t>(amount);

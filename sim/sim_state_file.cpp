@@ -238,7 +238,9 @@ const std::vector<Field> kStateFields = {
     Row("open-kind", [](auto& s) -> auto& { return s.document.kind; }),
     Row("open-mode", [](auto& s) -> auto& { return s.document.mode; }, true),
     {"open-operation",
-     [](std::string& out, const DeviceState& s) { Put(out, "open-operation", Word(s.document.operation)); },
+     [](std::string& out, const DeviceState& s) {
+         Put(out, "open-operation", Word(s.document.operation));
+     },
      [](const Words& w, DeviceState& s) { return Byte(w[1], s.document.operation, 4); }, true},
     Row("open-taxation", [](auto& s) -> auto& { return s.document.taxation; }, true),
     {"open-correction",
@@ -269,7 +271,9 @@ const std::vector<Field> kStateFields = {
      },
      [](const Words& w, DeviceState& s) { return ReadInto(w, s.journal, kDocument); }},
     {"doc-line", nullptr,
-     [](const Words& w, DeviceState& s) { return !s.journal.empty() && ReadValue(w, s.journal.back().lines); }},
+     [](const Words& w, DeviceState& s) {
+         return !s.journal.empty() && ReadValue(w, s.journal.back().lines);
+     }},
 };
 
 }  // namespace
