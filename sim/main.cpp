@@ -4,8 +4,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -54,15 +52,6 @@ const char* kHelp =
     "                      if present, is taken, run as statements and deleted, and its outcome\n"
     "                      (\"ok\" or \"error: ...\" lines) is appended to DIR/results\n"
     "  --help              show this text\n";
-
-bool ReadFile(const std::string& path, std::string& text) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    std::ostringstream s;
-    s << in.rdbuf();
-    text = s.str();
-    return true;
-}
 
 int Usage(const std::string& message) {
     std::fprintf(stderr, "vesklink-sim: %s\nTry vesklink-sim --help.\n", message.c_str());
@@ -119,7 +108,8 @@ int ReadArguments(int argc, char** argv, Arguments& args) {
         } else if (arg == "--script") {
             if (!value(text)) return Usage("--script needs a file");
             std::string script;
-            if (!ReadFile(text, script)) return Usage("cannot read " + text);
+            // A file that opens but cannot be read (a folder) is an empty script.
+            if (vesklink::sim::ReadWholeFile(text, script) > 0) return Usage("cannot read " + text);
             args.statements.push_back(script);
         } else if (arg == "--control") {
             if (!value(options.controlDir)) return Usage("--control needs a folder");

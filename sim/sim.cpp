@@ -11,6 +11,7 @@
 #include "sim_device.h"
 #include "sim_frame.h"
 #include "sim_line.h"
+#include "sim_parse.h"
 #include "sim_script.h"
 
 namespace vesklink::sim {
@@ -22,27 +23,18 @@ constexpr size_t kTapeLimit = 4u << 20;
 // full (the control folder's journal file keeps everything).
 constexpr size_t kJournalLimit = 100000;
 
-std::string HexFrame(const std::vector<uint8_t>& frame) {
-    static const char* digits = "0123456789ABCDEF";
-    std::string out;
-    for (uint8_t b : frame) {
-        out += digits[b >> 4];
-        out += digits[b & 0x0F];
-    }
-    return out;
-}
-
 void AppendToFile(const std::string& path, const std::string& text) {
     const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     if (fd < 0) return;
-    size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        done += static_cast<size_t>(n);
-    }
+    WriteAll(fd, text);
     close(fd);
+}
+
+// Runs what under the simulator's lock.
+template <typename Impl, typename What>
+auto Locked(Impl& impl, What what) {
+    std::lock_guard<std::mutex> guard(impl.lock);
+    return what();
 }
 
 }  // namespace
@@ -109,12 +101,9 @@ struct Simulator::Impl {
     void Save() {
         if (options.stateFile.empty()) return;
         std::string error;
-        if (!SaveStateFile(options.stateFile, device.State(), error)) {
-            if (!saveErrorReported) std::fprintf(stderr, "vesklink-sim: %s\n", error.c_str());
-            saveErrorReported = true;
-        } else {
-            saveErrorReported = false;
-        }
+        const bool saved = SaveStateFile(options.stateFile, device.State(), error);
+        if (!saved && !saveErrorReported) std::fprintf(stderr, "vesklink-sim: %s\n", error.c_str());
+        saveErrorReported = !saved;
     }
 
     std::string RunScript(std::string_view script) {
@@ -131,41 +120,27 @@ struct Simulator::Impl {
         const std::string taken = options.controlDir + "/commands.taken";
         if (rename(commands.c_str(), taken.c_str()) != 0) return;
         std::string text;
-        if (FILE* f = std::fopen(taken.c_str(), "rb")) {
-            char buf[4096];
-            size_t n;
-            while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
-            std::fclose(f);
-        }
+        ReadWholeFile(taken, text);
         unlink(taken.c_str());
         const std::string errors = RunScript(text);
-        std::string result;
-        if (errors.empty()) {
-            result = "ok\n";
-        } else {
-            size_t pos = 0;
-            while (pos < errors.size()) {
-                const size_t end = errors.find('\n', pos);
-                result += "error: " + errors.substr(pos, end - pos) + "\n";
-                pos = end + 1;
-            }
+        std::string result;  // every error line ends in a line feed
+        for (size_t pos = 0, end; pos < errors.size(); pos = end + 1) {
+            end = errors.find('\n', pos);
+            result += "error: " + errors.substr(pos, end - pos) + "\n";
         }
-        AppendToFile(options.controlDir + "/results", result);
+        AppendToFile(options.controlDir + "/results", errors.empty() ? "ok\n" : result);
     }
 
     void Record(const Request& req, const std::vector<uint8_t>& frame) {
-        JournalEntry entry;
-        entry.frame = frame;
-        entry.command = req.wellFormed ? req.command : 0;
-        entry.checksumOk = req.checksumOk;
-        journal.push_back(entry);
+        const uint8_t command = req.wellFormed ? req.command : 0;
+        journal.push_back({frame, command, req.checksumOk});
         if (journal.size() > kJournalLimit) journal.erase(journal.begin(), journal.begin() + kJournalLimit / 2);
-        if (!options.controlDir.empty()) {
-            char cmd[8];
-            std::snprintf(cmd, sizeof cmd, "%02X", entry.command);
-            AppendToFile(options.controlDir + "/journal",
-                         std::string(req.wellFormed ? cmd : "--") + " " + HexFrame(frame) + "\n");
-        }
+        if (options.controlDir.empty()) return;
+        char code[8] = "--";
+        if (req.wellFormed) std::snprintf(code, sizeof code, "%02X", command);
+        const std::string_view bytes(reinterpret_cast<const char*>(frame.data()), frame.size());
+        const std::string line = std::string(code) + " " + Hex(bytes, true) + "\n";
+        AppendToFile(options.controlDir + "/journal", line);
     }
 
     // One request frame: journal, faults, the register. Called with the lock held.
@@ -176,12 +151,12 @@ struct Simulator::Impl {
         if (faults.LineDead()) return {};  // nothing reaches the register, nothing comes back
         if (!req.wellFormed || !req.checksumOk) return {{kNak}};
         const FaultPlan plan = faults.Take(req.command);
-        if (plan.dead) {
-            DieWith(*plan.dead, req);
+        if (plan.Is(FaultKind::Dead)) {
+            DieWith(plan.outcome->dead, req);
             return {};
         }
-        if (plan.silence) return {};
-        if (plan.nak) return {{kNak}};
+        if (plan.Is(FaultKind::Silence)) return {};
+        if (plan.Is(FaultKind::Nak)) return {{kNak}};
         LineReply r;
         r.bytes = Outcome(plan, req);
         if (!r.bytes.empty()) {
@@ -194,24 +169,23 @@ struct Simulator::Impl {
 
     // The reply the register sends when no fault loses the request (none when its reply is lost).
     std::vector<uint8_t> Outcome(const FaultPlan& plan, const Request& req) {
-        if (plan.reply) return BuildReply(req.command, 0, *plan.reply);
+        if (plan.Is(FaultKind::Reply)) return BuildReply(req.command, 0, plan.outcome->bytes);
         uint16_t status = 0;
-        std::vector<uint8_t> data;
-        if (plan.status) {
-            status = *plan.status;
-            device.RecordError(status);
-        } else if (plan.paperOut || plan.coverOpen) {
-            status = plan.coverOpen ? kCoverOpen : kPaperOut;
-            (plan.coverOpen ? device.State().coverOpen : device.State().paperOut) = true;
-            device.RecordError(status);
+        if (plan.Is(FaultKind::Status)) {
+            status = static_cast<uint16_t>(plan.outcome->value);
+        } else if (plan.Is(FaultKind::PaperOut) || plan.Is(FaultKind::CoverOpen)) {
+            const bool cover = plan.Is(FaultKind::CoverOpen);
+            status = cover ? kCoverOpen : kPaperOut;
+            (cover ? device.State().coverOpen : device.State().paperOut) = true;
         } else {
             Reply reply = device.Handle(req.command, req.accessCode, req.payload);
             if (reply.changed) Save();
-            if (plan.lostReply) return {};
+            if (plan.Is(FaultKind::LostReply)) return {};
             return BuildReply(req.command, reply.status, reply.data);
         }
+        device.RecordError(status);
         Save();
-        return BuildReply(req.command, status, data);
+        return BuildReply(req.command, status, {});
     }
 
     // The line dies with this request: the register loses it, carries it out, or restarts first.
@@ -226,67 +200,50 @@ struct Simulator::Impl {
     }
 
     LinePeer Peer() {
-        return {[this] {
-                    std::lock_guard<std::mutex> guard(lock);
-                    return settings.baud;
-                },
+        return {[this] { return Locked(*this, [&] { return settings.baud; }); },
                 [this](const std::vector<uint8_t>& frame) {
-                    std::lock_guard<std::mutex> guard(lock);
-                    return Respond(frame);
+                    return Locked(*this, [&] { return Respond(frame); });
                 },
                 [this] {
-                    {
-                        std::lock_guard<std::mutex> guard(lock);
-                        ++requestCount;
-                    }
+                    Locked(*this, [&] { ++requestCount; });
                     handled.notify_all();
                 }};
     }
 };
 
 Simulator::Simulator(Options options) : impl_(std::make_unique<Impl>(std::move(options))) {}
-
 Simulator::~Simulator() { Stop(); }
 
 std::string Simulator::Start() { return impl_->line.ServePty(impl_->Peer()); }
-
-void Simulator::StartOnTty(const std::string& path) { impl_->line.ServeTty(path, impl_->settings.baud, impl_->Peer()); }
-
+void Simulator::StartOnTty(const std::string& path) {
+    impl_->line.ServeTty(path, impl_->settings.baud, impl_->Peer());
+}
 void Simulator::Stop() { impl_->line.Stop(); }
-
 bool Simulator::Running() const { return impl_->line.Running(); }
-
 std::string Simulator::Path() const { return impl_->line.Path(); }
 
 std::string Simulator::Execute(std::string_view script) {
-    std::lock_guard<std::mutex> guard(impl_->lock);
-    return impl_->RunScript(script);
+    return Locked(*impl_, [&] { return impl_->RunScript(script); });
 }
 
 DeviceState Simulator::State() const {
-    std::lock_guard<std::mutex> guard(impl_->lock);
-    return impl_->device.State();
+    return Locked(*impl_, [&] { return impl_->device.State(); });
 }
 
 void Simulator::Modify(const std::function<void(DeviceState&)>& change) {
-    std::lock_guard<std::mutex> guard(impl_->lock);
-    change(impl_->device.State());
-    impl_->Save();
+    Locked(*impl_, [&] {
+        change(impl_->device.State());
+        impl_->Save();
+    });
 }
 
 std::vector<JournalEntry> Simulator::Journal() const {
-    std::lock_guard<std::mutex> guard(impl_->lock);
-    return impl_->journal;
+    return Locked(*impl_, [&] { return impl_->journal; });
 }
-
-void Simulator::ClearJournal() {
-    std::lock_guard<std::mutex> guard(impl_->lock);
-    impl_->journal.clear();
-}
+void Simulator::ClearJournal() { Locked(*impl_, [&] { impl_->journal.clear(); }); }
 
 size_t Simulator::RequestCount() const {
-    std::lock_guard<std::mutex> guard(impl_->lock);
-    return impl_->requestCount;
+    return Locked(*impl_, [&] { return impl_->requestCount; });
 }
 
 bool Simulator::WaitForRequests(size_t count, std::chrono::milliseconds limit) const {
@@ -294,21 +251,15 @@ bool Simulator::WaitForRequests(size_t count, std::chrono::milliseconds limit) c
     return impl_->handled.wait_for(guard, limit, [&] { return impl_->requestCount >= count; });
 }
 
-std::string Simulator::Tape() const {
-    std::lock_guard<std::mutex> guard(impl_->lock);
-    return impl_->tape;
-}
-
-void Simulator::ClearTape() {
-    std::lock_guard<std::mutex> guard(impl_->lock);
-    impl_->tape.clear();
-}
+std::string Simulator::Tape() const { return Locked(*impl_, [&] { return impl_->tape; }); }
+void Simulator::ClearTape() { Locked(*impl_, [&] { impl_->tape.clear(); }); }
 
 std::vector<uint8_t> Simulator::Exchange(const std::vector<uint8_t>& frame) {
-    std::lock_guard<std::mutex> guard(impl_->lock);
-    auto r = impl_->Respond(frame);
-    ++impl_->requestCount;
-    return r.bytes;
+    return Locked(*impl_, [&] {
+        auto r = impl_->Respond(frame);
+        ++impl_->requestCount;
+        return r.bytes;
+    });
 }
 
 }  // namespace vesklink::sim

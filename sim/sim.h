@@ -1,14 +1,7 @@
 // vesklink-sim in-process: a virtual cash register served on a pseudo-terminal (or a given tty)
 // by a background thread. Tests start it, point the driver (or their own frames) at the returned
-// path, script faults and tweak the state with the command language (sim_script.h), and read back the
-// request journal, the state and the paper tape.
-//
-//   vesklink::sim::Simulator sim;
-//   const std::string path = sim.Start();          // e.g. /dev/pts/7
-//   sim.Execute("set cash 100\nfault 0x85 silence once");
-//   ... exchange frames on path ...
-//   EXPECT_EQ(sim.State().shiftCounters[0].count, 1u);
-//   std::string tape = sim.Tape();
+// path, script faults and tweak the state with the command language (sim/README.md), and read
+// back the request journal, the state and the paper tape (sim/README.md shows a session).
 #pragma once
 
 #include <chrono>

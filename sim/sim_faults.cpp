@@ -1,12 +1,14 @@
 #include "sim_faults.h"
 
+#include <algorithm>
+#include <iterator>
 #include <string>
 
 namespace vesklink::sim {
 namespace {
 
 bool IsModifier(std::string_view w) {
-    return w == "once" || w == "always" || w == "times" || w == "after" || w == "from";
+    return IndexOf(w, {"once", "always", "times", "after", "from"}) < 5;
 }
 
 // The words of one fault statement, read from left to right.
@@ -30,23 +32,20 @@ struct FaultWords {
 std::chrono::milliseconds Duration(FaultWords& words) {
     if (words.i >= words.w.size()) throw ScriptError{"fault dead needs a time such as 2s or 500ms"};
     std::string_view t = words.w[words.i++];
-    uint64_t scale = 1000;
-    if (t.size() > 2 && t.substr(t.size() - 2) == "ms") {
-        scale = 1;
-        t.remove_suffix(2);
-    } else if (t.size() > 1 && t.back() == 's') {
-        t.remove_suffix(1);
-    } else {
+    const bool ms = t.size() > 2 && t.ends_with("ms");
+    if (!ms && (t.size() < 2 || t.back() != 's')) {
         throw ScriptError{"expected a time such as 2s or 500ms, got \"" + std::string(t) + "\""};
     }
+    t.remove_suffix(ms ? 2 : 1);
+    const uint64_t scale = ms ? 1 : 1000;
     return std::chrono::milliseconds(Unsigned(t, 3600000 / scale, "a time") * scale);
 }
 
 void GarbageBytes(FaultWords& words, Fault& f) {
     f.bytes = words.Hex();
     if (f.bytes.empty()) f.bytes = {0xFF, 0x00, 0xFF, 0x55};
-    for (uint8_t b : f.bytes) {
-        if (b == 0x06 || b == 0x15) throw ScriptError{"garbage must not hold ACK or NAK bytes"};
+    if (std::any_of(f.bytes.begin(), f.bytes.end(), [](uint8_t b) { return b == 0x06 || b == 0x15; })) {
+        throw ScriptError{"garbage must not hold ACK or NAK bytes"};
     }
 }
 
@@ -63,15 +62,11 @@ void DeadArguments(FaultWords& words, Fault& f) {
         throw ScriptError{"fault dead needs lost, executed or restart, then for N or until TIME"};
     }
     const std::string_view moment = w[words.i++];
-    if (moment == "lost") {
-        f.dead.moment = DeadMoment::Lost;
-    } else if (moment == "executed") {
-        f.dead.moment = DeadMoment::Executed;
-    } else if (moment == "restart") {
-        f.dead.moment = DeadMoment::Restart;
-    } else {
+    const size_t m = IndexOf(moment, {"lost", "executed", "restart"});  // in the order of DeadMoment
+    if (m == 3) {
         throw ScriptError{"fault dead: lost, executed or restart, not \"" + std::string(moment) + "\""};
     }
+    f.dead.moment = static_cast<DeadMoment>(m);
     const std::string_view period = w[words.i++];
     if (period == "for") {
         f.dead.requests = words.Number(1000000000, "a request count");
@@ -90,7 +85,6 @@ struct KindRow {
     FaultKind kind;
     void (*arguments)(FaultWords&, Fault&);
 };
-
 constexpr KindRow kKinds[] = {
     {"silence", FaultKind::Silence, nullptr},
     {"nak", FaultKind::Nak, nullptr},
@@ -128,26 +122,6 @@ void ReadCount(FaultWords& words, Fault& f) {
     }
 }
 
-bool IsOutcome(FaultKind kind) { return kind != FaultKind::Garbage && kind != FaultKind::Cut && kind != FaultKind::Delay; }
-
-void Apply(const Fault& f, FaultPlan& plan) {
-    switch (f.kind) {
-        case FaultKind::Silence: plan.silence = true; break;
-        case FaultKind::Nak: plan.nak = true; break;
-        case FaultKind::LostReply: plan.lostReply = true; break;
-        case FaultKind::Status: plan.status = static_cast<uint16_t>(f.value); break;
-        case FaultKind::Reply: plan.reply = f.bytes; break;
-        case FaultKind::PaperOut: plan.paperOut = true; break;
-        case FaultKind::CoverOpen: plan.coverOpen = true; break;
-        case FaultKind::Garbage: plan.garbage.insert(plan.garbage.end(), f.bytes.begin(), f.bytes.end()); break;
-        case FaultKind::Cut:
-            if (!plan.cut || f.value < *plan.cut) plan.cut = f.value;
-            break;
-        case FaultKind::Delay: plan.delayMs += f.value; break;
-        case FaultKind::Dead: plan.dead = f.dead; break;
-    }
-}
-
 }  // namespace
 
 Fault ReadFault(const WordList& w) {
@@ -155,11 +129,11 @@ Fault ReadFault(const WordList& w) {
     Fault f;
     f.command = CommandCode(w[1]);
     FaultWords words{w, w[2]};
-    const KindRow* row = nullptr;
-    for (const auto& k : kKinds) {
-        if (k.name == words.kind) row = &k;
+    const auto row = std::find_if(std::begin(kKinds), std::end(kKinds),
+                                  [&](auto& k) { return k.name == words.kind; });
+    if (row == std::end(kKinds)) {
+        throw ScriptError{"unknown fault kind \"" + std::string(words.kind) + "\""};
     }
-    if (!row) throw ScriptError{"unknown fault kind \"" + std::string(words.kind) + "\""};
     f.kind = row->kind;
     if (row->arguments) row->arguments(words, f);
     while (words.i < w.size()) ReadCount(words, f);
@@ -178,16 +152,23 @@ void FaultTable::Clear(int command) {
 
 FaultPlan FaultTable::Take(uint8_t command) {
     FaultPlan plan;
-    bool outcome = false;  // only the first silence/nak/status/reply/lost-reply/paper/cover applies
     for (auto& f : faults_) {
         if (f.command >= 0 && f.command != command) continue;
         if (f.skip > 0) {
             --f.skip;
             continue;
         }
-        if (IsOutcome(f.kind) && outcome) continue;
-        Apply(f, plan);
-        outcome = outcome || IsOutcome(f.kind);
+        if (f.kind == FaultKind::Garbage) {
+            plan.garbage.insert(plan.garbage.end(), f.bytes.begin(), f.bytes.end());
+        } else if (f.kind == FaultKind::Cut) {
+            if (!plan.cut || f.value < *plan.cut) plan.cut = f.value;
+        } else if (f.kind == FaultKind::Delay) {
+            plan.delayMs += f.value;
+        } else if (plan.outcome) {
+            continue;  // only the first of the others applies
+        } else {
+            plan.outcome = f;
+        }
         if (f.remaining > 0) --f.remaining;
     }
     std::erase_if(faults_, [](const Fault& f) { return f.remaining == 0; });

@@ -42,17 +42,14 @@ struct Fault {
 
 // What the faults make of one request.
 struct FaultPlan {
-    bool silence = false;  // request lost, nothing executed, nothing sent
-    bool nak = false;
-    bool lostReply = false;  // executed, nothing sent
-    std::optional<uint16_t> status;
-    std::optional<std::vector<uint8_t>> reply;
-    bool paperOut = false;
-    bool coverOpen = false;
+    // The first fault that decides the request's fate: silence, nak, status, reply, lost-reply,
+    // paper-out, cover-open or dead. None: the register handles it.
+    std::optional<Fault> outcome;
     std::vector<uint8_t> garbage;
     std::optional<size_t> cut;
     uint32_t delayMs = 0;
-    std::optional<DeadLine> dead;  // the line dies with this request
+
+    bool Is(FaultKind kind) const { return outcome && outcome->kind == kind; }
 };
 
 class FaultTable {
@@ -62,7 +59,6 @@ public:
     void Clear(int command = -1);
     // The faults that hit a request with this command; their counts are used up.
     FaultPlan Take(uint8_t command);
-    const std::vector<Fault>& List() const { return faults_; }
 
     // The line dies now, as the dead line says.
     void KillLine(const DeadLine& dead);

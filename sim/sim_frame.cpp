@@ -12,16 +12,10 @@ uint8_t FrameChecksum(const uint8_t* data, size_t size) {
 
 std::vector<uint8_t> BuildReply(uint8_t command, uint16_t status, const std::vector<uint8_t>& data) {
     const size_t length = 4 + data.size();
-    std::vector<uint8_t> out;
+    std::vector<uint8_t> out = {kAck, kStartByte, static_cast<uint8_t>(length),
+                                static_cast<uint8_t>(length >> 8), command,
+                                static_cast<uint8_t>(status), static_cast<uint8_t>(status >> 8), 0x00};
     out.reserve(length + 5);
-    out.push_back(kAck);
-    out.push_back(kStartByte);
-    out.push_back(static_cast<uint8_t>(length & 0xFF));
-    out.push_back(static_cast<uint8_t>((length >> 8) & 0xFF));
-    out.push_back(command);
-    out.push_back(static_cast<uint8_t>(status & 0xFF));
-    out.push_back(static_cast<uint8_t>(status >> 8));
-    out.push_back(0x00);
     out.insert(out.end(), data.begin(), data.end());
     out.push_back(FrameChecksum(out.data() + 2, out.size() - 2));
     return out;

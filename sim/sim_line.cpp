@@ -1,6 +1,7 @@
 #include "sim_line.h"
 
 #include <algorithm>
+#include <utility>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -21,18 +22,14 @@ using SteadyClock = std::chrono::steady_clock;
 constexpr auto kInterByteLimit = std::chrono::milliseconds(1000);
 
 speed_t SpeedConstant(unsigned baud) {
-    switch (baud) {
-        case 1200: return B1200;
-        case 2400: return B2400;
-        case 4800: return B4800;
-        case 9600: return B9600;
-        case 19200: return B19200;
-        case 38400: return B38400;
-        case 57600: return B57600;
-        case 115200: return B115200;
-        case 230400: return B230400;
-        default: return B0;
+    static const std::pair<unsigned, speed_t> kSpeeds[] = {
+        {1200, B1200},   {2400, B2400},   {4800, B4800},     {9600, B9600},    {19200, B19200},
+        {38400, B38400}, {57600, B57600}, {115200, B115200}, {230400, B230400},
+    };
+    for (const auto& [b, speed] : kSpeeds) {
+        if (b == baud) return speed;
     }
+    return B0;
 }
 
 // Raw 8N1, no flow control, no echo: binary bytes pass unchanged.
@@ -103,9 +100,8 @@ void Line::Stop() {
     if (!thread_.joinable()) return;
     stopping_ = true;
     const char wake = 1;
-    if (write(wakeFd_[1], &wake, 1) < 0) {
-        // The flag alone ends the loop within one poll period.
-    }
+    // Should the pipe be full, the flag alone ends the loop within one poll period.
+    [[maybe_unused]] const ssize_t woken = write(wakeFd_[1], &wake, 1);
     thread_.join();
     CloseAll();
 }
@@ -118,10 +114,9 @@ void Line::CloseAll() {
     path_.clear();
 }
 
-// Waits up to the given time unless the line is stopping; false when it is. The wait sleeps to
+// Waits until the given time unless the line is stopping; false when it is. The wait sleeps to
 // the microsecond, so pacing a reply byte by byte does not spin a processor.
-bool Line::Pause(std::chrono::microseconds duration) {
-    const auto until = SteadyClock::now() + duration;
+bool Line::Pause(SteadyClock::time_point until) {
     while (!stopping_) {
         const auto left = std::chrono::duration_cast<std::chrono::microseconds>(until - SteadyClock::now());
         if (left.count() <= 0) return true;
@@ -131,19 +126,6 @@ bool Line::Pause(std::chrono::microseconds duration) {
         ppoll(&p, 1, &wait, nullptr);
     }
     return false;
-}
-
-// A paced line carries a request at its speed too: the register can act on it only once its last
-// byte would have arrived, counted from its first. A pseudo-terminal delivers it at once. Gives
-// that moment (now on an unpaced line); false when the line is stopping.
-bool Line::AwaitRequestOnLine(SteadyClock::time_point firstByte, size_t size, unsigned baud,
-                              SteadyClock::time_point& arrived) {
-    if (baud == 0) {
-        arrived = SteadyClock::now();
-        return true;
-    }
-    arrived = firstByte + std::chrono::microseconds(10'000'000ull * size / baud);
-    return Pause(std::chrono::duration_cast<std::chrono::microseconds>(arrived - SteadyClock::now()));
 }
 
 bool Line::WriteAll(const uint8_t* data, size_t size) {
@@ -174,28 +156,28 @@ void Line::Send(const std::vector<uint8_t>& bytes, unsigned baud) {
     size_t sent = 0;
     while (sent < bytes.size() && !stopping_) {
         const auto elapsed = SteadyClock::now() - start;
-        size_t due = static_cast<size_t>(elapsed / byteTime) + 1;
-        if (due > bytes.size()) due = bytes.size();
+        const size_t due = std::min(bytes.size(), static_cast<size_t>(elapsed / byteTime) + 1);
         if (due > sent) {
             if (!WriteAll(bytes.data() + sent, due - sent)) return;
             sent = due;
-            continue;
+        } else if (!Pause(start + byteTime * static_cast<long long>(sent))) {
+            return;
         }
-        const auto next = start + byteTime * static_cast<long long>(sent);
-        if (!Pause(std::chrono::duration_cast<std::chrono::microseconds>(next - SteadyClock::now()))) return;
     }
 }
 
 // One whole request frame: the register's answer, sent when it is due.
 void Line::Answer(const std::vector<uint8_t>& frame, SteadyClock::time_point frameStart) {
     const unsigned baud = peer_.baud();
-    SteadyClock::time_point arrived;
-    if (!AwaitRequestOnLine(frameStart, frame.size(), baud, arrived)) return;
+    // A paced line carries a request at its speed too: the register can act on it only once its
+    // last byte would have arrived, counted from its first. A pseudo-terminal delivers it at once.
+    const auto lineTime = std::chrono::microseconds(baud ? 10'000'000ull * frame.size() / baud : 0);
+    const auto arrived = baud ? frameStart + lineTime : SteadyClock::now();
+    if (baud && !Pause(arrived)) return;
     const LineReply r = peer_.respond(frame);
     // The processing time counts from the request's arrival: the simulator's own bookkeeping
     // (journal, state file) happens within it, as the register's would.
-    const auto due = arrived + std::chrono::milliseconds(r.delayMs);
-    if (!Pause(std::chrono::duration_cast<std::chrono::microseconds>(due - SteadyClock::now()))) return;
+    if (!Pause(arrived + std::chrono::milliseconds(r.delayMs))) return;
     if (!r.bytes.empty()) Send(r.bytes, baud);
     peer_.handled();
 }
@@ -217,7 +199,7 @@ void Line::Serve() {
         const ssize_t n = read(lineFd_, buf, sizeof buf);
         if (n <= 0) {
             // A tty whose other side went away: wait for it to come back.
-            Pause(std::chrono::milliseconds(50));
+            Pause(SteadyClock::now() + std::chrono::milliseconds(50));
             continue;
         }
         for (ssize_t i = 0; i < n && !stopping_; ++i) {

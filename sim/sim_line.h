@@ -49,9 +49,7 @@ private:
     void Launch(LinePeer peer);
     void Serve();
     void Answer(const std::vector<uint8_t>& frame, std::chrono::steady_clock::time_point frameStart);
-    bool Pause(std::chrono::microseconds duration);
-    bool AwaitRequestOnLine(std::chrono::steady_clock::time_point firstByte, size_t size, unsigned baud,
-                            std::chrono::steady_clock::time_point& arrived);
+    bool Pause(std::chrono::steady_clock::time_point until);
     bool WriteAll(const uint8_t* data, size_t size);
     void Send(const std::vector<uint8_t>& bytes, unsigned baud);
     void CloseAll();

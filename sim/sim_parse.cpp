@@ -1,23 +1,28 @@
 #include "sim_parse.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <ctime>
 
+#include "sim_cp866.h"
 #include "sim_device.h"
 
 namespace vesklink::sim {
 
-WordList SplitWords(std::string_view line) {
-    std::vector<std::string_view> words;
-    size_t i = 0;
-    while (i < line.size()) {
-        while (i < line.size() && std::isspace(static_cast<unsigned char>(line[i]))) ++i;
-        if (i >= line.size()) break;
-        size_t j = i;
-        while (j < line.size() && !std::isspace(static_cast<unsigned char>(line[j]))) ++j;
-        words.push_back(line.substr(i, j - i));
-        i = j;
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+WordList SplitWords(std::string_view line, std::string_view blanks) {
+    WordList words;
+    for (size_t i = line.find_first_not_of(blanks); i != std::string_view::npos;) {
+        const size_t end = std::min(line.find_first_of(blanks, i), line.size());
+        words.push_back(line.substr(i, end - i));
+        i = line.find_first_not_of(blanks, end);
     }
     return words;
 }
@@ -42,14 +47,8 @@ uint64_t Unsigned(std::string_view text, uint64_t max, std::string_view what) {
     }
     if (digits.empty()) throw ScriptError{"expected " + std::string(what) + ", got \"" + std::string(text) + "\""};
     for (char c : digits) {
-        int d;
-        if (c >= '0' && c <= '9') {
-            d = c - '0';
-        } else if (base == 16 && c >= 'a' && c <= 'f') {
-            d = c - 'a' + 10;
-        } else if (base == 16 && c >= 'A' && c <= 'F') {
-            d = c - 'A' + 10;
-        } else {
+        const int d = HexDigit(c);
+        if (d < 0 || d >= base) {
             throw ScriptError{"expected " + std::string(what) + ", got \"" + std::string(text) + "\""};
         }
         if (static_cast<uint64_t>(d) > max || v > (max - static_cast<uint64_t>(d)) / static_cast<uint64_t>(base)) {
@@ -70,16 +69,11 @@ int64_t Amount(std::string_view text) {
     const size_t dot = t.find_first_of(".,");
     const std::string_view whole = t.substr(0, dot);
     std::string_view fraction = dot == std::string_view::npos ? std::string_view() : t.substr(dot + 1);
-    if (whole.empty() || fraction.size() > 2 || (dot != std::string_view::npos && fraction.empty())) {
-        throw ScriptError{"expected an amount such as 123.45, got \"" + std::string(text) + "\""};
-    }
-    auto digitsOnly = [](std::string_view s) {
-        for (char c : s) {
-            if (c < '0' || c > '9') return false;
-        }
-        return true;
+    auto digits = [](std::string_view s) {
+        return s.find_first_not_of("0123456789") == std::string_view::npos;
     };
-    if (!digitsOnly(whole) || !digitsOnly(fraction)) {
+    if (whole.empty() || fraction.size() > 2 || (dot != std::string_view::npos && fraction.empty()) ||
+        !digits(whole) || !digits(fraction)) {
         throw ScriptError{"expected an amount such as 123.45, got \"" + std::string(text) + "\""};
     }
     const uint64_t units = Unsigned(whole, 100000000000ull, "amount");
@@ -91,11 +85,8 @@ int64_t Amount(std::string_view text) {
 
 std::vector<uint8_t> HexBytes(std::string_view text) {
     std::vector<uint8_t> out;
-    std::string digits;
-    for (char c : text) {
-        if (std::isspace(static_cast<unsigned char>(c))) continue;
-        digits += c;
-    }
+    std::string digits(text);
+    std::erase_if(digits, [](unsigned char c) { return std::isspace(c); });
     if (digits.size() % 2) throw ScriptError{"odd number of hex digits"};
     for (size_t i = 0; i < digits.size(); i += 2) {
         out.push_back(static_cast<uint8_t>(Unsigned("0x" + digits.substr(i, 2), 255, "hex bytes")));
@@ -126,6 +117,59 @@ int64_t LocalTime(std::string_view text) {
     tm.tm_sec = second;
     tm.tm_isdst = -1;
     return static_cast<int64_t>(std::mktime(&tm));
+}
+
+std::string Hex(std::string_view bytes, bool upper) {
+    const char* digits = upper ? "0123456789ABCDEF" : "0123456789abcdef";
+    std::string out;
+    for (char c : bytes) {
+        const auto b = static_cast<unsigned char>(c);
+        out += digits[b >> 4];
+        out += digits[b & 0x0F];
+    }
+    return out;
+}
+
+bool Unhex(std::string_view text, std::string& out) {
+    out.clear();
+    if (text == "-") return true;  // no bytes
+    if (text.size() % 2) return false;
+    for (size_t i = 0; i < text.size(); i += 2) {
+        const int hi = HexDigit(text[i]), lo = HexDigit(text[i + 1]);
+        if (hi < 0 || lo < 0) return false;
+        out += static_cast<char>(hi * 16 + lo);
+    }
+    return true;
+}
+
+std::string EscapeText(std::string_view cp866) {
+    std::string out;
+    for (char c : Utf8FromCp866(cp866)) {
+        const auto b = static_cast<unsigned char>(c);
+        if (b < 0x20 || b == 0x7F || c == '%') {
+            char buf[4];
+            std::snprintf(buf, sizeof buf, "%%%02X", b);
+            out += buf;
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+bool UnescapeText(std::string_view text, std::string& cp866) {
+    std::string utf8, byte;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '%') {
+            utf8 += text[i];
+            continue;
+        }
+        if (i + 2 >= text.size() || !Unhex(text.substr(i + 1, 2), byte)) return false;
+        utf8 += byte;
+        i += 2;
+    }
+    cp866 = Cp866FromUtf8(utf8);
+    return true;
 }
 
 }  // namespace vesklink::sim

@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <numeric>
 
 #include "sim_device.h"
 #include "sim_payload.h"
-#include "sim_tape.h"
 
 namespace vesklink::sim {
 namespace {
@@ -16,6 +16,15 @@ constexpr uint16_t kAdjustTotal = 0x1000;  // closing flag: the host's total end
 constexpr uint8_t kPaymentShortFlag = 0x80;  // closing reply byte 15: the receipt stays open
 
 bool IsReceipt(DocumentKind kind) { return kind == DocumentKind::Receipt || kind == DocumentKind::Correction; }
+// Sales and returns of purchases bring cash in; returns of sales and purchases take it out.
+bool CashComesIn(uint8_t operation) { return operation == 0 || operation == 3; }
+
+// The receipt's body between rules.
+void AddBody(Lines& lines, const Lines& body) {
+    lines.push_back(Rule());
+    lines.insert(lines.end(), body.begin(), body.end());
+    lines.push_back(Rule());
+}
 
 // The host's total differs from ours by less than a currency unit and ends in the given
 // hundredths: the total nearest to ours that does. kOk, or the status word that refuses it.
@@ -71,11 +80,9 @@ bool ReadPosition(const Bytes& p, Position& pos, PositionExtras& extras) {
         // The marking code block: its own length, a fixed kind 06 00 and a counted code.
         const size_t length = static_cast<size_t>(in.Le(2));
         const std::string block = in.Span(length);
-        if (!in.Ok() || length < 14 || block[4] != 0x06 || block[5] != 0x00 ||
-            static_cast<size_t>(static_cast<uint8_t>(block[12]) | (static_cast<uint8_t>(block[13]) << 8)) + 14 !=
-                length) {
-            return false;
-        }
+        auto byte = [&](size_t i) { return static_cast<size_t>(static_cast<uint8_t>(block[i])); };
+        const bool valid = in.Ok() && length >= 14 && byte(4) == 0x06 && byte(5) == 0x00;
+        if (!valid || (byte(12) | byte(13) << 8) + 14 != length) return false;
         extras.marked = true;
     }
     if (pos.flags & 0x08) extras.customs = in.Counted();
@@ -115,27 +122,24 @@ struct Device::Settlement {
     int64_t cashKept = 0;  // the cash that stays in the drawer: cash paid less the change
 };
 
-uint16_t Device::ReceiptOpenRefusal(uint16_t mode, uint8_t operation, uint8_t taxation, bool otherwiseValid) const {
-    if (auto e = NeedFiscalMode()) return e;
-    if (auto e = NeedSalesShift()) return e;
-    if (auto e = NeedNoDocument()) return e;
-    if ((mode != 4 && mode != 6) || operation > 3 || !otherwiseValid) return kBadParameter;
-    if (taxation == 0 || (taxation & (taxation - 1)) != 0 || taxation > 0x20) return kBadParameter;
-    if ((state_.registration.taxation & taxation) == 0) return kTaxationNotRegistered;
-    return kOk;
-}
-
-Reply Device::StartReceipt(OpenDocument document) {
-    state_.document = std::move(document);
+// Opens the receipt when the rules allow it: an open shift, no other document, a valid mode,
+// operation and taxation bit, and that bit registered.
+Reply Device::StartReceipt(OpenDocument d, bool otherwiseValid) {
+    const uint8_t tax = d.taxation;
+    const bool valid = (d.mode == 4 || d.mode == 6) && d.operation <= 3 && otherwiseValid && tax != 0 &&
+                       (tax & (tax - 1)) == 0 && tax <= 0x20;
+    const uint16_t registered = (state_.registration.taxation & tax) ? kOk : kTaxationNotRegistered;
+    const uint16_t bad = valid ? kOk : kBadParameter;
+    const uint16_t e = First({NeedFiscalMode(), NeedSalesShift(), NeedNoDocument(), bad, registered});
+    if (e) return Fail(e);
+    state_.document = std::move(d);
     return Ok(Out().Le(state_.shiftNumber, 2).Le(state_.shiftReceiptNumber + 1u, 2).Take(), true);
 }
 
 Reply Device::OpenReceipt(const Bytes& p) {
     In in(p);
     OpenDocument d = ReadReceiptStart(in, DocumentKind::Receipt);
-    if (!in.Done()) return Fail(kBadFormat);
-    if (auto e = ReceiptOpenRefusal(d.mode, d.operation, d.taxation, true)) return Fail(e);
-    return StartReceipt(std::move(d));
+    return in.Done() ? StartReceipt(std::move(d), true) : Fail(kBadFormat);
 }
 
 Reply Device::OpenCorrection(const Bytes& p) {
@@ -157,11 +161,16 @@ Reply Device::OpenCorrection(const Bytes& p) {
     } else {
         return Fail(kBadFormat);
     }
-    if (auto e = ReceiptOpenRefusal(d.mode, d.operation, d.taxation, d.correctionType <= 1)) return Fail(e);
-    return StartReceipt(std::move(d));
+    const bool validType = d.correctionType <= 1;
+    return StartReceipt(std::move(d), validType);
 }
 
-Reply Device::AddPositionOf(uint8_t operation, const Bytes& p) {
+Reply Device::SalePosition(const Bytes& p) { return AddPosition(0, p); }
+Reply Device::SaleReturnPosition(const Bytes& p) { return AddPosition(1, p); }
+Reply Device::PurchasePosition(const Bytes& p) { return AddPosition(2, p); }
+Reply Device::PurchaseReturnPosition(const Bytes& p) { return AddPosition(3, p); }
+
+Reply Device::AddPosition(uint8_t operation, const Bytes& p) {
     auto& d = state_.document;
     if (!IsReceipt(d.kind)) return Fail(kNoReceipt);
     Position pos;
@@ -179,14 +188,14 @@ Reply Device::AddPositionOf(uint8_t operation, const Bytes& p) {
     d.pendingTags.clear();
     PrintPosition(d.body, pos, extras);
     d.positions.push_back(std::move(pos));
-    return Ok(Out().Le(static_cast<uint64_t>(d.positions.back().amount), 8).Le(static_cast<uint64_t>(PositionsTotal()), 8).Take(),
-              true);
+    const auto amount = static_cast<uint64_t>(d.positions.back().amount);
+    return Ok(Out().Le(amount, 8).Le(static_cast<uint64_t>(PositionsTotal()), 8).Take(), true);
 }
 
 int64_t Device::PositionsTotal() const {
-    int64_t sum = 0;
-    for (const auto& p : state_.document.positions) sum += p.amount;
-    return sum;
+    const auto& positions = state_.document.positions;
+    return std::accumulate(positions.begin(), positions.end(), int64_t{0},
+                           [](int64_t sum, const Position& p) { return sum + p.amount; });
 }
 
 Reply Device::Subtotal(const Bytes& p) {
@@ -221,9 +230,8 @@ Reply Device::CloseReceipt(const Bytes& p) {
     for (auto v : s.pay) {
         if (v < 0 || v > kLargestAmount) return Fail(kBadAmount);
     }
-    if (d.mode != 6) {
-        if (auto e = NeedPrinter()) return Fail(e);
-    }
+    // An electronic receipt needs no paper.
+    if (auto e = d.mode != 6 ? NeedPrinter() : uint16_t{kOk}) return Fail(e);
     const int64_t paid = s.pay[0] + s.pay[1] + s.pay[2] + s.pay[3] + s.pay[4];
     s.total = PositionsTotal();
     if (d.positions.empty()) {
@@ -231,9 +239,8 @@ Reply Device::CloseReceipt(const Bytes& p) {
         if (d.kind != DocumentKind::Correction) return Fail(kEmptyReceipt);
         s.total = paid;
     }
-    if (adjust) {
-        if (auto e = AdjustTotal(hundredths, s.total, s.adjustment)) return Fail(e);
-    }
+    const uint16_t adjusted = adjust ? AdjustTotal(hundredths, s.total, s.adjustment) : uint16_t{kOk};
+    if (adjusted) return Fail(adjusted);
     if (paid < s.total) {
         // Payments short: the receipt stays open, and the reply says so in its flag byte.
         RecordError(kPaymentShort);
@@ -251,8 +258,7 @@ Reply Device::CloseReceipt(const Bytes& p) {
 // The receipt is paid: the drawer, the counters, the fiscal document, the tape and the reply.
 Reply Device::SettleReceipt(const Settlement& s) {
     const auto& d = state_.document;
-    const bool cashComesIn = d.operation == 0 || d.operation == 3;
-    if (!cashComesIn && s.cashKept > state_.cash) return Fail(kNoCash);
+    if (!CashComesIn(d.operation) && s.cashKept > state_.cash) return Fail(kNoCash);
     BookReceipt(s);
     Document& doc = AddFiscalDocument(d.kind == DocumentKind::Correction ? kDocCorrection : kDocReceipt, s.total);
     Lines lines = ReceiptHeading(doc);
@@ -268,8 +274,7 @@ Reply Device::SettleReceipt(const Settlement& s) {
 
 void Device::BookReceipt(const Settlement& s) {
     const auto& d = state_.document;
-    const bool cashComesIn = d.operation == 0 || d.operation == 3;
-    state_.cash += cashComesIn ? s.cashKept : -s.cashKept;
+    state_.cash += CashComesIn(d.operation) ? s.cashKept : -s.cashKept;
     ++state_.shiftReceiptNumber;
     for (auto* counters : {&state_.shiftCounters, &state_.totalCounters}) {
         auto& c = (*counters)[d.operation];
@@ -289,14 +294,12 @@ void Device::BookReceipt(const Settlement& s) {
 Lines Device::ReceiptHeading(const Document& doc) const {
     const auto& d = state_.document;
     Lines lines = Header();
-    if (d.kind == DocumentKind::Correction) {
-        lines.push_back(Center(C("КАССОВЫЙ ЧЕК КОРРЕКЦИИ")));
-    } else {
-        lines.push_back(Center(d.mode == 6 ? C("ЭЛЕКТРОННЫЙ ЧЕК") : C("КАССОВЫЙ ЧЕК")));
-    }
+    const bool correction = d.kind == DocumentKind::Correction;
+    const char* title = d.mode == 6 ? "ЭЛЕКТРОННЫЙ ЧЕК" : "КАССОВЫЙ ЧЕК";
+    lines.push_back(Center(C(correction ? "КАССОВЫЙ ЧЕК КОРРЕКЦИИ" : title)));
     Both(lines, OperationName(d.operation), C("ЧЕК №") + std::to_string(state_.shiftReceiptNumber));
     Both(lines, C("СМЕНА №") + std::to_string(state_.shiftNumber), DateText(doc.time));
-    if (d.kind == DocumentKind::Correction) {
+    if (correction) {
         Both(lines, C("ТИП КОРРЕКЦИИ"), d.correctionType == 0 ? C("САМОСТОЯТЕЛЬНО") : C("ПО ПРЕДПИСАНИЮ"));
         Wrap(lines, C("ОСНОВАНИЕ: ") + d.correctionDescription);
         char date[16] = "--";
@@ -306,9 +309,7 @@ Lines Device::ReceiptHeading(const Document& doc) const {
         }
         Both(lines, C("ДОКУМЕНТ ОСНОВАНИЯ №") + d.correctionNumber, date);
     }
-    lines.push_back(Rule());
-    lines.insert(lines.end(), d.body.begin(), d.body.end());
-    lines.push_back(Rule());
+    AddBody(lines, d.body);
     return lines;
 }
 
@@ -344,9 +345,7 @@ Reply Device::CancelDocument(const Bytes& p) {
         lines = Header();
         lines.push_back(Center(d.kind == DocumentKind::Correction ? C("КАССОВЫЙ ЧЕК КОРРЕКЦИИ") : C("КАССОВЫЙ ЧЕК")));
         lines.push_back(Center(OperationName(d.operation)));
-        lines.push_back(Rule());
-        lines.insert(lines.end(), d.body.begin(), d.body.end());
-        lines.push_back(Rule());
+        AddBody(lines, d.body);
         lines.push_back(Center(C("ЧЕК АННУЛИРОВАН")));
         Both(lines, "", DateText(ToDeviceTime(Now())));
     }
@@ -373,8 +372,7 @@ Reply Device::PrintCopy(const Bytes& p) {
     }
     if (auto e = NeedPrinter()) return Fail(e);
     for (const auto* doc : docs) {
-        Lines lines;
-        lines.push_back(Center(C("*** КОПИЯ ***")));
+        Lines lines{Center(C("*** КОПИЯ ***"))};
         lines.insert(lines.end(), doc->lines.begin(), doc->lines.end());
         Print(lines);
     }

@@ -2,7 +2,6 @@
 // FN's archive (0x1E), and the registration record and attributes the register answers with.
 #include "sim_device.h"
 #include "sim_payload.h"
-#include "sim_tape.h"
 
 namespace vesklink::sim {
 namespace {
@@ -10,69 +9,52 @@ namespace {
 constexpr uint8_t kRegister = 0;
 constexpr uint8_t kChangeRegistration = 2;
 
-// The registration request in the order the driver lays it out.
+// The registration request, read in the order the driver lays it out into the registration the
+// FN keeps, with the attributes 0xE9 answers with.
 struct RegistrationRequest {
     uint8_t operation = 0, reason = 0;
-    std::string address, location, company, inn, kktNumber, cashier;
-    uint8_t encrypted = 0, offline = 0, automatic = 0;
-    std::string fnsUrl, ofd, ofdInn, senderEmail, automatNumber;
-    uint8_t flags[7] = {};  // service, BSO, online only, automatic printer, excise, gambling, lottery
-    uint8_t agentTypes = 0, taxation = 0;
+    std::string cashier;
+    Registration r;
 };
 
-bool ReadRegistration(const Bytes& p, RegistrationRequest& q) {
+bool ReadRegistration(const Bytes& p, RegistrationRequest& q, uint8_t ffdCode) {
     In in(p);
-    in.Le(2);
-    in.U8();
+    auto& a = q.r.attributes;
+    auto flag = [&](uint16_t tag) {
+        const uint8_t on = in.U8();
+        a[tag] = std::string(1, on ? '\x01' : '\x00');
+        return on ? 1u : 0u;
+    };
+    in.Le(3);
     q.operation = in.U8();
     q.reason = in.U8();
-    q.address = in.Counted();
-    q.location = in.Counted();
-    q.company = in.Counted();
-    q.inn = TrimRight(in.Fixed(12));
-    q.kktNumber = TrimRight(in.Fixed(16));
+    a[1009] = in.Counted();  // address
+    a[1187] = in.Counted();  // place of settlement
+    a[1048] = in.Counted();  // company
+    a[1018] = q.r.inn = TrimRight(in.Fixed(12));
+    a[1037] = q.r.kktNumber = TrimRight(in.Fixed(16));
     q.cashier = in.Counted();
-    q.encrypted = in.U8();
-    q.offline = in.U8();
-    q.fnsUrl = in.Counted();
-    q.ofd = in.Counted();
-    q.ofdInn = TrimRight(in.Fixed(12));
-    q.senderEmail = in.Counted();
-    q.automatic = in.U8();
-    q.automatNumber = in.Fixed(20);
-    for (auto& f : q.flags) f = in.U8();
-    for (int i = 0; i < 7; ++i) q.agentTypes |= static_cast<uint8_t>(in.U8() ? (1u << i) : 0u);
-    for (int i = 0; i < 6; ++i) q.taxation |= static_cast<uint8_t>(in.U8() ? (1u << i) : 0u);
+    unsigned modes = flag(1056);  // encryption
+    modes |= flag(1002) << 1;  // offline
+    a[1060] = in.Counted();  // the tax service's site
+    a[1046] = in.Counted();  // OFD
+    a[1017] = TrimRight(in.Fixed(12));  // OFD's INN
+    a[1117] = in.Counted();  // sender's e-mail
+    modes |= flag(1001) << 2;  // automatic
+    a[1036] = in.Fixed(20);  // automat number
+    modes |= flag(1109) << 3;  // service
+    modes |= flag(1110) << 4;  // BSO
+    modes |= flag(1108) << 5;  // online only
+    // Automatic printer, excise, gambling, lottery.
+    for (uint16_t tag : {1221, 1207, 1193, 1126}) flag(tag);
+    for (int i = 0; i < 7; ++i) q.r.agentTypes |= static_cast<uint8_t>(in.U8() ? (1u << i) : 0u);
+    for (int i = 0; i < 6; ++i) q.r.taxation |= static_cast<uint8_t>(in.U8() ? (1u << i) : 0u);
+    q.r.operatingModes = static_cast<uint8_t>(modes);
+    q.r.reason = q.operation == kRegister ? 1 : q.reason;
+    a[1057] = std::string(1, static_cast<char>(q.r.agentTypes));
+    a[1062] = std::string(1, static_cast<char>(q.r.taxation));
+    a[1209] = std::string(1, static_cast<char>(ffdCode));
     return in.Done();
-}
-
-// The registration the FN keeps, with the attributes 0xE9 answers with.
-Registration RecordOf(const RegistrationRequest& q, const DeviceTime& time, uint8_t ffdCode) {
-    Registration r;
-    r.time = time;
-    r.kktNumber = q.kktNumber;
-    r.inn = q.inn;
-    r.taxation = q.taxation;
-    r.agentTypes = q.agentTypes;
-    r.reason = q.operation == kRegister ? 1 : q.reason;
-    r.operatingModes = static_cast<uint8_t>((q.encrypted ? 0x01 : 0) | (q.offline ? 0x02 : 0) |
-                                            (q.automatic ? 0x04 : 0) | (q.flags[0] ? 0x08 : 0) |
-                                            (q.flags[1] ? 0x10 : 0) | (q.flags[2] ? 0x20 : 0));
-    for (const auto& [tag, text] : {std::pair<uint16_t, const std::string&>{1009, q.address}, {1187, q.location},
-                                    {1048, q.company}, {1018, q.inn}, {1037, q.kktNumber}, {1046, q.ofd},
-                                    {1017, q.ofdInn}, {1060, q.fnsUrl}, {1117, q.senderEmail},
-                                    {1036, q.automatNumber}}) {
-        r.attributes[tag] = text;
-    }
-    for (const auto& [tag, on] : {std::pair<uint16_t, uint8_t>{1056, q.encrypted}, {1002, q.offline},
-                                  {1001, q.automatic}, {1109, q.flags[0]}, {1110, q.flags[1]}, {1108, q.flags[2]},
-                                  {1221, q.flags[3]}, {1207, q.flags[4]}, {1193, q.flags[5]}, {1126, q.flags[6]}}) {
-        r.attributes[tag] = std::string(1, on ? '\x01' : '\x00');
-    }
-    r.attributes[1057] = std::string(1, static_cast<char>(q.agentTypes));
-    r.attributes[1062] = std::string(1, static_cast<char>(q.taxation));
-    r.attributes[1209] = std::string(1, static_cast<char>(ffdCode));
-    return r;
 }
 
 Lines RegistrationReport(const RegistrationRequest& q) {
@@ -86,12 +68,14 @@ Lines RegistrationReport(const RegistrationRequest& q) {
     }
     std::string systems;
     for (int i = 0; i < 6; ++i) {
-        if (q.taxation & (1 << i)) systems += (systems.empty() ? "" : ",") + TaxationName(static_cast<uint8_t>(1 << i));
+        const auto bit = static_cast<uint8_t>(1 << i);
+        if (q.r.taxation & bit) systems += (systems.empty() ? "" : ",") + TaxationName(bit);
     }
+    const auto& a = q.r.attributes;
     Wrap(lines, C("СНО: ") + systems);
-    Wrap(lines, C("ОФД: ") + q.ofd);
-    Both(lines, C("ИНН ОФД:"), q.ofdInn);
-    Wrap(lines, C("САЙТ ФНС: ") + q.fnsUrl);
+    Wrap(lines, C("ОФД: ") + a.at(1046));
+    Both(lines, C("ИНН ОФД:"), a.at(1017));
+    Wrap(lines, C("САЙТ ФНС: ") + a.at(1060));
     if (!q.cashier.empty()) Both(lines, C("КАССИР"), q.cashier);
     return lines;
 }
@@ -100,23 +84,25 @@ Lines RegistrationReport(const RegistrationRequest& q) {
 
 Reply Device::FiscalRegistration(const Bytes& p) {
     RegistrationRequest q;
-    if (!ReadRegistration(p, q)) return Fail(kBadFormat);
+    if (!ReadRegistration(p, q, state_.ffdCode)) return Fail(kBadFormat);
     if (q.operation != kRegister && q.operation != kChangeRegistration) return Fail(kBadParameter);
     if (state_.fnState == 7) return Fail(kFnClosed);
     if (q.operation == kRegister && state_.registered) return Fail(kAlreadyRegistered);
     if (q.operation == kChangeRegistration && !state_.registered) return Fail(kNotRegistered);
     if (auto e = NeedNoDocument()) return Fail(e);
     if (state_.shiftOpen) return Fail(kShiftMustBeClosed);
-    if (!ValidInn(q.inn)) return Fail(kBadInn);
-    if (q.kktNumber.empty()) return Fail(kNoKktNumber);
-    if (q.taxation == 0) return Fail(kNoTaxation);
+    if (!ValidInn(q.r.inn)) return Fail(kBadInn);
+    if (q.r.kktNumber.empty()) return Fail(kNoKktNumber);
+    if (q.r.taxation == 0) return Fail(kNoTaxation);
     if (auto e = NeedPrinter()) return Fail(e);
 
     state_.registered = true;
     state_.fnState = 3;
     if (state_.modeByte == 0) state_.modeByte = 1;
-    state_.registration = RecordOf(q, ToDeviceTime(Now()), state_.ffdCode);
-    Document& doc = AddFiscalDocument(q.operation == kRegister ? kDocRegistration : kDocReregistration, q.taxation);
+    state_.registration = q.r;
+    state_.registration.time = ToDeviceTime(Now());
+    const uint8_t type = q.operation == kRegister ? kDocRegistration : kDocReregistration;
+    Document& doc = AddFiscalDocument(type, q.r.taxation);
     state_.registration.documentNumber = doc.number;
     Lines lines = Header();
     for (auto& l : RegistrationReport(q)) lines.push_back(std::move(l));
@@ -125,11 +111,10 @@ Reply Device::FiscalRegistration(const Bytes& p) {
 }
 
 Reply Device::CloseFn(const Bytes& p) {
-    if (p.size() != 2) return Fail(kBadFormat);
-    if (auto e = NeedFiscalMode()) return Fail(e);
-    if (auto e = NeedNoDocument()) return Fail(e);
-    if (state_.shiftOpen) return Fail(kShiftMustBeClosed);
-    if (auto e = NeedPrinter()) return Fail(e);
+    const uint16_t shift = state_.shiftOpen ? kShiftMustBeClosed : kOk;
+    const uint16_t format = p.size() == 2 ? kOk : kBadFormat;
+    const uint16_t e = First({format, NeedFiscalMode(), NeedNoDocument(), shift, NeedPrinter()});
+    if (e) return Fail(e);
     Document& doc = AddFiscalDocument(kDocFnClose, 0);
     state_.fnState = 7;
     Lines lines = Header();
@@ -142,16 +127,8 @@ Reply Device::RegistrationRecord(const Bytes& p) {
     if (p.size() != 1) return Fail(kBadFormat);
     if (!state_.registered) return Fail(kNotRegistered);
     const auto& r = state_.registration;
-    return Ok(Out()
-                  .Time(r.time)
-                  .Fixed(r.inn, 12)
-                  .Fixed(r.kktNumber, 20)
-                  .U8(r.taxation)
-                  .U8(r.operatingModes)
-                  .U8(r.reason)
-                  .Le(r.documentNumber, 4)
-                  .U8(r.agentTypes)
-                  .Take(),
+    return Ok(Out().Raw(r.time).Fixed(r.inn, 12).Fixed(r.kktNumber, 20).U8(r.taxation)
+                  .U8(r.operatingModes).U8(r.reason).Le(r.documentNumber, 4).U8(r.agentTypes).Take(),
               false);
 }
 

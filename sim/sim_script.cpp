@@ -1,6 +1,7 @@
 #include "sim_script.h"
 
-#include <initializer_list>
+#include <algorithm>
+#include <utility>
 
 #include "sim_cp866.h"
 
@@ -15,20 +16,18 @@ void SetCounter(const WordList& w, DeviceState& s) {
     for (size_t i = 3; i < w.size(); i += 2) {
         if (i + 1 >= w.size()) throw ScriptError{"set counter: " + std::string(w[i]) + " needs a value"};
         const std::string_view key = w[i], value = w[i + 1];
-        if (key == "count") {
-            c.count = static_cast<uint32_t>(Unsigned(value, 0xFFFFFFFFu, "a count"));
-        } else if (key == "amount") {
+        auto amount = [&] {
             const int64_t a = Amount(value);
             if (a < 0) throw ScriptError{"counter amounts are not negative"};
-            c.amount = static_cast<uint64_t>(a);
-        } else if (key == "corrections") {
-            c.correctionCount = static_cast<uint32_t>(Unsigned(value, 0xFFFFFFFFu, "a count"));
-        } else if (key == "correction-amount") {
-            const int64_t a = Amount(value);
-            if (a < 0) throw ScriptError{"counter amounts are not negative"};
-            c.correctionAmount = static_cast<uint64_t>(a);
-        } else {
-            throw ScriptError{"set counter: unknown field \"" + std::string(key) + "\""};
+            return static_cast<uint64_t>(a);
+        };
+        auto count = [&] { return static_cast<uint32_t>(Unsigned(value, 0xFFFFFFFFu, "a count")); };
+        switch (IndexOf(key, {"count", "amount", "corrections", "correction-amount"})) {
+            case 0: c.count = count(); break;
+            case 1: c.amount = amount(); break;
+            case 2: c.correctionCount = count(); break;
+            case 3: c.correctionAmount = amount(); break;
+            default: throw ScriptError{"set counter: unknown field \"" + std::string(key) + "\""};
         }
     }
     s.shiftCounters[type - 1] = c;
@@ -60,22 +59,27 @@ struct SetStatement {
     const WordList& w;
     ScriptTarget& t;
     DeviceState& s;
-    std::string_view usage;
 
     std::string_view One() const {
         if (w.size() != 3) throw ScriptError{"set " + std::string(w[1]) + " needs one value"};
         return w[2];
     }
-    uint8_t Byte(std::string_view what) const { return static_cast<uint8_t>(Unsigned(One(), 255, what)); }
-    // The index of the value among the words the setting takes; the usage when it is none of them.
+    template <typename T>
+    T Number(uint64_t max, std::string_view what) const {
+        return static_cast<T>(Unsigned(One(), max, what));
+    }
+    uint8_t Byte(std::string_view what) const { return Number<uint8_t>(255, what); }
+    // The index of the value among the words the setting takes; "set NAME: a, b or c" when it
+    // is none of them.
     size_t Choice(std::initializer_list<std::string_view> words) const {
-        const std::string_view v = One();
-        size_t i = 0;
-        for (auto word : words) {
-            if (word == v) return i;
-            ++i;
+        const size_t i = IndexOf(One(), words);
+        if (i < words.size()) return i;
+        std::string usage;
+        for (size_t k = 0; k < words.size(); ++k) {
+            const char* before = k == 0 ? "" : k + 1 == words.size() ? " or " : ", ";
+            usage += before + std::string(words.begin()[k]);
         }
-        throw ScriptError{"set " + std::string(w[1]) + ": " + std::string(usage)};
+        throw ScriptError{"set " + std::string(w[1]) + ": " + usage};
     }
     // The rest of the line as register text.
     std::string Text() const { return Cp866FromUtf8(TextAfter(line, w, 2)); }
@@ -93,7 +97,7 @@ void SetShift(SetStatement& q) {
 }
 
 void SetDocNumber(SetStatement& q) {
-    q.s.lastDocumentNumber = static_cast<uint32_t>(Unsigned(q.One(), 0xFFFFFFF0u, "a document number"));
+    q.s.lastDocumentNumber = q.Number<uint32_t>(0xFFFFFFF0u, "a document number");
     if (q.s.lastSentDocument > q.s.lastDocumentNumber) q.s.lastSentDocument = q.s.lastDocumentNumber;
 }
 
@@ -119,7 +123,7 @@ void SetError(SetStatement& q) {
 }
 
 void SetOfd(SetStatement& q) {
-    q.s.ofdOnline = q.Choice({"offline", "online"}) == 1;
+    q.s.ofdOnline = q.Choice({"online", "offline"}) == 0;
     if (q.s.ofdOnline) q.s.lastSentDocument = q.s.lastDocumentNumber;
 }
 
@@ -129,54 +133,52 @@ void SetClock(SetStatement& q) {
     q.s.clockOffset = v == "now" ? 0 : LocalTime(v) - computer;
 }
 
-// The set statement's names: each with the values it takes where a wrong one is reported so.
-struct Setting {
-    std::string_view name;
-    std::string_view usage;
-    void (*apply)(SetStatement&);
+// The set statement's names, each with what it does.
+constexpr std::pair<std::string_view, void (*)(SetStatement&)> kSettings[] = {
+    {"shift", SetShift},
+    {"shift-number",
+     [](SetStatement& q) { q.s.shiftNumber = q.Number<uint16_t>(65535, "a shift number"); }},
+    {"shift-receipts",
+     [](SetStatement& q) { q.s.shiftReceiptNumber = q.Number<uint16_t>(65535, "a receipt number"); }},
+    {"doc-number", SetDocNumber},
+    {"backlog", SetBacklog},
+    {"cash", [](SetStatement& q) { q.s.cash = Amount(q.One()); }},
+    {"counter", [](SetStatement& q) { SetCounter(q.w, q.s); }},
+    {"fn-state", [](SetStatement& q) { q.s.fnState = q.Byte("an FN state"); }},
+    {"fn-warnings", [](SetStatement& q) { q.s.fnWarnings = q.Byte("warning bits"); }},
+    {"mode", [](SetStatement& q) { q.s.modeByte = q.Byte("a mode byte"); }},
+    {"taxation", SetTaxation},
+    {"ffd", [](SetStatement& q) { q.s.ffdCode = q.Byte("an FFD code"); }},
+    {"attr", [](SetStatement& q) { SetAttribute(q.line, q.w, q.s); }},
+    {"kkt-number", SetKktNumber},
+    {"fn-serial", [](SetStatement& q) { q.s.fnSerial = q.Text().substr(0, 16); }},
+    {"kkt-serial", [](SetStatement& q) { q.s.kktSerial = q.Text().substr(0, 20); }},
+    {"cashier", [](SetStatement& q) { SetCashierName(q.s.cashier, q.Text()); }},
+    {"error", SetError},
+    {"ofd", SetOfd},
+    {"paper", [](SetStatement& q) { q.s.paperOut = q.Choice({"ok", "out"}) == 1; }},
+    {"cover", [](SetStatement& q) { q.s.coverOpen = q.Choice({"closed", "open"}) == 1; }},
+    {"clock", SetClock},
+    {"processing",
+     [](SetStatement& q) { q.t.settings.processingMs = q.Number<unsigned>(600000, "milliseconds"); }},
+    {"baud", [](SetStatement& q) { q.t.settings.baud = q.Number<unsigned>(4000000, "a line speed"); }},
 };
 
-constexpr Setting kSettings[] = {
-    {"shift", "closed, open or expired", SetShift},
-    {"shift-number", "",
-     [](SetStatement& q) { q.s.shiftNumber = static_cast<uint16_t>(Unsigned(q.One(), 65535, "a shift number")); }},
-    {"shift-receipts", "",
-     [](SetStatement& q) {
-         q.s.shiftReceiptNumber = static_cast<uint16_t>(Unsigned(q.One(), 65535, "a receipt number"));
-     }},
-    {"doc-number", "", SetDocNumber},
-    {"backlog", "", SetBacklog},
-    {"cash", "", [](SetStatement& q) { q.s.cash = Amount(q.One()); }},
-    {"counter", "", [](SetStatement& q) { SetCounter(q.w, q.s); }},
-    {"fn-state", "", [](SetStatement& q) { q.s.fnState = q.Byte("an FN state"); }},
-    {"fn-warnings", "", [](SetStatement& q) { q.s.fnWarnings = q.Byte("warning bits"); }},
-    {"mode", "", [](SetStatement& q) { q.s.modeByte = q.Byte("a mode byte"); }},
-    {"taxation", "", SetTaxation},
-    {"ffd", "", [](SetStatement& q) { q.s.ffdCode = q.Byte("an FFD code"); }},
-    {"attr", "", [](SetStatement& q) { SetAttribute(q.line, q.w, q.s); }},
-    {"kkt-number", "", SetKktNumber},
-    {"fn-serial", "", [](SetStatement& q) { q.s.fnSerial = q.Text().substr(0, 16); }},
-    {"kkt-serial", "", [](SetStatement& q) { q.s.kktSerial = q.Text().substr(0, 20); }},
-    {"cashier", "", [](SetStatement& q) { SetCashierName(q.s.cashier, q.Text()); }},
-    {"error", "", SetError},
-    {"ofd", "online or offline", SetOfd},
-    {"paper", "ok or out", [](SetStatement& q) { q.s.paperOut = q.Choice({"ok", "out"}) == 1; }},
-    {"cover", "closed or open", [](SetStatement& q) { q.s.coverOpen = q.Choice({"closed", "open"}) == 1; }},
-    {"clock", "", SetClock},
-    {"processing", "",
-     [](SetStatement& q) {
-         q.t.settings.processingMs = static_cast<unsigned>(Unsigned(q.One(), 600000, "milliseconds"));
-     }},
-    {"baud", "",
-     [](SetStatement& q) { q.t.settings.baud = static_cast<unsigned>(Unsigned(q.One(), 4000000, "a line speed")); }},
-};
-
+// A failing setting leaves the state as it was.
 void Set(std::string_view line, const WordList& w, ScriptTarget& t) {
     if (w.size() < 2) throw ScriptError{"set needs a name"};
-    for (const auto& setting : kSettings) {
-        if (setting.name != w[1]) continue;
-        SetStatement q{line, w, t, t.device.State(), setting.usage};
-        setting.apply(q);
+    for (const auto& [name, apply] : kSettings) {
+        if (name != w[1]) continue;
+        const DeviceState before = t.device.State();
+        const LinkSettings settingsBefore = t.settings;
+        try {
+            SetStatement q{line, w, t, t.device.State()};
+            apply(q);
+        } catch (...) {
+            t.device.State() = before;
+            t.settings = settingsBefore;
+            throw;
+        }
         return;
     }
     throw ScriptError{"unknown setting \"" + std::string(w[1]) + "\""};
@@ -202,16 +204,7 @@ void ExecuteStatement(std::string_view line, ScriptTarget& t) {
         if (w.size() != 1) throw ScriptError{"restart takes nothing more"};
         t.device.Restart();
     } else if (verb == "set") {
-        // A failing setting must leave the state as it was.
-        const DeviceState before = t.device.State();
-        const LinkSettings settingsBefore = t.settings;
-        try {
-            Set(line, w, t);
-        } catch (...) {
-            t.device.State() = before;
-            t.settings = settingsBefore;
-            throw;
-        }
+        Set(line, w, t);
     } else {
         throw ScriptError{"unknown statement \"" + std::string(verb) + "\""};
     }
@@ -222,10 +215,8 @@ void ExecuteStatement(std::string_view line, ScriptTarget& t) {
 std::string ExecuteScript(std::string_view script, ScriptTarget target) {
     std::string errors;
     size_t lineNumber = 0;
-    size_t pos = 0;
-    while (pos <= script.size()) {
-        size_t end = script.find('\n', pos);
-        if (end == std::string_view::npos) end = script.size();
+    for (size_t pos = 0; pos <= script.size();) {
+        size_t end = std::min(script.find('\n', pos), script.size());
         std::string_view line = script.substr(pos, end - pos);
         pos = end + 1;
         ++lineNumber;

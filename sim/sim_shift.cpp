@@ -2,7 +2,6 @@
 // out, the X report and the report on the state of settlements.
 #include "sim_device.h"
 #include "sim_payload.h"
-#include "sim_tape.h"
 
 namespace vesklink::sim {
 namespace {
@@ -22,14 +21,28 @@ void PrintCounters(Lines& out, const std::array<TypeCounters, 4>& counters, bool
     }
 }
 
+uint16_t NeedSize(const Bytes& p, size_t size) { return p.size() == size ? kOk : kBadFormat; }
+
 }  // namespace
 
+// A slip that is no fiscal document (an X report, a cash slip): the cashier, the date, the rule.
+void Device::PrintSlip(Lines lines) {
+    Both(lines, C("КАССИР"), CashierName());
+    Both(lines, "", DateText(ToDeviceTime(Now())));
+    lines.push_back(Rule('='));
+    Print(lines);
+}
+
+// Prints the fiscal document of a shift opened or closed; the reply gives its number and sign.
+Reply Device::ShiftReport(Document& doc, Lines lines) {
+    PrintFiscal(doc, std::move(lines));
+    return Ok(Out().Le(state_.shiftNumber, 2).Le(doc.number, 4).Le(doc.fiscalSign, 4).Take(), true);
+}
+
 Reply Device::OpenShift(const Bytes& p) {
-    if (p.size() != 2) return Fail(kBadFormat);
-    if (auto e = NeedFiscalMode()) return Fail(e);
-    if (auto e = NeedNoDocument()) return Fail(e);
-    if (state_.shiftOpen) return Fail(ShiftStateByte() == 2 ? kShiftExpired : kShiftOpen);
-    if (auto e = NeedPrinter()) return Fail(e);
+    const uint16_t open = !state_.shiftOpen ? kOk : ShiftStateByte() == 2 ? kShiftExpired : kShiftOpen;
+    const uint16_t e = First({NeedSize(p, 2), NeedFiscalMode(), NeedNoDocument(), open, NeedPrinter()});
+    if (e) return Fail(e);
     state_.shiftOpen = true;
     ++state_.shiftNumber;
     state_.shiftOpenedAt = Now();
@@ -42,16 +55,13 @@ Reply Device::OpenShift(const Bytes& p) {
     lines.push_back(Center(C("ОТЧЕТ ОБ ОТКРЫТИИ СМЕНЫ")));
     Both(lines, C("СМЕНА №"), std::to_string(state_.shiftNumber));
     Both(lines, C("КАССИР"), CashierName());
-    PrintFiscal(doc, std::move(lines));
-    return Ok(Out().Le(state_.shiftNumber, 2).Le(doc.number, 4).Le(doc.fiscalSign, 4).Take(), true);
+    return ShiftReport(doc, std::move(lines));
 }
 
 Reply Device::CloseShift(const Bytes& p) {
-    if (p.size() != 2) return Fail(kBadFormat);
-    if (auto e = NeedFiscalMode()) return Fail(e);
-    if (auto e = NeedNoDocument()) return Fail(e);
-    if (!state_.shiftOpen) return Fail(kShiftClosed);
-    if (auto e = NeedPrinter()) return Fail(e);
+    const uint16_t open = state_.shiftOpen ? kOk : kShiftClosed;
+    const uint16_t e = First({NeedSize(p, 2), NeedFiscalMode(), NeedNoDocument(), open, NeedPrinter()});
+    if (e) return Fail(e);
     state_.shiftOpen = false;
     Document& doc = AddFiscalDocument(kDocShiftClose, state_.shiftNumber);
     Lines lines = Header();
@@ -62,14 +72,11 @@ Reply Device::CloseShift(const Bytes& p) {
     Both(lines, C("НАЛИЧНЫХ В КАССЕ"), "=" + Money(state_.cash));
     Both(lines, C("НЕПЕРЕДАННЫХ ФД"), std::to_string(UnsentDocuments()));
     Both(lines, C("КАССИР"), CashierName());
-    PrintFiscal(doc, std::move(lines));
-    return Ok(Out().Le(state_.shiftNumber, 2).Le(doc.number, 4).Le(doc.fiscalSign, 4).Take(), true);
+    return ShiftReport(doc, std::move(lines));
 }
 
 Reply Device::XReport(const Bytes& p) {
-    if (!p.empty()) return Fail(kBadFormat);
-    if (auto e = NeedNoDocument()) return Fail(e);
-    if (auto e = NeedPrinter()) return Fail(e);
+    if (auto e = First({NeedSize(p, 0), NeedNoDocument(), NeedPrinter()})) return Fail(e);
     Lines out = Header();
     out.push_back(Center(C("X-ОТЧЕТ")));
     Both(out, C("СМЕНА №"), std::to_string(state_.shiftNumber));
@@ -80,24 +87,15 @@ Reply Device::XReport(const Bytes& p) {
     Both(out, C("ВНЕСЕНИЙ"), "=" + Money(static_cast<int64_t>(state_.shiftCashIn)));
     Both(out, C("ВЫПЛАТ"), "=" + Money(static_cast<int64_t>(state_.shiftCashOut)));
     Both(out, C("НАЛИЧНЫХ В КАССЕ"), "=" + Money(state_.cash));
-    Both(out, C("КАССИР"), CashierName());
-    Both(out, "", DateText(ToDeviceTime(Now())));
-    out.push_back(Rule('='));
-    Print(out);
+    PrintSlip(std::move(out));
     return Ok({}, false);
 }
 
 Reply Device::SettlementReport(const Bytes& p) {
-    if (p.size() != 2) return Fail(kBadFormat);
-    if (auto e = NeedFiscalMode()) return Fail(e);
-    if (auto e = NeedNoDocument()) return Fail(e);
-    if (auto e = NeedPrinter()) return Fail(e);
+    const uint16_t e = First({NeedSize(p, 2), NeedFiscalMode(), NeedNoDocument(), NeedPrinter()});
+    if (e) return Fail(e);
     const uint32_t unsent = UnsentDocuments();
-    const uint32_t firstUnsent = state_.lastSentDocument + 1;
-    DeviceTime firstTime{};
-    for (const auto& d : state_.journal) {
-        if (unsent && d.number == firstUnsent) firstTime = d.time;
-    }
+    const DeviceTime firstTime = DocumentTime(state_, state_.lastSentDocument + 1);
     Document& doc = AddFiscalDocument(kDocSettlementReport, state_.cash);
     Lines lines = Header();
     lines.push_back(Center(C("ОТЧЕТ О ТЕКУЩЕМ СОСТОЯНИИ")));
@@ -109,14 +107,16 @@ Reply Device::SettlementReport(const Bytes& p) {
     return Ok(Out().Le(doc.number, 4).Le(doc.fiscalSign, 4).Take(), true);
 }
 
+Reply Device::CashIn(const Bytes& p) { return MoveCash(true, p); }
+Reply Device::CashOut(const Bytes& p) { return MoveCash(false, p); }
+
 Reply Device::MoveCash(bool in, const Bytes& p) {
     In reader(p);
     const auto amount = reader.Le(8);
-    if (!reader.Done()) return Fail(kBadFormat);
-    if (auto e = NeedFiscalMode()) return Fail(e);
-    if (auto e = NeedNoDocument()) return Fail(e);
-    if (auto e = NeedSalesShift()) return Fail(e);
-    if (auto e = NeedPrinter()) return Fail(e);
+    const uint16_t format = reader.Done() ? kOk : kBadFormat;
+    const uint16_t e =
+        First({format, NeedFiscalMode(), NeedNoDocument(), NeedSalesShift(), NeedPrinter()});
+    if (e) return Fail(e);
     if (amount == 0 || amount > kLargestCashAmount) return Fail(kBadAmount);
     const auto value = static_cast<int64_t>(amount);
     if (!in && value > state_.cash) return Fail(kNoCash);
@@ -128,10 +128,7 @@ Reply Device::MoveCash(bool in, const Bytes& p) {
     Both(out, C("СМЕНА №"), std::to_string(state_.shiftNumber));
     Both(out, C("СУММА"), "=" + Money(value));
     Both(out, C("НАЛИЧНЫХ В КАССЕ"), "=" + Money(state_.cash));
-    Both(out, C("КАССИР"), CashierName());
-    Both(out, "", DateText(ToDeviceTime(Now())));
-    out.push_back(Rule('='));
-    Print(out);
+    PrintSlip(std::move(out));
     return Ok(Out().Le(static_cast<uint64_t>(state_.cash), 8).Take(), true);
 }
 

@@ -1,6 +1,7 @@
 #include "sim_state.h"
 
 #include <ctime>
+#include <utility>
 
 #include "sim_cp866.h"
 
@@ -39,31 +40,21 @@ void RegisterNew(DeviceState& s, int64_t now) {
     r.taxation = 0x03;
     r.reason = 1;
     r.documentNumber = 1;
-    auto text = [&](uint16_t tag, const char* utf8) { r.attributes[tag] = Cp866FromUtf8(utf8); };
-    text(1048, "ООО \"ВЕСК-ТЕСТ\"");
-    text(1018, "7701234567");
-    text(1009, "г. Москва, ул. Тестовая, д. 1");
-    text(1187, "Торговый зал");
-    text(1046, "ООО \"ОФД-ТЕСТ\"");
-    text(1017, "7709876543");
-    text(1060, "www.nalog.gov.ru");
-    text(1117, "kassa@example.ru");
-    text(1036, "");
+    const std::pair<uint16_t, const char*> texts[] = {
+        {1048, "ООО \"ВЕСК-ТЕСТ\""}, {1018, "7701234567"},     {1009, "г. Москва, ул. Тестовая, д. 1"},
+        {1187, "Торговый зал"},      {1046, "ООО \"ОФД-ТЕСТ\""}, {1017, "7709876543"},
+        {1060, "www.nalog.gov.ru"},  {1117, "kassa@example.ru"}, {1036, ""},
+    };
+    for (const auto& [tag, utf8] : texts) r.attributes[tag] = Cp866FromUtf8(utf8);
     r.attributes[1037] = r.kktNumber;
-    for (uint16_t tag : {1221, 1110, 1108, 1001, 1002, 1056, 1109, 1207, 1193, 1126}) {
+    // Every registration flag false, no agent types.
+    for (uint16_t tag : {1221, 1110, 1108, 1001, 1002, 1056, 1109, 1207, 1193, 1126, 1057}) {
         r.attributes[tag] = std::string(1, '\x00');
     }
-    r.attributes[1057] = std::string(1, '\0');
     r.attributes[1062] = std::string(1, static_cast<char>(r.taxation));
     r.attributes[1209] = std::string(1, '\x02');
-
-    Document doc;
-    doc.number = 1;
-    doc.type = kDocRegistration;
-    doc.time = r.time;
-    doc.fiscalSign = 1234567890u;
-    doc.lines = {Cp866FromUtf8("ОТЧЕТ О РЕГИСТРАЦИИ")};
-    s.journal.push_back(doc);
+    const std::vector<std::string> report = {Cp866FromUtf8("ОТЧЕТ О РЕГИСТРАЦИИ")};
+    s.journal.push_back({1, kDocRegistration, r.time, 1234567890u, report});
     s.lastDocumentNumber = 1;
     s.lastSentDocument = 1;
 }

@@ -184,4 +184,9 @@ bool SaveStateFile(const std::string& path, const DeviceState& state, std::strin
 // reported through exists = false.
 bool LoadStateFile(const std::string& path, DeviceState& state, bool& exists, std::string& error);
 
+// Writes all of the text, again after a signal; false (errno says why) when it cannot.
+bool WriteAll(int fd, std::string_view text);
+// Reads a whole file: 0, the errno of opening it, or -1 when it cannot be read to its end.
+int ReadWholeFile(const std::string& path, std::string& text);
+
 }  // namespace vesklink::sim

@@ -1,16 +1,20 @@
 // The state file: one "key value" line per field, in the order of the field table below, between
 // the header line and the end marker. One row of the table both writes a field and reads it back,
-// so a new field is one row.
+// so a new field is one row. Values are decimal numbers, bytes in hex ("-" for none) and register
+// text as escaped UTF-8.
+#include <algorithm>
 #include <cerrno>
 #include <concepts>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <functional>
+#include <map>
+#include <tuple>
 #include <unistd.h>
 
+#include "sim_parse.h"
 #include "sim_state.h"
-#include "sim_state_text.h"
 
 namespace vesklink::sim {
 namespace {
@@ -25,270 +29,261 @@ bool Byte(std::string_view text, uint8_t& out, unsigned limit = 256) {
     return true;
 }
 
-// The text of a value of one field, and the value read back from the words of its line.
-std::string ValueText(bool v) { return v ? "1" : "0"; }
-std::string ValueText(uint8_t v) { return std::to_string(unsigned(v)); }
-template <std::integral T>
-std::string ValueText(T v) {
-    return std::to_string(v);
-}
-std::string ValueText(const std::string& cp866) { return EscapeText(cp866); }
-template <size_t N>
-std::string ValueText(const std::array<uint8_t, N>& bytes) {
-    return ArrayHex(bytes);
-}
-
-bool ReadValue(const Words& w, uint8_t& v) { return Byte(w[1], v); }
-template <std::integral T>
-bool ReadValue(const Words& w, T& v) {
-    return Number(w[1], v);
-}
-bool ReadValue(const Words& w, std::string& cp866) { return UnescapeText(w.After(1), cp866); }
-template <size_t N>
-bool ReadValue(const Words& w, std::array<uint8_t, N>& bytes) {
-    return ArrayUnhex(w[1], bytes);
-}
-
-class Writer {
+// A line split into words at blanks.
+class Words {
 public:
-    void Line(std::string_view key, std::string_view value) {
-        text_.append(key).append(1, ' ').append(value).append(1, '\n');
+    explicit Words(std::string_view line) : line_(line), words_(SplitWords(line, " ")) {}
+    size_t size() const { return words_.size(); }
+    std::string_view operator[](size_t i) const { return i < words_.size() ? words_[i] : std::string_view(); }
+    // The raw text after the first n words and the single blank that follows them: a text value
+    // keeps its leading blanks.
+    std::string_view After(size_t n) const {
+        if (n == 0 || n > words_.size()) return {};
+        const std::string_view last = words_[n - 1];
+        const size_t at = static_cast<size_t>(last.data() - line_.data()) + last.size() + 1;
+        return at < line_.size() ? line_.substr(at) : std::string_view();
     }
-    std::string Take() { return std::move(text_); }
 
 private:
-    std::string text_;
+    std::string_view line_;
+    WordList words_;
 };
+
+// One word of a value: a number, or bytes in hex; a list of numbers is a word each. Read takes
+// the value from the words from i on and moves i past them.
+std::string Word(bool v) { return v ? "1" : "0"; }
+std::string Word(uint8_t v) { return std::to_string(unsigned(v)); }
+std::string Word(DocumentKind v) { return Word(static_cast<uint8_t>(v)); }
+std::string Word(std::integral auto v) { return std::to_string(v); }
+std::string Word(std::string_view bytes) { return bytes.empty() ? "-" : Hex(bytes); }
+template <size_t N>
+std::string Word(const std::array<uint8_t, N>& a) {
+    return Word(std::string_view(reinterpret_cast<const char*>(a.data()), a.size()));
+}
+template <std::integral T, size_t N>
+std::string Word(const std::array<T, N>& a) {
+    std::string text = Word(a[0]);
+    for (size_t i = 1; i < N; ++i) text += ' ' + Word(a[i]);
+    return text;
+}
+
+bool Read(const Words& w, size_t& i, uint8_t& v) { return Byte(w[i++], v); }
+bool Read(const Words& w, size_t& i, DocumentKind& v) {
+    uint8_t kind = 0;
+    if (!Byte(w[i++], kind, 4)) return false;
+    v = static_cast<DocumentKind>(kind);
+    return true;
+}
+bool Read(const Words& w, size_t& i, std::integral auto& v) { return Number(w[i++], v); }
+bool Read(const Words& w, size_t& i, std::string& bytes) { return Unhex(w[i++], bytes); }
+template <size_t N>
+bool Read(const Words& w, size_t& i, std::array<uint8_t, N>& a) {
+    std::string bytes;
+    if (!Unhex(w[i++], bytes) || bytes.size() != N) return false;
+    for (size_t k = 0; k < N; ++k) a[k] = static_cast<uint8_t>(bytes[k]);
+    return true;
+}
+template <std::integral T, size_t N>
+bool Read(const Words& w, size_t& i, std::array<T, N>& a) {
+    return std::all_of(a.begin(), a.end(), [&](T& v) { return Read(w, i, v); });
+}
+
+// A record of several values on one line, in the order of the members; the line holds nothing
+// more.
+template <typename T, typename... M>
+std::string RecordText(const T& item, const std::tuple<M T::*...>& members) {
+    std::string text;
+    auto add = [&](const auto& value) { text += (text.empty() ? "" : " ") + Word(value); };
+    std::apply([&](auto... m) { (add(item.*m), ...); }, members);
+    return text;
+}
+
+template <typename T, typename... M>
+bool ReadRecord(const Words& w, size_t i, T& item, const std::tuple<M T::*...>& members) {
+    const bool read = std::apply([&](auto... m) { return (Read(w, i, item.*m) && ...); }, members);
+    return read && i == w.size();
+}
+
+// A record appended to a list.
+template <typename T, typename... M>
+bool ReadInto(const Words& w, std::vector<T>& list, const std::tuple<M T::*...>& members) {
+    T item;
+    if (!ReadRecord(w, 1, item, members)) return false;
+    list.push_back(std::move(item));
+    return true;
+}
+
+// The members of each record, in the order of their words.
+const std::tuple kTag{&FiscalTag::tag, &FiscalTag::value};
+const std::tuple kPosition{&Position::flags,    &Position::paymentMethod, &Position::subject,
+                           &Position::vat,      &Position::country,       &Position::quantity,
+                           &Position::price,    &Position::excise,        &Position::amount,
+                           &Position::name};
+const std::tuple kCorrection{&OpenDocument::correctionType, &OpenDocument::correctionHasDate,
+                             &OpenDocument::correctionDate, &OpenDocument::correctionDescription,
+                             &OpenDocument::correctionNumber};
+const std::tuple kDocument{&Document::number, &Document::type, &Document::time, &Document::fiscalSign};
+const std::tuple kCounters{&TypeCounters::count,           &TypeCounters::amount,
+                           &TypeCounters::correctionCount, &TypeCounters::correctionAmount,
+                           &TypeCounters::payments,        &TypeCounters::vat};
+
+void Put(std::string& out, std::string_view key, std::string_view value) {
+    out.append(key).append(1, ' ').append(value).append(1, '\n');
+}
 
 struct Field {
     std::string_view key;
     // Writes the field's lines; empty for lines that the row before writes with its own.
-    std::function<void(Writer&, const DeviceState&)> write;
+    std::function<void(std::string&, const DeviceState&)> write;
     std::function<bool(const Words&, DeviceState&)> read;
     bool whileDocumentOpen = false;  // written only while a document is being built
 };
 
-// A field of one value. get gives the value in a state, const or not.
+// The lines of a field: one value, or one line per item of a list; register text is kept as
+// escaped UTF-8. Reading takes one line: a value, or an item appended to the list.
+void PutValue(std::string& out, std::string_view key, const std::string& cp866) {
+    Put(out, key, EscapeText(cp866));
+}
+void PutValue(std::string& out, std::string_view key, const auto& v) { Put(out, key, Word(v)); }
+void PutValue(std::string& out, std::string_view key, const std::vector<std::string>& lines) {
+    for (const auto& l : lines) PutValue(out, key, l);
+}
+void PutValue(std::string& out, std::string_view key, const std::vector<FiscalTag>& tags) {
+    for (const auto& t : tags) Put(out, key, RecordText(t, kTag));
+}
+void PutValue(std::string& out, std::string_view key, const std::map<uint16_t, std::string>& attrs) {
+    for (const auto& [tag, value] : attrs) Put(out, key, Word(tag) + ' ' + Word(value));
+}
+// The counters of the four operation types: the type, then every counter.
+void PutValue(std::string& out, std::string_view key, const std::array<TypeCounters, 4>& counters) {
+    for (size_t k = 0; k < 4; ++k) {
+        Put(out, key, Word(k + 1) + ' ' + RecordText(counters[k], kCounters));
+    }
+}
+
+bool ReadValue(const Words& w, std::string& cp866) { return UnescapeText(w.After(1), cp866); }
+bool ReadValue(const Words& w, auto& v) {
+    size_t i = 1;
+    return Read(w, i, v);
+}
+bool ReadValue(const Words& w, std::vector<std::string>& lines) {
+    std::string line;
+    if (!ReadValue(w, line)) return false;
+    lines.push_back(std::move(line));
+    return true;
+}
+bool ReadValue(const Words& w, std::vector<FiscalTag>& tags) { return ReadInto(w, tags, kTag); }
+bool ReadValue(const Words& w, std::map<uint16_t, std::string>& attrs) {
+    FiscalTag t;
+    if (!ReadRecord(w, 1, t, kTag)) return false;
+    attrs[t.tag] = t.value;
+    return true;
+}
+bool ReadValue(const Words& w, std::array<TypeCounters, 4>& counters) {
+    size_t k = 0;
+    return Number(w[1], k) && k >= 1 && k <= 4 && ReadRecord(w, 2, counters[k - 1], kCounters);
+}
+
+// A field; get gives its value in a state, const or not.
 template <typename Get>
-Field Scalar(std::string_view key, Get get, bool whileDocumentOpen = false) {
-    return {key, [key, get](Writer& out, const DeviceState& s) { out.Line(key, ValueText(get(s))); },
+Field Row(std::string_view key, Get get, bool whileDocumentOpen = false) {
+    return {key, [key, get](std::string& out, const DeviceState& s) { PutValue(out, key, get(s)); },
             [get](const Words& w, DeviceState& s) { return ReadValue(w, get(s)); }, whileDocumentOpen};
 }
 
-std::string TagText(const FiscalTag& t) { return std::to_string(t.tag) + ' ' + Hex(t.value); }
-
-bool ReadTag(const Words& w, std::vector<FiscalTag>& tags) {
-    FiscalTag t;
-    if (w.size() != 3 || !Number(w[1], t.tag) || !Unhex(w[2], t.value)) return false;
-    tags.push_back(std::move(t));
-    return true;
-}
-
-// Fiscal attributes, one line each.
-template <typename Get>
-Field Tags(std::string_view key, Get get) {
-    return {key,
-            [key, get](Writer& out, const DeviceState& s) {
-                for (const auto& t : get(s)) out.Line(key, TagText(t));
-            },
-            [get](const Words& w, DeviceState& s) { return ReadTag(w, get(s)); }, true};
-}
-
-// The counters of the four operation types, one line each: the type, then every counter.
-template <typename Get>
-Field Counters(std::string_view key, Get get) {
-    auto write = [key, get](Writer& out, const DeviceState& s) {
-        for (size_t k = 0; k < 4; ++k) {
-            const auto& c = get(s)[k];
-            std::string v = std::to_string(k + 1) + ' ' + std::to_string(c.count) + ' ' + std::to_string(c.amount) +
-                            ' ' + std::to_string(c.correctionCount) + ' ' + std::to_string(c.correctionAmount);
-            for (auto x : c.payments) v += ' ' + std::to_string(x);
-            for (auto x : c.vat) v += ' ' + std::to_string(x);
-            out.Line(key, v);
-        }
-    };
-    auto read = [get](const Words& w, DeviceState& s) {
-        size_t k = 0;
-        if (w.size() != 17 || !Number(w[1], k) || k < 1 || k > 4) return false;
-        auto& c = get(s)[k - 1];
-        bool ok = Number(w[2], c.count) && Number(w[3], c.amount) && Number(w[4], c.correctionCount) &&
-                  Number(w[5], c.correctionAmount);
-        for (size_t i = 0; i < 5; ++i) ok = ok && Number(w[6 + i], c.payments[i]);
-        for (size_t i = 0; i < 6; ++i) ok = ok && Number(w[11 + i], c.vat[i]);
-        return ok;
-    };
-    return {key, write, read};
-}
-
-// Lines of text (code page 866 kept as escaped UTF-8), one line each.
-std::string EscapedLine(const std::string& line) { return EscapeText(line); }
-
-bool ReadLine(const Words& w, std::vector<std::string>& lines) {
-    std::string l;
-    if (!UnescapeText(w.After(1), l)) return false;
-    lines.push_back(std::move(l));
-    return true;
-}
-
-std::string PositionText(const Position& p) {
-    return std::to_string(unsigned(p.flags)) + ' ' + std::to_string(unsigned(p.paymentMethod)) + ' ' +
-           std::to_string(unsigned(p.subject)) + ' ' + std::to_string(unsigned(p.vat)) + ' ' + Hex(p.country) + ' ' +
-           std::to_string(p.quantity) + ' ' + std::to_string(p.price) + ' ' + std::to_string(p.excise) + ' ' +
-           std::to_string(p.amount) + ' ' + Hex(p.name);
-}
-
-bool ReadPosition(const Words& w, DeviceState& s) {
-    Position p;
-    const bool ok = w.size() == 11 && Byte(w[1], p.flags) && Byte(w[2], p.paymentMethod) && Byte(w[3], p.subject) &&
-                    Byte(w[4], p.vat) && Unhex(w[5], p.country) && Number(w[6], p.quantity) &&
-                    Number(w[7], p.price) && Number(w[8], p.excise) && Number(w[9], p.amount) && Unhex(w[10], p.name);
-    if (ok) s.document.positions.push_back(std::move(p));
-    return ok;
-}
-
-std::string CorrectionText(const OpenDocument& d) {
-    return std::to_string(unsigned(d.correctionType)) + ' ' + ValueText(d.correctionHasDate) + ' ' +
-           ArrayHex(d.correctionDate) + ' ' + Hex(d.correctionDescription) + ' ' + Hex(d.correctionNumber);
-}
-
-bool ReadCorrection(const Words& w, DeviceState& s) {
-    auto& d = s.document;
-    return w.size() == 6 && Byte(w[1], d.correctionType) && Number(w[2], d.correctionHasDate) &&
-           ArrayUnhex(w[3], d.correctionDate) && Unhex(w[4], d.correctionDescription) && Unhex(w[5], d.correctionNumber);
-}
-
-std::string DocumentText(const Document& doc) {
-    return std::to_string(doc.number) + ' ' + std::to_string(unsigned(doc.type)) + ' ' + ArrayHex(doc.time) + ' ' +
-           std::to_string(doc.fiscalSign);
-}
-
-bool ReadDocument(const Words& w, DeviceState& s) {
-    Document doc;
-    const bool ok = w.size() == 5 && Number(w[1], doc.number) && Byte(w[2], doc.type) &&
-                    ArrayUnhex(w[3], doc.time) && Number(w[4], doc.fiscalSign);
-    if (ok) s.journal.push_back(std::move(doc));
-    return ok;
-}
-
-}  // namespace
-
-namespace {
-
 // Every field of the state file, in the order it is written.
 const std::vector<Field> kStateFields = {
-    Scalar("registered", [](auto& s) -> auto& { return s.registered; }),
-    Scalar("mode", [](auto& s) -> auto& { return s.modeByte; }),
-    Scalar("fn-state", [](auto& s) -> auto& { return s.fnState; }),
-    Scalar("fn-warnings", [](auto& s) -> auto& { return s.fnWarnings; }),
-    Scalar("fn-serial", [](auto& s) -> auto& { return s.fnSerial; }),
-    Scalar("kkt-serial", [](auto& s) -> auto& { return s.kktSerial; }),
-    Scalar("ffd", [](auto& s) -> auto& { return s.ffdCode; }),
-    Scalar("reg-time", [](auto& s) -> auto& { return s.registration.time; }),
-    Scalar("reg-kkt-number", [](auto& s) -> auto& { return s.registration.kktNumber; }),
-    Scalar("reg-inn", [](auto& s) -> auto& { return s.registration.inn; }),
-    Scalar("reg-taxation", [](auto& s) -> auto& { return s.registration.taxation; }),
-    Scalar("reg-agent-types", [](auto& s) -> auto& { return s.registration.agentTypes; }),
-    Scalar("reg-reason", [](auto& s) -> auto& { return s.registration.reason; }),
-    Scalar("reg-modes", [](auto& s) -> auto& { return s.registration.operatingModes; }),
-    Scalar("reg-document", [](auto& s) -> auto& { return s.registration.documentNumber; }),
-    {"reg-attr",
-     [](Writer& out, const DeviceState& s) {
-         for (const auto& [tag, value] : s.registration.attributes) out.Line("reg-attr", std::to_string(tag) + ' ' + Hex(value));
-     },
-     [](const Words& w, DeviceState& s) {
-         uint16_t tag = 0;
-         std::string value;
-         if (w.size() != 3 || !Number(w[1], tag) || !Unhex(w[2], value)) return false;
-         s.registration.attributes[tag] = value;
-         return true;
-     }},
-    Scalar("shift-open", [](auto& s) -> auto& { return s.shiftOpen; }),
-    Scalar("shift-number", [](auto& s) -> auto& { return s.shiftNumber; }),
-    Scalar("shift-receipts", [](auto& s) -> auto& { return s.shiftReceiptNumber; }),
-    Scalar("shift-opened-at", [](auto& s) -> auto& { return s.shiftOpenedAt; }),
-    Scalar("last-document", [](auto& s) -> auto& { return s.lastDocumentNumber; }),
-    Scalar("last-sent", [](auto& s) -> auto& { return s.lastSentDocument; }),
-    Scalar("ofd-online", [](auto& s) -> auto& { return s.ofdOnline; }),
-    Counters("shift-counters", [](auto& s) -> auto& { return s.shiftCounters; }),
-    Counters("total-counters", [](auto& s) -> auto& { return s.totalCounters; }),
-    Scalar("cash", [](auto& s) -> auto& { return s.cash; }),
-    Scalar("shift-cash-in", [](auto& s) -> auto& { return s.shiftCashIn; }),
-    Scalar("shift-cash-out", [](auto& s) -> auto& { return s.shiftCashOut; }),
-    Scalar("shift-cash-operations", [](auto& s) -> auto& { return s.shiftCashOperations; }),
-    Scalar("drawer-openings", [](auto& s) -> auto& { return s.drawerOpenings; }),
-    Scalar("receipt-settings", [](auto& s) -> auto& { return s.receiptSettings; }),
-    Scalar("cashier", [](auto& s) -> auto& { return s.cashier; }),
+    Row("registered", [](auto& s) -> auto& { return s.registered; }),
+    Row("mode", [](auto& s) -> auto& { return s.modeByte; }),
+    Row("fn-state", [](auto& s) -> auto& { return s.fnState; }),
+    Row("fn-warnings", [](auto& s) -> auto& { return s.fnWarnings; }),
+    Row("fn-serial", [](auto& s) -> auto& { return s.fnSerial; }),
+    Row("kkt-serial", [](auto& s) -> auto& { return s.kktSerial; }),
+    Row("ffd", [](auto& s) -> auto& { return s.ffdCode; }),
+    Row("reg-time", [](auto& s) -> auto& { return s.registration.time; }),
+    Row("reg-kkt-number", [](auto& s) -> auto& { return s.registration.kktNumber; }),
+    Row("reg-inn", [](auto& s) -> auto& { return s.registration.inn; }),
+    Row("reg-taxation", [](auto& s) -> auto& { return s.registration.taxation; }),
+    Row("reg-agent-types", [](auto& s) -> auto& { return s.registration.agentTypes; }),
+    Row("reg-reason", [](auto& s) -> auto& { return s.registration.reason; }),
+    Row("reg-modes", [](auto& s) -> auto& { return s.registration.operatingModes; }),
+    Row("reg-document", [](auto& s) -> auto& { return s.registration.documentNumber; }),
+    Row("reg-attr", [](auto& s) -> auto& { return s.registration.attributes; }),
+    Row("shift-open", [](auto& s) -> auto& { return s.shiftOpen; }),
+    Row("shift-number", [](auto& s) -> auto& { return s.shiftNumber; }),
+    Row("shift-receipts", [](auto& s) -> auto& { return s.shiftReceiptNumber; }),
+    Row("shift-opened-at", [](auto& s) -> auto& { return s.shiftOpenedAt; }),
+    Row("last-document", [](auto& s) -> auto& { return s.lastDocumentNumber; }),
+    Row("last-sent", [](auto& s) -> auto& { return s.lastSentDocument; }),
+    Row("ofd-online", [](auto& s) -> auto& { return s.ofdOnline; }),
+    Row("shift-counters", [](auto& s) -> auto& { return s.shiftCounters; }),
+    Row("total-counters", [](auto& s) -> auto& { return s.totalCounters; }),
+    Row("cash", [](auto& s) -> auto& { return s.cash; }),
+    Row("shift-cash-in", [](auto& s) -> auto& { return s.shiftCashIn; }),
+    Row("shift-cash-out", [](auto& s) -> auto& { return s.shiftCashOut; }),
+    Row("shift-cash-operations", [](auto& s) -> auto& { return s.shiftCashOperations; }),
+    Row("drawer-openings", [](auto& s) -> auto& { return s.drawerOpenings; }),
+    Row("receipt-settings", [](auto& s) -> auto& { return s.receiptSettings; }),
+    Row("cashier", [](auto& s) -> auto& { return s.cashier; }),
     {"last-error",
-     [](Writer& out, const DeviceState& s) {
-         out.Line("last-error", std::to_string(s.lastErrorCode) + ' ' + EscapeText(s.lastErrorText));
+     [](std::string& out, const DeviceState& s) {
+         Put(out, "last-error", std::to_string(s.lastErrorCode) + ' ' + EscapeText(s.lastErrorText));
      },
      [](const Words& w, DeviceState& s) {
          return Number(w[1], s.lastErrorCode) && UnescapeText(w.After(2), s.lastErrorText);
      }},
-    Scalar("paper-out", [](auto& s) -> auto& { return s.paperOut; }),
-    Scalar("cover-open", [](auto& s) -> auto& { return s.coverOpen; }),
-    Scalar("clock-offset", [](auto& s) -> auto& { return s.clockOffset; }),
-    {"open-kind",
-     [](Writer& out, const DeviceState& s) { out.Line("open-kind", ValueText(static_cast<uint8_t>(s.document.kind))); },
-     [](const Words& w, DeviceState& s) {
-         uint8_t kind = 0;
-         if (!Byte(w[1], kind, 4)) return false;
-         s.document.kind = static_cast<DocumentKind>(kind);
-         return true;
-     }},
-    Scalar("open-mode", [](auto& s) -> auto& { return s.document.mode; }, true),
+    Row("paper-out", [](auto& s) -> auto& { return s.paperOut; }),
+    Row("cover-open", [](auto& s) -> auto& { return s.coverOpen; }),
+    Row("clock-offset", [](auto& s) -> auto& { return s.clockOffset; }),
+    Row("open-kind", [](auto& s) -> auto& { return s.document.kind; }),
+    Row("open-mode", [](auto& s) -> auto& { return s.document.mode; }, true),
     {"open-operation",
-     [](Writer& out, const DeviceState& s) { out.Line("open-operation", ValueText(s.document.operation)); },
+     [](std::string& out, const DeviceState& s) {
+         Put(out, "open-operation", Word(s.document.operation));
+     },
      [](const Words& w, DeviceState& s) { return Byte(w[1], s.document.operation, 4); }, true},
-    Scalar("open-taxation", [](auto& s) -> auto& { return s.document.taxation; }, true),
+    Row("open-taxation", [](auto& s) -> auto& { return s.document.taxation; }, true),
     {"open-correction",
-     [](Writer& out, const DeviceState& s) { out.Line("open-correction", CorrectionText(s.document)); },
-     ReadCorrection, true},
+     [](std::string& out, const DeviceState& s) {
+         Put(out, "open-correction", RecordText(s.document, kCorrection));
+     },
+     [](const Words& w, DeviceState& s) { return ReadRecord(w, 1, s.document, kCorrection); }, true},
     {"open-position",
-     [](Writer& out, const DeviceState& s) {
+     [](std::string& out, const DeviceState& s) {
          for (const auto& p : s.document.positions) {
-             out.Line("open-position", PositionText(p));
-             for (const auto& t : p.tags) out.Line("open-position-tag", TagText(t));
+             Put(out, "open-position", RecordText(p, kPosition));
+             PutValue(out, "open-position-tag", p.tags);
          }
      },
-     ReadPosition, true},
+     [](const Words& w, DeviceState& s) { return ReadInto(w, s.document.positions, kPosition); }, true},
     {"open-position-tag", nullptr,
      [](const Words& w, DeviceState& s) {
-         return !s.document.positions.empty() && ReadTag(w, s.document.positions.back().tags);
+         return !s.document.positions.empty() && ReadValue(w, s.document.positions.back().tags);
      }},
-    Tags("open-pending-tag", [](auto& s) -> auto& { return s.document.pendingTags; }),
-    {"open-line",
-     [](Writer& out, const DeviceState& s) {
-         for (const auto& l : s.document.body) out.Line("open-line", EscapedLine(l));
-     },
-     [](const Words& w, DeviceState& s) { return ReadLine(w, s.document.body); }, true},
+    Row("open-pending-tag", [](auto& s) -> auto& { return s.document.pendingTags; }, true),
+    Row("open-line", [](auto& s) -> auto& { return s.document.body; }, true),
     {"doc",
-     [](Writer& out, const DeviceState& s) {
+     [](std::string& out, const DeviceState& s) {
          for (const auto& doc : s.journal) {
-             out.Line("doc", DocumentText(doc));
-             for (const auto& l : doc.lines) out.Line("doc-line", EscapedLine(l));
+             Put(out, "doc", RecordText(doc, kDocument));
+             PutValue(out, "doc-line", doc.lines);
          }
      },
-     ReadDocument},
+     [](const Words& w, DeviceState& s) { return ReadInto(w, s.journal, kDocument); }},
     {"doc-line", nullptr,
-     [](const Words& w, DeviceState& s) { return !s.journal.empty() && ReadLine(w, s.journal.back().lines); }},
+     [](const Words& w, DeviceState& s) {
+         return !s.journal.empty() && ReadValue(w, s.journal.back().lines);
+     }},
 };
-
-const Field* FieldOf(std::string_view key) {
-    for (const auto& f : kStateFields) {
-        if (f.key == key) return &f;
-    }
-    return nullptr;
-}
 
 }  // namespace
 
 std::string SerializeState(const DeviceState& s) {
-    Writer out;
+    std::string out = std::string(kHeader) + '\n';
     for (const auto& f : kStateFields) {
         if (f.write && (!f.whileDocumentOpen || s.document.kind != DocumentKind::None)) f.write(out, s);
     }
-    return std::string(kHeader) + '\n' + out.Take() + "end\n";
+    return out + "end\n";
 }
 
 bool ParseState(std::string_view text, DeviceState& result, std::string& error) {
@@ -317,8 +312,9 @@ bool ParseState(std::string_view text, DeviceState& result, std::string& error) 
             sawEnd = true;
             continue;
         }
-        const Field* field = FieldOf(w[0]);
-        if (!field) return fail("unknown key");
+        const auto field = std::find_if(kStateFields.begin(), kStateFields.end(),
+                                        [&](const Field& f) { return f.key == w[0]; });
+        if (field == kStateFields.end()) return fail("unknown key");
         if (!field->read(w, s)) return fail("bad value");
     }
     if (!sawHeader) return fail("empty file");
@@ -326,56 +322,57 @@ bool ParseState(std::string_view text, DeviceState& result, std::string& error) 
     result = std::move(s);
     return true;
 }
-bool SaveStateFile(const std::string& path, const DeviceState& state, std::string& error) {
-    const std::string text = SerializeState(state);
-    const std::string temp = path + ".tmp" + std::to_string(getpid());
-    const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        error = "cannot write " + temp + ": " + std::strerror(errno);
-        return false;
-    }
-    size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = write(fd, text.data() + done, text.size() - done);
+
+bool WriteAll(int fd, std::string_view text) {
+    while (!text.empty()) {
+        const ssize_t n = write(fd, text.data(), text.size());
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            error = "cannot write " + temp + ": " + std::strerror(errno);
-            close(fd);
-            unlink(temp.c_str());
-            return false;
-        }
-        done += static_cast<size_t>(n);
-    }
-    if (fsync(fd) != 0 || close(fd) != 0) {
-        error = "cannot flush " + temp + ": " + std::strerror(errno);
-        unlink(temp.c_str());
-        return false;
-    }
-    if (rename(temp.c_str(), path.c_str()) != 0) {
-        error = "cannot replace " + path + ": " + std::strerror(errno);
-        unlink(temp.c_str());
-        return false;
+        if (n <= 0) return false;
+        text.remove_prefix(static_cast<size_t>(n));
     }
     return true;
 }
 
-bool LoadStateFile(const std::string& path, DeviceState& state, bool& exists, std::string& error) {
-    exists = false;
+int ReadWholeFile(const std::string& path, std::string& text) {
     FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) {
-        if (errno == ENOENT) return true;
-        error = "cannot read " + path + ": " + std::strerror(errno);
-        return false;
-    }
-    exists = true;
-    std::string text;
+    if (!f) return errno;
     char buf[65536];
     size_t n;
     while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
     const bool readError = std::ferror(f) != 0;
     std::fclose(f);
-    if (readError) {
-        error = "cannot read " + path;
+    return readError ? -1 : 0;
+}
+
+bool SaveStateFile(const std::string& path, const DeviceState& state, std::string& error) {
+    const std::string temp = path + ".tmp" + std::to_string(getpid());
+    auto fail = [&](const std::string& what) {
+        error = what + ": " + std::strerror(errno);
+        unlink(temp.c_str());
+        return false;
+    };
+    const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        error = "cannot write " + temp + ": " + std::strerror(errno);
+        return false;
+    }
+    if (!WriteAll(fd, SerializeState(state))) {
+        fail("cannot write " + temp);
+        close(fd);
+        return false;
+    }
+    if (fsync(fd) != 0 || close(fd) != 0) return fail("cannot flush " + temp);
+    if (rename(temp.c_str(), path.c_str()) != 0) return fail("cannot replace " + path);
+    return true;
+}
+
+bool LoadStateFile(const std::string& path, DeviceState& state, bool& exists, std::string& error) {
+    std::string text;
+    const int e = ReadWholeFile(path, text);
+    exists = e <= 0;
+    if (e == ENOENT) return true;
+    if (e != 0) {
+        error = "cannot read " + path + (e > 0 ? std::string(": ") + std::strerror(e) : "");
         return false;
     }
     if (!ParseState(text, state, error)) {

@@ -1,6 +1,6 @@
-#include "sim_tape.h"
-
+// The paper tape: its layout and names, and what the register prints around its documents.
 #include <cstdio>
+#include <utility>
 
 #include "sim_device.h"
 #include "sim_payload.h"
@@ -9,20 +9,16 @@ namespace vesklink::sim {
 namespace {
 
 std::string TagName(uint16_t tag) {
-    switch (tag) {
-        case 1005: return C("АДР. ОПЕР. ПЕРЕВОДА");
-        case 1008: return C("ПОКУПАТЕЛЬ");
-        case 1016: return C("ИНН ОПЕР. ПЕРЕВОДА");
-        case 1026: return C("ОПЕРАТОР ПЕРЕВОДА");
-        case 1044: return C("ОПЕРАЦИЯ АГЕНТА");
-        case 1073: return C("ТЕЛ. АГЕНТА");
-        case 1074: return C("ТЕЛ. ОПЕР. ПО ПРИЕМУ");
-        case 1075: return C("ТЕЛ. ОПЕР. ПЕРЕВОДА");
-        case 1171: return C("ТЕЛ. ПОСТАВЩИКА");
-        case 1225: return C("ПОСТАВЩИК");
-        case 1226: return C("ИНН ПОСТАВЩИКА");
-        default: return C("РЕКВИЗИТ ") + std::to_string(tag);
+    static const std::pair<uint16_t, const char*> kNames[] = {
+        {1005, "АДР. ОПЕР. ПЕРЕВОДА"}, {1008, "ПОКУПАТЕЛЬ"},           {1016, "ИНН ОПЕР. ПЕРЕВОДА"},
+        {1026, "ОПЕРАТОР ПЕРЕВОДА"},   {1044, "ОПЕРАЦИЯ АГЕНТА"},      {1073, "ТЕЛ. АГЕНТА"},
+        {1074, "ТЕЛ. ОПЕР. ПО ПРИЕМУ"}, {1075, "ТЕЛ. ОПЕР. ПЕРЕВОДА"}, {1171, "ТЕЛ. ПОСТАВЩИКА"},
+        {1225, "ПОСТАВЩИК"},           {1226, "ИНН ПОСТАВЩИКА"},
+    };
+    for (const auto& [t, name] : kNames) {
+        if (t == tag) return C(name);
     }
+    return C("РЕКВИЗИТ ") + std::to_string(tag);
 }
 
 }  // namespace
@@ -78,36 +74,22 @@ void Both(Lines& out, std::string_view left, std::string_view right) {
 }
 
 std::string OperationName(uint8_t operation) {
-    switch (operation) {
-        case 0: return C("ПРИХОД");
-        case 1: return C("ВОЗВРАТ ПРИХОДА");
-        case 2: return C("РАСХОД");
-        default: return C("ВОЗВРАТ РАСХОДА");
-    }
+    static const char* const kNames[] = {"ПРИХОД", "ВОЗВРАТ ПРИХОДА", "РАСХОД", "ВОЗВРАТ РАСХОДА"};
+    return C(kNames[operation < 3 ? operation : 3]);
 }
 
 std::string VatName(uint8_t code) {
-    switch (code) {
-        case 1: return C("НДС 20%");
-        case 2: return C("НДС 10%");
-        case 3: return C("НДС 0%");
-        case 4: return C("БЕЗ НДС");
-        case 5: return C("НДС 20/120");
-        case 6: return C("НДС 10/110");
-        default: return C("НДС ?");
-    }
+    static const char* const kNames[] = {"НДС ?",   "НДС 20%",    "НДС 10%",   "НДС 0%",
+                                         "БЕЗ НДС", "НДС 20/120", "НДС 10/110"};
+    return C(kNames[code <= 6 ? code : 0]);
 }
 
 std::string TaxationName(uint8_t bit) {
-    switch (bit) {
-        case 0x01: return C("ОСН");
-        case 0x02: return C("УСН ДОХОД");
-        case 0x04: return C("УСН ДОХОД-РАСХОД");
-        case 0x08: return C("ЕНВД");
-        case 0x10: return C("ЕСХН");
-        case 0x20: return C("ПСН");
-        default: return "?";
+    static const char* const kNames[] = {"ОСН", "УСН ДОХОД", "УСН ДОХОД-РАСХОД", "ЕНВД", "ЕСХН", "ПСН"};
+    for (int i = 0; i < 6; ++i) {
+        if (bit == 1 << i) return C(kNames[i]);
     }
+    return "?";
 }
 
 void PrintTags(Lines& out, const std::vector<FiscalTag>& tags, size_t indent) {
@@ -121,7 +103,12 @@ void Device::Print(const std::vector<std::string>& lines) {
 }
 
 void Device::PrintFiscal(Document& doc, std::vector<std::string> lines) {
-    for (auto& l : FiscalFooter(doc)) lines.push_back(l);
+    Both(lines, C("РН ККТ:"), state_.registration.kktNumber);
+    Both(lines, C("ЗН ККТ:"), state_.kktSerial);
+    Both(lines, C("ФН:"), state_.fnSerial);
+    Both(lines, C("ИНН:"), state_.registration.inn);
+    Both(lines, C("ФД:") + std::to_string(doc.number), C("ФП:") + std::to_string(doc.fiscalSign));
+    Both(lines, "", DateText(doc.time));
     lines.push_back(Rule('='));
     doc.lines = lines;
     Print(lines);
@@ -134,24 +121,11 @@ std::vector<std::string> Device::Header() const {
     const auto& attrs = state_.registration.attributes;
     for (uint16_t tag : {1048, 1009}) {
         const auto it = attrs.find(tag);
-        if (it != attrs.end() && !it->second.empty()) {
-            std::vector<std::string> wrapped;
-            Wrap(wrapped, it->second);
-            for (auto& l : wrapped) out.push_back(Center(TrimRight(l)));
-        }
+        if (it == attrs.end() || it->second.empty()) continue;
+        Lines wrapped;
+        Wrap(wrapped, it->second);
+        for (auto& l : wrapped) out.push_back(Center(TrimRight(l)));
     }
-    return out;
-}
-
-std::vector<std::string> Device::FiscalFooter(const Document& doc) const {
-    std::vector<std::string> out;
-    const auto& r = state_.registration;
-    Both(out, C("РН ККТ:"), r.kktNumber);
-    Both(out, C("ЗН ККТ:"), state_.kktSerial);
-    Both(out, C("ФН:"), state_.fnSerial);
-    Both(out, C("ИНН:"), r.inn);
-    Both(out, C("ФД:") + std::to_string(doc.number), C("ФП:") + std::to_string(doc.fiscalSign));
-    Both(out, "", DateText(doc.time));
     return out;
 }
 

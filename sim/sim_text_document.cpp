@@ -1,7 +1,6 @@
 // Text documents: a non-fiscal document of printed lines and barcodes.
 #include "sim_device.h"
 #include "sim_payload.h"
-#include "sim_tape.h"
 
 namespace vesklink::sim {
 
@@ -17,8 +16,7 @@ Reply Device::OpenTextDocument(const Bytes& p) {
 Reply Device::PrintLine(const Bytes& p) {
     if (p.size() < 2) return Fail(kBadFormat);
     if (state_.document.kind == DocumentKind::None) return Fail(kNoDocument);
-    const std::string text(p.begin() + 2, p.end());
-    Wrap(state_.document.body, text);
+    Wrap(state_.document.body, std::string(p.begin() + 2, p.end()));
     return Ok({}, true);
 }
 
@@ -26,22 +24,10 @@ Reply Device::PrintLine(const Bytes& p) {
 // in byte 7), then the data.
 Reply Device::PrintBarcode(const Bytes& p) {
     if (state_.document.kind == DocumentKind::None) return Fail(kNoDocument);
-    std::string label;
-    size_t header = 0;
-    if (p.size() >= 7 && p[0] == 0x01) {
-        label = "QR";
-        header = 7;
-    } else if (p.size() >= 9 && p[0] == 0x00) {
-        header = 9;
-        switch (p[7]) {
-            case 1: label = "EAN"; break;
-            case 4: label = "CODE39"; break;
-            default: label = C("ШТРИХКОД"); break;
-        }
-    } else {
-        return Fail(kBadFormat);
-    }
-    const std::string data(p.begin() + static_cast<std::ptrdiff_t>(header), p.end());
+    const bool qr = p.size() >= 7 && p[0] == 0x01;
+    if (!qr && (p.size() < 9 || p[0] != 0x00)) return Fail(kBadFormat);
+    const std::string label = qr ? "QR" : p[7] == 1 ? "EAN" : p[7] == 4 ? "CODE39" : C("ШТРИХКОД");
+    const std::string data(p.begin() + (qr ? 7 : 9), p.end());
     Wrap(state_.document.body, "[" + label + ": " + data + "]");
     return Ok({}, true);
 }
