@@ -10,8 +10,9 @@ src="${1:?usage: check-layers.sh SRC_FOLDER [README]}"
 readme="${2:-$src/../README.md}"
 [ -r "$readme" ] || { echo "no README at $readme"; exit 1; }
 
-# "folder allowed..." per row: | `src/protocol/` | ... | `serial/`, `util/` |
-rows=$(awk -F'|' '$2 ~ /^ *`src\/[a-z_]+\/` *$/ {
+# "folder allowed..." per row: | `src/protocol/` | ... | `serial/`, `util/` |; the tools' shared
+# folder `common/` beside src/ has its row too.
+rows=$(awk -F'|' '$2 ~ /^ *`(src\/)?[a-z_]+\/` *$/ {
     folder = $2; gsub(/[ `]|src\/|\//, "", folder)
     cell = $(NF - 1); allowed = ""
     while (match(cell, /`[a-z_]+\/`/)) {
@@ -26,10 +27,11 @@ status=0
 declare -A allows
 while read -r folder allowed; do
     allows[$folder]=" $folder $allowed "
-    [ -d "$src/$folder" ] || { echo "README names src/$folder/, which does not exist"; status=1; }
+    [ -d "$src/$folder" ] || [ -d "$src/../$folder" ] ||
+        { echo "README names $folder/, which does not exist"; status=1; }
 done <<< "$rows"
 
-for dir in "$src"/*/; do
+for dir in "$src"/*/ "$src/../common/"; do
     folder=$(basename "$dir")
     if [ -z "${allows[$folder]+set}" ]; then
         echo "src/$folder/ has no row in the README's source-layout table"
@@ -41,7 +43,7 @@ for dir in "$src"/*/; do
         included=${target%%/*}
         [ -d "$src/$included" ] || continue
         if [[ ${allows[$folder]} != *" $included "* ]]; then
-            echo "src/$folder/ may not include from $included/: ${file#"$src"/}:$line"
+            echo "$folder/ may not include from $included/: ${file#"$src"/}:$line"
             status=1
         fi
     done < <(grep -rnoE '^[[:space:]]*#[[:space:]]*include[[:space:]]*"[a-z_]+/[^"]+"' "$dir" |
