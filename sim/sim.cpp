@@ -10,7 +10,6 @@
 #include "sim_cp866.h"
 #include "sim_device.h"
 #include "sim_frame.h"
-#include "sim_line.h"
 #include "sim_parse.h"
 #include "sim_script.h"
 

@@ -6,7 +6,6 @@
 #include <cstdio>
 
 #include "sim_frame.h"
-#include "sim_payload.h"
 
 namespace vesklink::sim {
 namespace {
@@ -45,7 +44,7 @@ std::string ErrorTextUtf8(uint16_t code) {
 }
 
 std::span<const Device::Command> Device::Commands() {
-#define VESKLINK_SIM_COMMAND(code, name, handler) {code, name, &Device::handler},
+#define VESKLINK_SIM_COMMAND(code, name, size, handler) {code, name, size, &Device::handler},
     static constexpr Command kTable[] = {VESKLINK_SIM_COMMANDS(VESKLINK_SIM_COMMAND)};
 #undef VESKLINK_SIM_COMMAND
     return kTable;
@@ -60,7 +59,9 @@ std::optional<uint8_t> Device::CommandNamed(std::string_view name) {
 
 Reply Device::Dispatch(uint8_t command, const Payload& p) {
     for (const auto& c : Commands()) {
-        if (c.code == command) return (this->*c.handler)(p);
+        if (c.code != command) continue;
+        if (p.size() < c.size.min || p.size() > c.size.max) return Fail(kBadFormat);
+        return (this->*c.handler)(p);
     }
     return Fail(kUnknownCommand);
 }

@@ -1,4 +1,4 @@
-#include "sim_faults.h"
+#include "sim_script.h"
 
 #include <algorithm>
 #include <iterator>

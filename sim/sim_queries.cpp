@@ -2,21 +2,18 @@
 // the mode, the OFD backlog, a document's date, the shift, the printer, the counters, the last
 // error, the device's identity and the cash in the drawer.
 #include "sim_device.h"
-#include "sim_payload.h"
 
 namespace vesklink::sim {
 namespace {
 
-// The answer to a query that takes no payload.
-Reply Answer(const Bytes& p, Out& out) { return p.empty() ? Ok(out.Take(), false) : Fail(kBadFormat); }
+Reply Answer(Out& out) { return Ok(out.Take(), false); }
 
 }  // namespace
 
-Reply Device::DeviceTest(const Bytes& p) { return Answer(p, Out().U8(0)); }
+Reply Device::DeviceTest(const Bytes&) { return Answer(Out().U8(0)); }
 
 // Payload 0: the current (or last closed) shift; 1: the totals since registration.
 Reply Device::Counters(const Bytes& p) {
-    if (p.size() != 1) return Fail(kBadFormat);
     if (p[0] > 1) return Fail(kBadParameter);
     const auto& all = p[0] == 0 ? state_.shiftCounters : state_.totalCounters;
     Out out;
@@ -36,37 +33,35 @@ Reply Device::Counters(const Bytes& p) {
     return Ok(out.Take(), false);
 }
 
-Reply Device::LastError(const Bytes& p) {
-    return Answer(p, Out().Le(state_.lastErrorCode, 2).Fixed(state_.lastErrorText, kLineWidth, ' '));
+Reply Device::LastError(const Bytes&) {
+    return Answer(Out().Le(state_.lastErrorCode, 2).Fixed(state_.lastErrorText, kLineWidth, ' '));
 }
 
-Reply Device::FnState(const Bytes& p) {
+Reply Device::FnState(const Bytes&) {
     const auto& s = state_;
     const DeviceTime last = s.journal.empty() ? DeviceTime{} : s.journal.back().time;
-    return Answer(p, Out().U8(s.fnState).U8(static_cast<uint8_t>(s.document.kind)).U8(0)
+    return Answer(Out().U8(s.fnState).U8(static_cast<uint8_t>(s.document.kind)).U8(0)
                          .U8(s.shiftOpen ? 1 : 0).U8(s.fnWarnings).Raw(last).Fixed(s.fnSerial, 16)
                          .Le(s.lastDocumentNumber, 4));
 }
 
-Reply Device::FnSerial(const Bytes& p) { return Answer(p, Out().Fixed(state_.fnSerial, 16)); }
+Reply Device::FnSerial(const Bytes&) { return Answer(Out().Fixed(state_.fnSerial, 16)); }
 
-Reply Device::DeviceMode(const Bytes& p) {
-    return Answer(p, Out().U8(state_.fnState).U8(ShiftStateByte())
+Reply Device::DeviceMode(const Bytes&) {
+    return Answer(Out().U8(state_.fnState).U8(ShiftStateByte())
                          .U8(static_cast<uint8_t>(state_.document.kind)).U8(state_.fnWarnings)
                          .U8(state_.modeByte));
 }
 
-Reply Device::Backlog(const Bytes& p) {
+Reply Device::Backlog(const Bytes&) {
     const uint32_t unsent = UnsentDocuments();
     const uint32_t first = unsent ? state_.lastSentDocument + 1 : 0;
-    return Answer(p, Out().U8(state_.ofdOnline ? 1 : 0).U8(0).Le(unsent, 2).Le(first, 4)
+    return Answer(Out().U8(state_.ofdOnline ? 1 : 0).U8(0).Le(unsent, 2).Le(first, 4)
                          .Raw(unsent ? DocumentTime(state_, first) : DeviceTime{}));
 }
 
 Reply Device::DocumentDate(const Bytes& p) {
-    In in(p);
-    const auto number = static_cast<uint32_t>(in.Le(4));
-    if (!in.Done()) return Fail(kBadFormat);
+    const auto number = static_cast<uint32_t>(In(p).Le(4));
     for (const auto& d : state_.journal) {
         if (d.number != number) continue;
         return Ok(Out().Le(d.type, 2).Raw(d.time).Le(d.fiscalSign, 4).Take(), false);
@@ -74,35 +69,35 @@ Reply Device::DocumentDate(const Bytes& p) {
     return Fail(kDocumentNotFound);
 }
 
-Reply Device::ShiftInfo(const Bytes& p) {
-    return Answer(p, Out().U8(ShiftStateByte()).Le(state_.shiftNumber, 2)
+Reply Device::ShiftInfo(const Bytes&) {
+    return Answer(Out().U8(ShiftStateByte()).Le(state_.shiftNumber, 2)
                          .Le(state_.shiftReceiptNumber, 2).Le(state_.lastDocumentNumber, 4));
 }
 
-Reply Device::PrinterFlags(const Bytes& p) {
+Reply Device::PrinterFlags(const Bytes&) {
     const unsigned flags = (state_.coverOpen ? 0x01 : 0) | (state_.paperOut ? 0x02 : 0);
-    return Answer(p, Out().U8(flags).U8(0).U8(0).U8(0));
+    return Answer(Out().U8(flags).U8(0).U8(0).U8(0));
 }
 
-Reply Device::ShiftState(const Bytes& p) {
-    return Answer(p, Out().U8(ShiftStateByte()).Le(state_.shiftNumber, 2)
+Reply Device::ShiftState(const Bytes&) {
+    return Answer(Out().U8(ShiftStateByte()).Le(state_.shiftNumber, 2)
                          .Raw(state_.shiftOpen ? ToDeviceTime(state_.shiftOpenedAt) : DeviceTime{}));
 }
 
-Reply Device::ReceiptState(const Bytes& p) {
+Reply Device::ReceiptState(const Bytes&) {
     const auto& d = state_.document;
-    return Answer(p, Out().U8(d.kind == DocumentKind::Receipt).U8(d.kind == DocumentKind::Correction)
+    return Answer(Out().U8(d.kind == DocumentKind::Receipt).U8(d.kind == DocumentKind::Correction)
                          .U8(d.kind == DocumentKind::Text).U8(d.operation)
                          .Le(static_cast<uint64_t>(PositionsTotal()), 8).Le(d.positions.size(), 2));
 }
 
-Reply Device::CashBalance(const Bytes& p) {
-    return Answer(p, Out().Le(static_cast<uint64_t>(state_.cash), 8).Le(state_.shiftCashIn, 8)
+Reply Device::CashBalance(const Bytes&) {
+    return Answer(Out().Le(static_cast<uint64_t>(state_.cash), 8).Le(state_.shiftCashIn, 8)
                          .Le(state_.shiftCashOut, 8).Le(state_.shiftCashOperations, 4).U8(0));
 }
 
-Reply Device::DeviceInfo(const Bytes& p) {
-    return Answer(p, Out().Fixed("VESKLINK-SIM", 32).Fixed(state_.kktSerial, 20).Fixed("1.0", 16).U8(2)
+Reply Device::DeviceInfo(const Bytes&) {
+    return Answer(Out().Fixed("VESKLINK-SIM", 32).Fixed(state_.kktSerial, 20).Fixed("1.0", 16).U8(2)
                          .U8(state_.ffdCode));
 }
 

@@ -6,7 +6,6 @@
 #include <numeric>
 
 #include "sim_device.h"
-#include "sim_payload.h"
 
 namespace vesklink::sim {
 namespace {
@@ -138,8 +137,7 @@ Reply Device::StartReceipt(OpenDocument d, bool otherwiseValid) {
 
 Reply Device::OpenReceipt(const Bytes& p) {
     In in(p);
-    OpenDocument d = ReadReceiptStart(in, DocumentKind::Receipt);
-    return in.Done() ? StartReceipt(std::move(d), true) : Fail(kBadFormat);
+    return StartReceipt(ReadReceiptStart(in, DocumentKind::Receipt), true);
 }
 
 Reply Device::OpenCorrection(const Bytes& p) {
@@ -198,8 +196,7 @@ int64_t Device::PositionsTotal() const {
                            [](int64_t sum, const Position& p) { return sum + p.amount; });
 }
 
-Reply Device::Subtotal(const Bytes& p) {
-    if (p.size() != 2) return Fail(kBadFormat);
+Reply Device::Subtotal(const Bytes&) {
     if (!IsReceipt(state_.document.kind)) return Fail(kNoReceipt);
     return Ok(Out().Le(static_cast<uint64_t>(PositionsTotal()), 8).Take(), false);
 }
@@ -334,8 +331,7 @@ Lines Device::ReceiptTotals(const Settlement& s) const {
     return lines;
 }
 
-Reply Device::CancelDocument(const Bytes& p) {
-    if (!p.empty()) return Fail(kBadFormat);
+Reply Device::CancelDocument(const Bytes&) {
     auto& d = state_.document;
     if (d.kind == DocumentKind::None) return Fail(kNoDocument);
     Lines lines;
@@ -359,8 +355,6 @@ Reply Device::PrintCopy(const Bytes& p) {
     In in(p);
     const auto first = static_cast<uint32_t>(in.Le(4));
     const auto last = static_cast<uint32_t>(in.Le(4));
-    in.Le(2);
-    if (!in.Done()) return Fail(kBadFormat);
     if (first == 0 || last < first || last - first > 100) return Fail(kBadParameter);
     if (auto e = NeedNoDocument()) return Fail(e);
     std::vector<const Document*> docs;

@@ -1,7 +1,6 @@
 // Registration and the FN: registering the FN and changing its registration (0x1D), closing the
 // FN's archive (0x1E), and the registration record and attributes the register answers with.
 #include "sim_device.h"
-#include "sim_payload.h"
 
 namespace vesklink::sim {
 namespace {
@@ -110,10 +109,9 @@ Reply Device::FiscalRegistration(const Bytes& p) {
     return Ok(Out().Le(doc.number, 4).Le(doc.fiscalSign, 4).Take(), true);
 }
 
-Reply Device::CloseFn(const Bytes& p) {
+Reply Device::CloseFn(const Bytes&) {
     const uint16_t shift = state_.shiftOpen ? kShiftMustBeClosed : kOk;
-    const uint16_t format = p.size() == 2 ? kOk : kBadFormat;
-    const uint16_t e = First({format, NeedFiscalMode(), NeedNoDocument(), shift, NeedPrinter()});
+    const uint16_t e = First({NeedFiscalMode(), NeedNoDocument(), shift, NeedPrinter()});
     if (e) return Fail(e);
     Document& doc = AddFiscalDocument(kDocFnClose, 0);
     state_.fnState = 7;
@@ -123,8 +121,7 @@ Reply Device::CloseFn(const Bytes& p) {
     return Ok(Out().Le(doc.number, 4).Le(doc.fiscalSign, 4).Take(), true);
 }
 
-Reply Device::RegistrationRecord(const Bytes& p) {
-    if (p.size() != 1) return Fail(kBadFormat);
+Reply Device::RegistrationRecord(const Bytes&) {
     if (!state_.registered) return Fail(kNotRegistered);
     const auto& r = state_.registration;
     return Ok(Out().Raw(r.time).Fixed(r.inn, 12).Fixed(r.kktNumber, 20).U8(r.taxation)
@@ -133,10 +130,7 @@ Reply Device::RegistrationRecord(const Bytes& p) {
 }
 
 Reply Device::RegistrationAttribute(const Bytes& p) {
-    In in(p);
-    in.U8();
-    const auto tag = static_cast<uint16_t>(in.Le(2));
-    if (!in.Done()) return Fail(kBadFormat);
+    const auto tag = static_cast<uint16_t>(p[1] | p[2] << 8);
     if (!state_.registered) return Fail(kNotRegistered);
     const auto it = state_.registration.attributes.find(tag);
     if (it == state_.registration.attributes.end()) return Fail(kTagNotFound);

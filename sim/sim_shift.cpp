@@ -1,7 +1,6 @@
 // Shifts, the cash drawer and the reports: opening and closing a shift, cash put in and taken
 // out, the X report and the report on the state of settlements.
 #include "sim_device.h"
-#include "sim_payload.h"
 
 namespace vesklink::sim {
 namespace {
@@ -21,8 +20,6 @@ void PrintCounters(Lines& out, const std::array<TypeCounters, 4>& counters, bool
     }
 }
 
-uint16_t NeedSize(const Bytes& p, size_t size) { return p.size() == size ? kOk : kBadFormat; }
-
 }  // namespace
 
 // A slip that is no fiscal document (an X report, a cash slip): the cashier, the date, the rule.
@@ -39,9 +36,9 @@ Reply Device::ShiftReport(Document& doc, Lines lines) {
     return Ok(Out().Le(state_.shiftNumber, 2).Le(doc.number, 4).Le(doc.fiscalSign, 4).Take(), true);
 }
 
-Reply Device::OpenShift(const Bytes& p) {
+Reply Device::OpenShift(const Bytes&) {
     const uint16_t open = !state_.shiftOpen ? kOk : ShiftStateByte() == 2 ? kShiftExpired : kShiftOpen;
-    const uint16_t e = First({NeedSize(p, 2), NeedFiscalMode(), NeedNoDocument(), open, NeedPrinter()});
+    const uint16_t e = First({NeedFiscalMode(), NeedNoDocument(), open, NeedPrinter()});
     if (e) return Fail(e);
     state_.shiftOpen = true;
     ++state_.shiftNumber;
@@ -58,9 +55,9 @@ Reply Device::OpenShift(const Bytes& p) {
     return ShiftReport(doc, std::move(lines));
 }
 
-Reply Device::CloseShift(const Bytes& p) {
+Reply Device::CloseShift(const Bytes&) {
     const uint16_t open = state_.shiftOpen ? kOk : kShiftClosed;
-    const uint16_t e = First({NeedSize(p, 2), NeedFiscalMode(), NeedNoDocument(), open, NeedPrinter()});
+    const uint16_t e = First({NeedFiscalMode(), NeedNoDocument(), open, NeedPrinter()});
     if (e) return Fail(e);
     state_.shiftOpen = false;
     Document& doc = AddFiscalDocument(kDocShiftClose, state_.shiftNumber);
@@ -75,8 +72,8 @@ Reply Device::CloseShift(const Bytes& p) {
     return ShiftReport(doc, std::move(lines));
 }
 
-Reply Device::XReport(const Bytes& p) {
-    if (auto e = First({NeedSize(p, 0), NeedNoDocument(), NeedPrinter()})) return Fail(e);
+Reply Device::XReport(const Bytes&) {
+    if (auto e = First({NeedNoDocument(), NeedPrinter()})) return Fail(e);
     Lines out = Header();
     out.push_back(Center(C("X-ОТЧЕТ")));
     Both(out, C("СМЕНА №"), std::to_string(state_.shiftNumber));
@@ -91,8 +88,8 @@ Reply Device::XReport(const Bytes& p) {
     return Ok({}, false);
 }
 
-Reply Device::SettlementReport(const Bytes& p) {
-    const uint16_t e = First({NeedSize(p, 2), NeedFiscalMode(), NeedNoDocument(), NeedPrinter()});
+Reply Device::SettlementReport(const Bytes&) {
+    const uint16_t e = First({NeedFiscalMode(), NeedNoDocument(), NeedPrinter()});
     if (e) return Fail(e);
     const uint32_t unsent = UnsentDocuments();
     const DeviceTime firstTime = DocumentTime(state_, state_.lastSentDocument + 1);
@@ -111,12 +108,10 @@ Reply Device::CashIn(const Bytes& p) { return MoveCash(true, p); }
 Reply Device::CashOut(const Bytes& p) { return MoveCash(false, p); }
 
 Reply Device::MoveCash(bool in, const Bytes& p) {
-    In reader(p);
-    const auto amount = reader.Le(8);
-    const uint16_t format = reader.Done() ? kOk : kBadFormat;
-    const uint16_t e =
-        First({format, NeedFiscalMode(), NeedNoDocument(), NeedSalesShift(), NeedPrinter()});
-    if (e) return Fail(e);
+    const auto amount = In(p).Le(8);
+    if (auto e = First({NeedFiscalMode(), NeedNoDocument(), NeedSalesShift(), NeedPrinter()})) {
+        return Fail(e);
+    }
     if (amount == 0 || amount > kLargestCashAmount) return Fail(kBadAmount);
     const auto value = static_cast<int64_t>(amount);
     if (!in && value > state_.cash) return Fail(kNoCash);
@@ -132,8 +127,7 @@ Reply Device::MoveCash(bool in, const Bytes& p) {
     return Ok(Out().Le(static_cast<uint64_t>(state_.cash), 8).Take(), true);
 }
 
-Reply Device::OpenDrawer(const Bytes& p) {
-    if (p.size() != 1) return Fail(kBadFormat);
+Reply Device::OpenDrawer(const Bytes&) {
     ++state_.drawerOpenings;
     return Ok({}, true);
 }

@@ -2,7 +2,6 @@
 #include <algorithm>
 
 #include "sim_device.h"
-#include "sim_payload.h"
 
 namespace vesklink::sim {
 namespace {
@@ -14,18 +13,12 @@ constexpr uint64_t kCashierRecord = 1;
 }  // namespace
 
 Reply Device::ReadTable(const Bytes& p) {
-    In in(p);
-    const auto table = in.Le(2);
-    if (!in.Done()) return Fail(kBadFormat);
-    if (table != kReceiptSettingsTable) return Fail(kNoTable);
+    if (In(p).Le(2) != kReceiptSettingsTable) return Fail(kNoTable);
     return Ok(Bytes(state_.receiptSettings.begin(), state_.receiptSettings.end()), false);
 }
 
 Reply Device::WriteTable(const Bytes& p) {
-    In in(p);
-    const auto table = in.Le(2);
-    if (p.size() < 2) return Fail(kBadFormat);
-    if (table != kReceiptSettingsTable) return Fail(kNoTable);
+    if (In(p).Le(2) != kReceiptSettingsTable) return Fail(kNoTable);
     if (p.size() != 2 + state_.receiptSettings.size()) return Fail(kBadFormat);
     std::copy(p.begin() + 2, p.end(), state_.receiptSettings.begin());
     return Ok({}, true);
@@ -35,7 +28,6 @@ Reply Device::ReadRecord(const Bytes& p) {
     In in(p);
     const auto table = in.Le(2);
     const auto record = in.Le(2);
-    if (!in.Done()) return Fail(kBadFormat);
     if (table != kCashierTable || record != kCashierRecord) return Fail(kNoTable);
     return Ok(Bytes(state_.cashier.begin(), state_.cashier.end()), false);
 }
@@ -44,7 +36,6 @@ Reply Device::WriteRecord(const Bytes& p) {
     In in(p);
     const auto table = in.Le(2);
     const auto record = in.Le(2);
-    if (!in.Ok()) return Fail(kBadFormat);
     if (table != kCashierTable || record != kCashierRecord) return Fail(kNoTable);
     if (p.size() != 4 + state_.cashier.size()) return Fail(kBadFormat);
     const std::string inn = TrimRight(CashierInn(p.data() + 4));

@@ -3,7 +3,6 @@
 #include <utility>
 
 #include "sim_device.h"
-#include "sim_payload.h"
 
 namespace vesklink::sim {
 namespace {

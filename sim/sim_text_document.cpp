@@ -1,11 +1,9 @@
 // Text documents: a non-fiscal document of printed lines and barcodes.
 #include "sim_device.h"
-#include "sim_payload.h"
 
 namespace vesklink::sim {
 
-Reply Device::OpenTextDocument(const Bytes& p) {
-    if (p.size() != 2) return Fail(kBadFormat);
+Reply Device::OpenTextDocument(const Bytes&) {
     if (auto e = NeedNoDocument()) return Fail(e);
     state_.document = {};
     state_.document.kind = DocumentKind::Text;
@@ -14,7 +12,6 @@ Reply Device::OpenTextDocument(const Bytes& p) {
 
 // A line of text, in a text document or a receipt: two bytes of print attributes, then the text.
 Reply Device::PrintLine(const Bytes& p) {
-    if (p.size() < 2) return Fail(kBadFormat);
     if (state_.document.kind == DocumentKind::None) return Fail(kNoDocument);
     Wrap(state_.document.body, std::string(p.begin() + 2, p.end()));
     return Ok({}, true);
@@ -32,8 +29,7 @@ Reply Device::PrintBarcode(const Bytes& p) {
     return Ok({}, true);
 }
 
-Reply Device::CloseTextDocument(const Bytes& p) {
-    if (p.size() != 2) return Fail(kBadFormat);
+Reply Device::CloseTextDocument(const Bytes&) {
     if (state_.document.kind != DocumentKind::Text) return Fail(kNoDocument);
     if (auto e = NeedPrinter()) return Fail(e);
     Lines lines = state_.document.body;
