@@ -202,18 +202,25 @@ def check(path):
         return lines
 
 
-def main(argv):
+def run(argv, usage, checker, verdict):
+    """The command line of a checker: one archive, its lines printed, the first fault printed and
+    exit 1, the verdict printed and exit 0 when nothing was wrong."""
     if len(argv) != 2:
-        print("usage: check-package.py PACKAGE.zip", file=sys.stderr)
+        print(f"usage: {usage}", file=sys.stderr)
         return 2
     try:
-        for line in check(argv[1]):
+        for line in checker(argv[1]):
             print(line)
     except Fault as fault:
         print(f"FAIL: {fault}")
         return 1
-    print("ok: every library the manifest names is in the package, of its system and architecture")
+    print(verdict)
     return 0
+
+
+def main(argv):
+    return run(argv, "check-package.py PACKAGE.zip", check,
+               "ok: every library the manifest names is in the package, of its system and architecture")
 
 
 if __name__ == "__main__":

@@ -103,17 +103,8 @@ def check(path):
 
 
 def main(argv):
-    if len(argv) != 2:
-        print("usage: check-tools.py vesklink-tools.zip", file=sys.stderr)
-        return 2
-    try:
-        for line in check(argv[1]):
-            print(line)
-    except Fault as fault:
-        print(f"FAIL: {fault}")
-        return 1
-    print("ok: the tools archive holds the three programs and the README, nothing else")
-    return 0
+    return check_package.run(argv, "check-tools.py vesklink-tools.zip", check,
+                             "ok: the tools archive holds the three programs and the README, nothing else")
 
 
 if __name__ == "__main__":

@@ -8,6 +8,7 @@
 #include <filesystem>
 
 #include "log/logger.h"
+#include "support/temp_folder.h"
 
 using namespace vesklink;
 
@@ -21,16 +22,13 @@ unsigned Mode(const std::string& path) {
 class PrivateLog : public ::testing::Test {
 protected:
     void SetUp() override {
-        char pattern[] = "/tmp/vesklink-private-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        documents_ = pattern;
+        ASSERT_FALSE(folder_.Path().empty());
+        documents_ = folder_.Path();
         setenv("XDG_DOCUMENTS_DIR", documents_.c_str(), 1);
         umask_ = ::umask(0);  // the laxest umask: the modes must come from the driver itself
     }
-    void TearDown() override {
-        ::umask(umask_);
-        std::filesystem::remove_all(documents_);
-    }
+    void TearDown() override { ::umask(umask_); }
+    vktest::TempFolder folder_{"vesklink-private"};
     std::string documents_;
     mode_t umask_ = 0;
 };

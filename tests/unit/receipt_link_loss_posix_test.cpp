@@ -24,6 +24,7 @@
 #include "sim.h"
 #include "sim_cp866.h"
 #include "util/text.h"
+#include "support/temp_folder.h"
 
 using namespace vesklink;
 
@@ -95,18 +96,15 @@ struct Cell {
 class ReceiptLinkLoss : public ::testing::Test {
 protected:
     void SetUp() override {
-        char folder[] = "/tmp/vesklink-linkloss-XXXXXX";
-        ASSERT_NE(mkdtemp(folder), nullptr);
-        logFolder_ = folder;
-        setenv("XDG_DOCUMENTS_DIR", folder, 1);
+        ASSERT_FALSE(folder_.Path().empty());
+        logFolder_ = folder_.Path();
+        setenv("XDG_DOCUMENTS_DIR", logFolder_.c_str(), 1);
         sim_ = std::make_unique<sim::Simulator>();
         const std::string path = sim_->Start();
         setenv(("VESKLINK_COM" + std::to_string(kPort)).c_str(), path.c_str(), 1);
     }
     void TearDown() override {
         if (sim_) sim_->Stop();
-        std::error_code ignored;
-        if (!logFolder_.empty()) std::filesystem::remove_all(logFolder_, ignored);
     }
 
     // One receipt on a fresh register with an open shift; `fault` breaks the link (empty: never).
@@ -244,6 +242,7 @@ protected:
         return count;
     }
 
+    vktest::TempFolder folder_{"vesklink-linkloss"};
     std::unique_ptr<sim::Simulator> sim_;
     std::string logFolder_;
 };

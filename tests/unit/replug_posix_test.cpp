@@ -23,6 +23,7 @@
 #include "pty_peer_posix.h"
 #include "support/step_clock.h"
 #include "support/wire.h"
+#include "support/temp_folder.h"
 
 using namespace vesklink;
 using vesklink::testing::PtyPeer;
@@ -36,9 +37,8 @@ constexpr uint8_t kWhich = 0x71;  // every device answers with its number, count
 class Replug : public ::testing::Test {
 protected:
     void SetUp() override {
-        char folder[] = "/tmp/vesklink-replug-XXXXXX";
-        ASSERT_NE(mkdtemp(folder), nullptr);
-        folder_ = folder;
+        ASSERT_FALSE(temp_.Path().empty());
+        folder_ = temp_.Path();
         name_ = folder_ + "/ttyREG";
         setenv(("VESKLINK_COM" + std::to_string(kPort)).c_str(), name_.c_str(), 1);
         link.SetReplyClock(&clock);
@@ -55,8 +55,6 @@ protected:
         port.ClosePort();
         devices_.clear();
         unsetenv(("VESKLINK_COM" + std::to_string(kPort)).c_str());
-        std::error_code ignored;
-        std::filesystem::remove_all(folder_, ignored);
     }
 
     // A device comes up under the name: a new pty, and the link re-pointed to it in one step.
@@ -85,6 +83,7 @@ protected:
     std::string Lost() const { return "lost " + std::to_string(kPort) + " " + name_ + " (why)"; }
     std::string Reopened() const { return "reopened " + std::to_string(kPort) + " " + name_; }
 
+    vktest::TempFolder temp_{"vesklink-replug"};
     std::string folder_, name_;
     std::vector<std::unique_ptr<PtyPeer>> devices_;
     std::atomic<bool> silent{false};

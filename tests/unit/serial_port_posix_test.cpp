@@ -16,6 +16,7 @@
 #include "protocol/frame.h"
 #include "pty_peer_posix.h"
 #include "serial/serial_port.h"
+#include "support/temp_folder.h"
 
 using namespace vesklink;
 using vesklink::testing::PtyPeer;
@@ -177,9 +178,8 @@ TEST_F(PosixPort, DeviceNaming) {
 class PortsFiles : public ::testing::Test {
 protected:
     void SetUp() override {
-        char pattern[] = "/tmp/vesklink-ports-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        folder = pattern;
+        ASSERT_FALSE(temp.Path().empty());
+        folder = temp.Path();
         user = folder + "/xdg/vesklink/ports.conf";
         system = folder + "/system.conf";
         std::filesystem::create_directories(folder + "/xdg/vesklink");
@@ -195,8 +195,7 @@ protected:
         std::ofstream(folder + "/.config/vesklink/ports.conf") << "COM7 = /dev/home7\n";
         environment.Set("HOME", folder.c_str());
     }
-    void TearDown() override { std::filesystem::remove_all(folder); }
-
+    vktest::TempFolder temp{"vesklink-ports"};
     std::string folder, user, system;
     Environment environment;
 };
