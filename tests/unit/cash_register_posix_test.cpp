@@ -9,6 +9,7 @@
 #include "operations/operations.h"
 #include "pty_peer_posix.h"
 #include "support/step_clock.h"
+#include "support/temp_folder.h"
 #include "support/wire.h"
 #include "util/text.h"
 
@@ -25,10 +26,9 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(peer_.Ok());
         peer_.MapPort(Port);
-        char pattern[] = "/tmp/vesklink-queries-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        folder_ = pattern;
-        setenv("XDG_DOCUMENTS_DIR", pattern, 1);
+        ASSERT_FALSE(temp_.Path().empty());
+        folder_ = temp_.Path();
+        setenv("XDG_DOCUMENTS_DIR", folder_.c_str(), 1);
         logger_ = std::make_unique<Logger>();
         device_ = std::make_unique<CashRegister>(*logger_);
         device_->Link.SetReplyClock(&clock_);
@@ -38,8 +38,8 @@ protected:
         peer_.Stop();
         device_.reset();
         logger_.reset();
-        std::filesystem::remove_all(folder_);
     }
+    vktest::TempFolder temp_{"vesklink-queries"};
     vesklink::testing::PtyPeer peer_;
     vktest::StepClock clock_{200};
     std::string folder_;

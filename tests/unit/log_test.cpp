@@ -7,6 +7,9 @@
 #include <sstream>
 
 #include "log/logger.h"
+#if !defined(_WIN32)
+#include "support/temp_folder.h"
+#endif
 
 using namespace vesklink;
 
@@ -29,12 +32,14 @@ class LoggerTest : public ::testing::Test {
 protected:
     void SetUp() override {
 #if !defined(_WIN32)
-        char pattern[] = "/tmp/vesklink-log-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        folder_ = pattern;
+        ASSERT_FALSE(temp_.Path().empty());
+        folder_ = temp_.Path();
         setenv("XDG_DOCUMENTS_DIR", folder_.c_str(), 1);
 #endif
     }
+#if !defined(_WIN32)
+    vktest::TempFolder temp_{"vesklink-log"};
+#endif
     std::string folder_;
 };
 
