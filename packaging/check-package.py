@@ -146,15 +146,22 @@ def carries(data, text):
     return (text + "\0").encode("utf-16-le") in data
 
 
-def check(path):
+def open_archive(path):
+    """The zip archive at path and its entry names, none of which may appear twice."""
     try:
         archive = zipfile.ZipFile(path)
     except (OSError, zipfile.BadZipFile) as e:
         raise Fault(f"{path}: cannot open: {e}")
+    names = archive.namelist()
+    if len(names) != len(set(names)):
+        archive.close()
+        raise Fault(f"{path}: an entry appears twice")
+    return archive, names
+
+
+def check(path):
+    archive, names = open_archive(path)
     with archive:
-        names = archive.namelist()
-        if len(names) != len(set(names)):
-            raise Fault(f"{path}: an entry appears twice")
         if MANIFEST not in names:
             raise Fault(f"{path}: no {MANIFEST}")
         try:

@@ -7,7 +7,6 @@ import importlib.util
 import os
 import struct
 import sys
-import zipfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 _spec = importlib.util.spec_from_file_location("check_package", os.path.join(HERE, "check-package.py"))
@@ -68,15 +67,9 @@ def check_windows_program(name, data):
 
 
 def check(path):
-    try:
-        archive = zipfile.ZipFile(path)
-    except (OSError, zipfile.BadZipFile) as e:
-        raise Fault(f"{path}: cannot open: {e}")
+    archive, names = check_package.open_archive(path)
     with archive:
-        names = archive.namelist()
         expected = set(PROGRAMS) | {README}
-        if len(names) != len(set(names)):
-            raise Fault(f"{path}: an entry appears twice")
         if set(names) - expected:
             raise Fault(f"{path}: files that do not belong: {', '.join(sorted(set(names) - expected))}")
         if expected - set(names):
