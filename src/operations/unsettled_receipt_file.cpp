@@ -150,9 +150,8 @@ std::string WriteUnsettledReceiptFile(const std::string& path, const UnsettledRe
     // Handed to the system whole before it takes the record's name: a process ended at any moment
     // leaves the whole record or none.
     const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size() && std::fflush(file) == 0;
-    const std::string why = written ? std::string() : SystemError("cannot write " + partial);
-    const bool closed = std::fclose(file) == 0;
-    std::string problem = !written ? why : !closed ? SystemError("cannot write " + partial) : std::string();
+    std::string problem = written ? std::string() : SystemError("cannot write " + partial);
+    if (std::fclose(file) != 0 && problem.empty()) problem = SystemError("cannot write " + partial);
     if (problem.empty()) {
         const std::string reason = PutFileInPlace(partial, path);
         if (reason.empty()) return {};
