@@ -182,7 +182,6 @@ private:
 
     // What the handlers share within their families.
     void PrintSlip(std::vector<std::string> lines);
-    Reply ShiftReport(Document& doc, std::vector<std::string> lines);
     Reply MoveCash(bool in, const Payload& p);
     Reply AddPosition(uint8_t operation, const Payload& p);
     struct Settlement;  // how a closing receipt is paid
@@ -209,6 +208,8 @@ private:
     // A fiscal document's lines: these, the fiscal footer and the closing rule; kept with the
     // document for copies and printed.
     void PrintFiscal(Document& doc, std::vector<std::string> lines);
+    // Prints the fiscal document and answers with these bytes, its number and its fiscal sign.
+    Reply FiscalReply(Document& doc, std::vector<std::string> lines, const Payload& before = {});
     std::vector<std::string> Header() const;
     std::string CashierName() const;
 

@@ -129,8 +129,7 @@ Reply Device::StartReceipt(OpenDocument d, bool otherwiseValid) {
                        (tax & (tax - 1)) == 0 && tax <= 0x20;
     const uint16_t registered = (state_.registration.taxation & tax) ? kOk : kTaxationNotRegistered;
     const uint16_t bad = valid ? kOk : kBadParameter;
-    const uint16_t e = First({NeedFiscalMode(), NeedSalesShift(), NeedNoDocument(), bad, registered});
-    if (e) return Fail(e);
+    if (auto e = First({NeedFiscalMode(), NeedSalesShift(), NeedNoDocument(), bad, registered})) return Fail(e);
     state_.document = std::move(d);
     return Ok(Out().Le(state_.shiftNumber, 2).Le(state_.shiftReceiptNumber + 1u, 2).Take(), true);
 }

@@ -105,20 +105,17 @@ Reply Device::FiscalRegistration(const Bytes& p) {
     state_.registration.documentNumber = doc.number;
     Lines lines = Header();
     for (auto& l : RegistrationReport(q)) lines.push_back(std::move(l));
-    PrintFiscal(doc, std::move(lines));
-    return Ok(Out().Le(doc.number, 4).Le(doc.fiscalSign, 4).Take(), true);
+    return FiscalReply(doc, std::move(lines));
 }
 
 Reply Device::CloseFn(const Bytes&) {
     const uint16_t shift = state_.shiftOpen ? kShiftMustBeClosed : kOk;
-    const uint16_t e = First({NeedFiscalMode(), NeedNoDocument(), shift, NeedPrinter()});
-    if (e) return Fail(e);
+    if (auto e = First({NeedFiscalMode(), NeedNoDocument(), shift, NeedPrinter()})) return Fail(e);
     Document& doc = AddFiscalDocument(kDocFnClose, 0);
     state_.fnState = 7;
     Lines lines = Header();
     lines.push_back(Center(C("ОТЧЕТ О ЗАКРЫТИИ ФН")));
-    PrintFiscal(doc, std::move(lines));
-    return Ok(Out().Le(doc.number, 4).Le(doc.fiscalSign, 4).Take(), true);
+    return FiscalReply(doc, std::move(lines));
 }
 
 Reply Device::RegistrationRecord(const Bytes&) {

@@ -30,16 +30,9 @@ void Device::PrintSlip(Lines lines) {
     Print(lines);
 }
 
-// Prints the fiscal document of a shift opened or closed; the reply gives its number and sign.
-Reply Device::ShiftReport(Document& doc, Lines lines) {
-    PrintFiscal(doc, std::move(lines));
-    return Ok(Out().Le(state_.shiftNumber, 2).Le(doc.number, 4).Le(doc.fiscalSign, 4).Take(), true);
-}
-
 Reply Device::OpenShift(const Bytes&) {
     const uint16_t open = !state_.shiftOpen ? kOk : ShiftStateByte() == 2 ? kShiftExpired : kShiftOpen;
-    const uint16_t e = First({NeedFiscalMode(), NeedNoDocument(), open, NeedPrinter()});
-    if (e) return Fail(e);
+    if (auto e = First({NeedFiscalMode(), NeedNoDocument(), open, NeedPrinter()})) return Fail(e);
     state_.shiftOpen = true;
     ++state_.shiftNumber;
     state_.shiftOpenedAt = Now();
@@ -52,13 +45,12 @@ Reply Device::OpenShift(const Bytes&) {
     lines.push_back(Center(C("ОТЧЕТ ОБ ОТКРЫТИИ СМЕНЫ")));
     Both(lines, C("СМЕНА №"), std::to_string(state_.shiftNumber));
     Both(lines, C("КАССИР"), CashierName());
-    return ShiftReport(doc, std::move(lines));
+    return FiscalReply(doc, std::move(lines), Out().Le(state_.shiftNumber, 2).Take());
 }
 
 Reply Device::CloseShift(const Bytes&) {
     const uint16_t open = state_.shiftOpen ? kOk : kShiftClosed;
-    const uint16_t e = First({NeedFiscalMode(), NeedNoDocument(), open, NeedPrinter()});
-    if (e) return Fail(e);
+    if (auto e = First({NeedFiscalMode(), NeedNoDocument(), open, NeedPrinter()})) return Fail(e);
     state_.shiftOpen = false;
     Document& doc = AddFiscalDocument(kDocShiftClose, state_.shiftNumber);
     Lines lines = Header();
@@ -69,7 +61,7 @@ Reply Device::CloseShift(const Bytes&) {
     Both(lines, C("НАЛИЧНЫХ В КАССЕ"), "=" + Money(state_.cash));
     Both(lines, C("НЕПЕРЕДАННЫХ ФД"), std::to_string(UnsentDocuments()));
     Both(lines, C("КАССИР"), CashierName());
-    return ShiftReport(doc, std::move(lines));
+    return FiscalReply(doc, std::move(lines), Out().Le(state_.shiftNumber, 2).Take());
 }
 
 Reply Device::XReport(const Bytes&) {
@@ -89,8 +81,7 @@ Reply Device::XReport(const Bytes&) {
 }
 
 Reply Device::SettlementReport(const Bytes&) {
-    const uint16_t e = First({NeedFiscalMode(), NeedNoDocument(), NeedPrinter()});
-    if (e) return Fail(e);
+    if (auto e = First({NeedFiscalMode(), NeedNoDocument(), NeedPrinter()})) return Fail(e);
     const uint32_t unsent = UnsentDocuments();
     const DeviceTime firstTime = DocumentTime(state_, state_.lastSentDocument + 1);
     Document& doc = AddFiscalDocument(kDocSettlementReport, state_.cash);
@@ -100,8 +91,7 @@ Reply Device::SettlementReport(const Bytes&) {
     Both(lines, C("НЕПЕРЕДАННЫХ ФД"), std::to_string(unsent));
     if (unsent) Both(lines, C("ПЕРВЫЙ НЕПЕРЕДАННЫЙ"), DateText(firstTime));
     Both(lines, C("НАЛИЧНЫХ В КАССЕ"), "=" + Money(state_.cash));
-    PrintFiscal(doc, std::move(lines));
-    return Ok(Out().Le(doc.number, 4).Le(doc.fiscalSign, 4).Take(), true);
+    return FiscalReply(doc, std::move(lines));
 }
 
 Reply Device::CashIn(const Bytes& p) { return MoveCash(true, p); }

@@ -10,6 +10,12 @@ constexpr uint64_t kReceiptSettingsTable = 20;
 constexpr uint64_t kCashierTable = 320;
 constexpr uint64_t kCashierRecord = 1;
 
+// 0x09 and 0x0A name the table and the record in their first four bytes.
+bool NamesCashier(const Bytes& p) {
+    In in(p);
+    return in.Le(2) == kCashierTable && in.Le(2) == kCashierRecord;
+}
+
 }  // namespace
 
 Reply Device::ReadTable(const Bytes& p) {
@@ -25,18 +31,12 @@ Reply Device::WriteTable(const Bytes& p) {
 }
 
 Reply Device::ReadRecord(const Bytes& p) {
-    In in(p);
-    const auto table = in.Le(2);
-    const auto record = in.Le(2);
-    if (table != kCashierTable || record != kCashierRecord) return Fail(kNoTable);
+    if (!NamesCashier(p)) return Fail(kNoTable);
     return Ok(Bytes(state_.cashier.begin(), state_.cashier.end()), false);
 }
 
 Reply Device::WriteRecord(const Bytes& p) {
-    In in(p);
-    const auto table = in.Le(2);
-    const auto record = in.Le(2);
-    if (table != kCashierTable || record != kCashierRecord) return Fail(kNoTable);
+    if (!NamesCashier(p)) return Fail(kNoTable);
     if (p.size() != 4 + state_.cashier.size()) return Fail(kBadFormat);
     const std::string inn = TrimRight(CashierInn(p.data() + 4));
     if (!inn.empty() && !ValidInn(inn)) return Fail(kBadInn);

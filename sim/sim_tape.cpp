@@ -113,6 +113,11 @@ void Device::PrintFiscal(Document& doc, std::vector<std::string> lines) {
     Print(lines);
 }
 
+Reply Device::FiscalReply(Document& doc, std::vector<std::string> lines, const Payload& before) {
+    PrintFiscal(doc, std::move(lines));
+    return Ok(Out().Raw(before).Le(doc.number, 4).Le(doc.fiscalSign, 4).Take(), true);
+}
+
 std::string Device::CashierName() const { return sim::CashierName(state_.cashier.data()); }
 
 std::vector<std::string> Device::Header() const {
