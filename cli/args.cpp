@@ -35,12 +35,10 @@ std::string ResolvePath(const std::string& path, const std::string& baseDir) {
 // Text the component can take: valid UTF-8 (no overlong forms, no surrogates) without NUL. When
 // it is not, error says why, after `subject`.
 bool IsCleanUtf8(std::string_view text, const std::string& subject, std::string& error) {
-    for (size_t i = 0; i < text.size();) {
+    for (size_t i = 0, length = 0; i < text.size(); i += length) {
         const auto next = vesklink::common::DecodeUtf8(text.substr(i));
-        if (next.status == Utf8Status::Ok && next.value != 0) {
-            i += next.length;
-            continue;
-        }
+        length = next.length;
+        if (next.status == Utf8Status::Ok && next.value != 0) continue;
         const std::string at = " at offset " + std::to_string(i);
         if (next.status == Utf8Status::Ok) return Fail(error, subject + "contains a NUL byte" + at);
         const char* why = next.status == Utf8Status::CutShort ? " (sequence cut short)" : "";
@@ -61,8 +59,6 @@ bool ParseNumber(std::string_view text, T& value) {
         if (ec == std::errc() && !std::isfinite(value)) return false;
     return ec == std::errc() && stop == end;
 }
-
-// ---- argument forms ----
 
 // What a form's reader gets: the text after the prefix, and where an @FILE name is looked up.
 struct FormText {
@@ -122,8 +118,6 @@ void PrintUsageRow(std::ostream& out, std::string_view shown, std::string_view m
     out << "  " << std::left << std::setw(12) << shown << "  " << meaning << '\n' << std::right;
 }
 
-// ---- options ----
-
 // One global option: its name, the value it takes and what the usage text says of it, and the
 // field of Options its value goes to: a path that must not be empty, or a positive whole number.
 struct OptionRow {
@@ -156,15 +150,11 @@ bool StoreOption(const OptionRow& option, const std::string& value, Options& opt
 
 // The option an argument names, as "--name" or "--name=VALUE"; null when it names none.
 const OptionRow* FindOption(std::string_view arg) {
-    for (const OptionRow& row : kOptionRows) {
-        if (!arg.starts_with(row.name)) continue;
-        const std::string_view rest = arg.substr(row.name.size());
-        if (rest.empty() || rest[0] == '=') return &row;
-    }
+    for (const OptionRow& row : kOptionRows)
+        if (arg.starts_with(row.name) && (arg.size() == row.name.size() || arg[row.name.size()] == '='))
+            return &row;
     return nullptr;
 }
-
-// ---- script lines ----
 
 // Appends the inside of the quote that opens at line[i]: in "double" quotes a backslash takes the
 // next character literally, in 'single' quotes it is a plain character. The index of the closing

@@ -36,10 +36,7 @@ std::streamoff LogEnd(const std::string& path) {
 // The lines written to the log file after `from`; all of them when the file is new since then.
 void PrintLogSince(std::ostream& out, const std::string& path, std::streamoff from) {
     std::ifstream in(path, std::ios::binary);
-    if (!in) return;
-    in.seekg(0, std::ios::end);
-    if (in.tellg() < from) from = 0;
-    in.seekg(from);
+    in.seekg(LogEnd(path) < from ? 0 : from);
     for (std::string line; std::getline(in, line);) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
         out << "log: " << line << '\n';
@@ -188,8 +185,8 @@ int RunCommand(const Context& context) {
         if (!run) return Complain(context, "run: nothing was called");
         if (run->failed == 0) return ExitOk;
         if (options->keepGoing || run->ran == run->calls)
-            return Complain(context, "run: " + std::to_string(run->failed) + " of " + std::to_string(run->calls) +
-                                         " call(s) failed", ExitCallFailed);
+            return Complain(context, "run: " + std::to_string(run->failed) + " of " +
+                                         std::to_string(run->calls) + " call(s) failed", ExitCallFailed);
         const CallLine& last = script.calls[run->ran - 1];  // the call that failed
         return Complain(context, "run: stopped at " + name + ":" + std::to_string(last.lineNumber) + " (" +
                                      last.method + " failed); " + std::to_string(run->calls - run->ran) +

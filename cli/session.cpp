@@ -162,7 +162,6 @@ Value Session::Take(vk_variant& variant, const vk_wchar* hostString) {
             if (text && text != hostString) vk_memory_free(&memory_, text);
             break;
         }
-        default: break;
     }
     vk_variant_set_empty(&variant);
     return value;
