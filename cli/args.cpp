@@ -35,20 +35,14 @@ std::string ResolvePath(const std::string& path, const std::string& baseDir) {
 // Text the component can take: valid UTF-8 (no overlong forms, no surrogates) without NUL. When
 // it is not, error says why, after `subject`.
 bool IsCleanUtf8(std::string_view text, const std::string& subject, std::string& error) {
-    for (size_t i = 0; i < text.size();) {
+    for (size_t i = 0, length = 0; i < text.size(); i += length) {
         const auto next = vesklink::common::DecodeUtf8(text.substr(i));
-        if (next.status == Utf8Status::Ok && next.value != 0) {
-            i += next.length;
-            continue;
-        }
+        length = next.length;
+        if (next.status == Utf8Status::Ok && next.value != 0) continue;
         const std::string at = " at offset " + std::to_string(i);
-        if (next.status == Utf8Status::Ok)
-            error = subject + "contains a NUL byte" + at;
-        else if (next.status == Utf8Status::CutShort)
-            error = subject + "is not valid UTF-8" + at + " (sequence cut short)";
-        else
-            error = subject + "is not valid UTF-8" + at;
-        return false;
+        if (next.status == Utf8Status::Ok) return Fail(error, subject + "contains a NUL byte" + at);
+        const char* why = next.status == Utf8Status::CutShort ? " (sequence cut short)" : "";
+        return Fail(error, subject + "is not valid UTF-8" + at + why);
     }
     return true;
 }
@@ -66,8 +60,6 @@ bool ParseNumber(std::string_view text, T& value) {
     return ec == std::errc() && stop == end;
 }
 
-// ---- argument forms ----
-
 // What a form's reader gets: the text after the prefix, and where an @FILE name is looked up.
 struct FormText {
     std::string_view rest;
@@ -81,14 +73,15 @@ bool ReadText(const FormText& in, Argument& arg, std::string& why) {
 }
 
 bool ReadFileText(const FormText& in, Argument& arg, std::string& why) {
-    if (in.rest.empty()) {
-        why = "a file name must follow '@'";
-        return false;
-    }
+    if (in.rest.empty()) return Fail(why, "a file name must follow '@'");
     if (!in.reader(ResolvePath(std::string(in.rest), in.baseDir), arg.text, why)) return false;
     if (arg.text.starts_with(kByteOrderMark)) arg.text.erase(0, kByteOrderMark.size());
     return IsCleanUtf8(arg.text, "the file ", why);
 }
+
+// The number of i:N or d:X, into the field of the argument it fills.
+template <auto Field>
+bool ReadNumber(const FormText& in, Argument& arg, std::string&) { return ParseNumber(in.rest, arg.*Field); }
 
 // One way of writing a call argument: the prefix that selects it ("out" is a whole token), how the
 // usage text shows it and what it says of it, the kind of argument it makes and how the text after
@@ -109,15 +102,9 @@ constexpr ArgumentForm kArgumentForms[] = {
     {"@", false, "@FILE", "a string read from a UTF-8 file (in a script, relative to the script)",
      Argument::Kind::Text, "", ReadFileText},
     {"i:", false, "i:N", "a 32-bit integer", Argument::Kind::Integer,
-     "expected a whole number from -2147483648 to 2147483647",
-     [](const FormText& in, Argument& arg, std::string&) {
-         return ParseNumber(in.rest, arg.integer);
-     }},
+     "expected a whole number from -2147483648 to 2147483647", ReadNumber<&Argument::integer>},
     {"d:", false, "d:X", "a double, '.' as the decimal point", Argument::Kind::Double,
-     "expected a finite number with '.' as the decimal point",
-     [](const FormText& in, Argument& arg, std::string&) {
-         return ParseNumber(in.rest, arg.number);
-     }},
+     "expected a finite number with '.' as the decimal point", ReadNumber<&Argument::number>},
     {"b:", false, "b:true|false", "a boolean", Argument::Kind::Boolean, "expected b:true or b:false",
      [](const FormText& in, Argument& arg, std::string&) {
          arg.boolean = in.rest == "true";
@@ -130,8 +117,6 @@ constexpr ArgumentForm kArgumentForms[] = {
 void PrintUsageRow(std::ostream& out, std::string_view shown, std::string_view meaning) {
     out << "  " << std::left << std::setw(12) << shown << "  " << meaning << '\n' << std::right;
 }
-
-// ---- options ----
 
 // One global option: its name, the value it takes and what the usage text says of it, and the
 // field of Options its value goes to: a path that must not be empty, or a positive whole number.
@@ -154,29 +139,22 @@ bool StoreOption(const OptionRow& option, const std::string& value, Options& opt
     const std::string name(option.name);
     if (option.path) {
         options.*option.path = value;
-        if (value.empty()) error = "option " + name + ": the path is empty";
-        return !value.empty();
+        return !value.empty() || Fail(error, "option " + name + ": the path is empty");
     }
     int32_t number = 0;
-    if (ParseNumber(value, number) && number > 0) {
-        options.*option.number = number;
-        return true;
-    }
-    error = "option " + name + ": expected a positive whole number, got '" + value + "'";
-    return false;
+    if (!ParseNumber(value, number) || number <= 0)
+        return Fail(error, "option " + name + ": expected a positive whole number, got '" + value + "'");
+    options.*option.number = number;
+    return true;
 }
 
 // The option an argument names, as "--name" or "--name=VALUE"; null when it names none.
 const OptionRow* FindOption(std::string_view arg) {
-    for (const OptionRow& row : kOptionRows) {
-        if (!arg.starts_with(row.name)) continue;
-        const std::string_view rest = arg.substr(row.name.size());
-        if (rest.empty() || rest[0] == '=') return &row;
-    }
+    for (const OptionRow& row : kOptionRows)
+        if (arg.starts_with(row.name) && (arg.size() == row.name.size() || arg[row.name.size()] == '='))
+            return &row;
     return nullptr;
 }
-
-// ---- script lines ----
 
 // Appends the inside of the quote that opens at line[i]: in "double" quotes a backslash takes the
 // next character literally, in 'single' quotes it is a plain character. The index of the closing
@@ -195,10 +173,7 @@ size_t TakeQuoted(std::string_view line, size_t i, std::string& token) {
 std::optional<CallLine> ParseStatement(const std::vector<std::string>& tokens, std::string& error,
                                        const std::string& baseDir, FileReader reader) {
     if (tokens[0] != "crash") return ParseCall(tokens, error, baseDir, reader);
-    if (tokens.size() > 1) {
-        error = "crash takes no arguments";
-        return std::nullopt;
-    }
+    if (tokens.size() > 1) return Refuse(error, "crash takes no arguments");
     CallLine crash;
     crash.crash = true;
     crash.text = tokens[0];
@@ -211,21 +186,12 @@ bool ReadFileBytes(const std::string& path, std::string& content, std::string& e
     // The path as the file system takes it: the bytes themselves on Linux, UTF-16 on Windows.
     const std::filesystem::path file(std::u8string(path.begin(), path.end()));
     std::error_code ec;
-    if (std::filesystem::is_directory(file, ec)) {
-        error = path + " is a folder, not a file";
-        return false;
-    }
+    if (std::filesystem::is_directory(file, ec)) return Fail(error, path + " is a folder, not a file");
     std::ifstream in(file, std::ios::binary);
-    if (!in) {
-        error = "cannot open " + path + ": " + std::strerror(errno);
-        return false;
-    }
+    if (!in) return Fail(error, "cannot open " + path + ": " + std::strerror(errno));
     std::ostringstream out;
     out << in.rdbuf();
-    if (in.bad()) {
-        error = "cannot read " + path;
-        return false;
-    }
+    if (in.bad()) return Fail(error, "cannot read " + path);
     content = out.str();
     return true;
 }
@@ -276,20 +242,15 @@ void PrintUsage(std::ostream& out, std::string_view commands) {
 
 std::optional<CallLine> ParseCall(const std::vector<std::string>& tokens, std::string& error,
                                   const std::string& baseDir, FileReader reader) {
-    if (tokens.empty() || tokens[0].empty()) {
-        error = "a method name is missing";
-        return std::nullopt;
-    }
+    if (tokens.empty() || tokens[0].empty()) return Refuse(error, "a method name is missing");
+    if (!IsCleanUtf8(tokens[0], "method name ", error)) return std::nullopt;
     CallLine call;
-    call.method = tokens[0];
-    if (!IsCleanUtf8(call.method, "method name ", error)) return std::nullopt;
-    call.text = tokens[0];
+    call.method = call.text = tokens[0];
     for (size_t i = 1; i < tokens.size(); ++i) {
         auto arg = ParseArgument(tokens[i], error, baseDir, reader);
         if (!arg) return std::nullopt;
         call.arguments.push_back(std::move(*arg));
-        call.text += ' ';
-        call.text += tokens[i];
+        call.text += ' ' + tokens[i];
     }
     return call;
 }
@@ -308,19 +269,13 @@ std::optional<std::vector<std::string>> SplitLine(std::string_view line, std::st
         }
         if (c == '#' && !inToken) break;
         inToken = true;
+        // A backslash outside quotes takes the next character literally.
+        if (c == '\\' && ++i == line.size()) return Refuse(error, "a backslash ends the line");
         if (c == '\'' || c == '"') {
             i = TakeQuoted(line, i, current);
-            if (i == std::string_view::npos) {
-                error = std::string("unterminated ") + c + " quote";
-                return std::nullopt;
-            }
-        } else if (c != '\\') {
-            current += c;
-        } else if (++i < line.size()) {
-            current += line[i];
+            if (i == std::string_view::npos) return Refuse(error, std::string("unterminated ") + c + " quote");
         } else {
-            error = "a backslash ends the line";
-            return std::nullopt;
+            current += line[i];
         }
     }
     if (inToken) tokens.push_back(std::move(current));
@@ -363,47 +318,31 @@ std::optional<Options> ParseOptions(int argc, const char* const* argv, std::stri
             break;
         }
         const OptionRow* option = FindOption(arg);
-        if (!option) {
-            error = "unknown option '" + std::string(arg) + "'";
-            return std::nullopt;
-        }
-        std::string value;
-        if (arg.size() > option->name.size()) {
-            value = std::string(arg.substr(option->name.size() + 1));
-        } else if (i + 1 < argc) {
-            value = argv[++i];
-        } else {
-            error = "option " + std::string(option->name) + " needs a value";
-            return std::nullopt;
-        }
+        if (!option) return Refuse(error, "unknown option '" + std::string(arg) + "'");
+        // The value follows '=' in the same argument, or is the next argument.
+        const size_t length = option->name.size();
+        if (arg.size() == length && i + 1 == argc)
+            return Refuse(error, "option " + std::string(option->name) + " needs a value");
+        const std::string value(arg.size() > length ? arg.substr(length + 1) : argv[++i]);
         if (!StoreOption(*option, value, options, error)) return std::nullopt;
     }
-    if (options.command.empty() && !options.help) {
-        error = "a command is missing";
-        return std::nullopt;
-    }
+    if (options.command.empty() && !options.help) return Refuse(error, "a command is missing");
     return options;
 }
 
 std::optional<RunOptions> ParseRunOptions(const std::vector<std::string>& arguments, std::string& error) {
     RunOptions options;
     for (const std::string& arg : arguments) {
-        if (arg == "--keep-going") {
+        if (arg == "--keep-going")
             options.keepGoing = true;
-        } else if (arg.starts_with("-") && arg != "-") {
-            error = "run: unknown option '" + arg + "'";
-            return std::nullopt;
-        } else if (options.file.empty()) {
+        else if (arg.starts_with("-") && arg != "-")
+            return Refuse(error, "run: unknown option '" + arg + "'");
+        else if (options.file.empty())
             options.file = arg;
-        } else {
-            error = "run: only one script file may be given";
-            return std::nullopt;
-        }
+        else
+            return Refuse(error, "run: only one script file may be given");
     }
-    if (options.file.empty()) {
-        error = "run: a script file is missing";
-        return std::nullopt;
-    }
+    if (options.file.empty()) return Refuse(error, "run: a script file is missing");
     return options;
 }
 

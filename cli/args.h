@@ -25,6 +25,16 @@ constexpr const char* kLibraryFile = sizeof(void*) == 8 ? "vesklink_64.so" : "ve
 constexpr const char* kPathSeparators = "/";
 #endif
 
+// Sets error to the message, for a function that fails: false, or no value, to return.
+inline bool Fail(std::string& error, std::string message) {
+    error = std::move(message);
+    return false;
+}
+inline std::nullopt_t Refuse(std::string& error, std::string message) {
+    error = std::move(message);
+    return std::nullopt;
+}
+
 // One argument of a method call, as the host will pass it.
 struct Argument {
     enum class Kind { Text, Integer, Double, Boolean, Out };

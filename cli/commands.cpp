@@ -16,10 +16,8 @@ namespace {
 
 // Characters in UTF-8 text (continuation bytes are not counted), for lining up columns.
 size_t Width(const std::string& text) {
-    size_t n = 0;
-    for (const unsigned char c : text)
-        if ((c & 0xC0) != 0x80) ++n;
-    return n;
+    const auto counted = [](unsigned char c) { return (c & 0xC0) != 0x80; };
+    return static_cast<size_t>(std::count_if(text.begin(), text.end(), counted));
 }
 
 std::string Pad(const std::string& text, size_t width) {
@@ -38,10 +36,7 @@ std::streamoff LogEnd(const std::string& path) {
 // The lines written to the log file after `from`; all of them when the file is new since then.
 void PrintLogSince(std::ostream& out, const std::string& path, std::streamoff from) {
     std::ifstream in(path, std::ios::binary);
-    if (!in) return;
-    in.seekg(0, std::ios::end);
-    if (in.tellg() < from) from = 0;
-    in.seekg(from);
+    in.seekg(LogEnd(path) < from ? 0 : from);
     for (std::string line; std::getline(in, line);) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
         out << "log: " << line << '\n';
@@ -118,9 +113,8 @@ struct Runner {
         }
         const long count = session.ParamCount(method);
         if (static_cast<long>(call.arguments.size()) <= count) return method;
-        error = call.method + " takes " + std::to_string(count) + " parameter(s), " +
-                std::to_string(call.arguments.size()) + " given";
-        return std::nullopt;
+        return Refuse(error, call.method + " takes " + std::to_string(count) + " parameter(s), " +
+                                 std::to_string(call.arguments.size()) + " given");
     }
 
     // Makes the call and prints its transcript; true when the method succeeded. A crash line
@@ -162,125 +156,46 @@ std::string DefaultLibrary() {
     return beside.empty() ? std::string(kLibraryFile) : beside;
 }
 
-}  // namespace
-
-void Complain(const Context& context, const std::string& message) {
-    context.err << "vesklink-cli: " << message << '\n';
-}
-
-int WithSession(const Context& context, const std::function<int(Session&)>& body) {
-    const Options& options = context.options;
-    std::string error;
-    std::unique_ptr<Session> session =
-        Session::Open(LibraryPath(options.library.empty() ? DefaultLibrary() : options.library), error);
-    if (!session) {
-        Complain(context, "cannot load the add-in: " + error);
-        return ExitUsage;
-    }
-    const auto set = [&](const char* option, const char* property, std::optional<int32_t> value) {
-        if (!value || session->SetProperty(property, *value, error)) return true;
-        Complain(context, std::string(option) + ": " + error);
-        return false;
-    };
-    if (!set("--port", "Port", options.port) || !set("--speed", "Speed", options.speed))
-        return ExitCallFailed;
-    const int exitCode = body(*session);
-    context.out.flush();
-    const std::string imbalance = session->Finish();
-    if (imbalance.empty()) return exitCode;
-    Complain(context, "memory manager: " + imbalance);
-    return exitCode == ExitOk ? ExitCallFailed : exitCode;
-}
-
-std::optional<ScriptRun> RunScript(const Context& context, Session& session, Script& script,
-                                   const std::string& name, bool keepGoing, const std::string& prefix) {
-    // Every line is checked before the first call, so a typo late in the script cannot leave the
-    // register halfway through a day.
-    Runner runner{session, context.out};
-    std::vector<long> methods;  // of each call in turn
-    std::string error;
-    for (const CallLine& call : script.calls) {
-        if (const auto method = runner.Resolve(call, error))
-            methods.push_back(*method);
-        else
-            script.errors.push_back({call.lineNumber, name + ":" + std::to_string(call.lineNumber) + ": " + error});
-    }
-    if (!script.errors.empty()) {
-        std::stable_sort(script.errors.begin(), script.errors.end(),
-                         [](const ScriptError& a, const ScriptError& b) { return a.line < b.line; });
-        for (const ScriptError& e : script.errors) Complain(context, prefix + e.text);
-        return std::nullopt;
-    }
-    ScriptRun run{methods.size(), 0, 0};
-    while (run.ran < run.calls) {
-        ++run.ran;
-        if (runner.Run(script.calls[run.ran - 1], methods[run.ran - 1])) continue;
-        ++run.failed;
-        if (!keepGoing) break;
-    }
-    context.out.flush();
-    return run;
-}
-
-namespace {
-
 int CallCommand(const Context& context) {
     std::string error;
     const auto call = ParseCall(context.options.arguments, error);
-    if (!call) {
-        Complain(context, "call: " + error);
-        return ExitUsage;
-    }
-    return WithSession(context, [&](Session& session) {
+    if (!call) return Complain(context, "call: " + error);
+    return WithSession(context, [&](Session& session) -> int {
         Runner runner{session, context.out};
         const auto method = runner.Resolve(*call, error);
-        if (method) return runner.Run(*call, *method) ? ExitOk : ExitCallFailed;
-        Complain(context, "call: " + error);
-        return ExitUsage;
+        if (!method) return Complain(context, "call: " + error);
+        return runner.Run(*call, *method) ? ExitOk : ExitCallFailed;
     });
 }
 
 int RunCommand(const Context& context) {
     std::string error;
     const auto options = ParseRunOptions(context.options.arguments, error);
-    if (!options) {
-        Complain(context, error);
-        return ExitUsage;
-    }
+    if (!options) return Complain(context, error);
     const bool fromStdin = options->file == "-";
     std::string content;
-    if (fromStdin) {
+    if (fromStdin)
         content.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
-    } else if (!ReadFileBytes(options->file, content, error)) {
-        Complain(context, "run: " + error);
-        return ExitUsage;
-    }
+    else if (!ReadFileBytes(options->file, content, error))
+        return Complain(context, "run: " + error);
     const std::string name = fromStdin ? "<stdin>" : options->file;
     Script script = ParseScript(content, name, fromStdin ? std::string() : DirectoryOf(options->file));
-    return WithSession(context, [&](Session& session) {
+    return WithSession(context, [&](Session& session) -> int {
         const auto run = RunScript(context, session, script, name, options->keepGoing, "");
-        if (!run) {
-            Complain(context, "run: nothing was called");
-            return ExitUsage;
-        }
-        if (run->failed > 0 && !options->keepGoing && run->ran < run->calls) {
-            const CallLine& last = script.calls[run->ran - 1];  // the call that failed
-            Complain(context, "run: stopped at " + name + ":" + std::to_string(last.lineNumber) + " (" +
-                                  last.method + " failed); " + std::to_string(run->calls - run->ran) +
-                                  " call(s) not made");
-        } else if (run->failed > 0) {
-            Complain(context, "run: " + std::to_string(run->failed) + " of " + std::to_string(run->calls) +
-                                  " call(s) failed");
-        }
-        return run->failed == 0 ? ExitOk : ExitCallFailed;
+        if (!run) return Complain(context, "run: nothing was called");
+        if (run->failed == 0) return ExitOk;
+        if (options->keepGoing || run->ran == run->calls)
+            return Complain(context, "run: " + std::to_string(run->failed) + " of " +
+                                         std::to_string(run->calls) + " call(s) failed", ExitCallFailed);
+        const CallLine& last = script.calls[run->ran - 1];  // the call that failed
+        return Complain(context, "run: stopped at " + name + ":" + std::to_string(last.lineNumber) + " (" +
+                                     last.method + " failed); " + std::to_string(run->calls - run->ran) +
+                                     " call(s) not made", ExitCallFailed);
     });
 }
 
 int MethodsCommand(const Context& context) {
-    if (!context.options.arguments.empty()) {
-        Complain(context, "methods: takes no arguments");
-        return ExitUsage;
-    }
+    if (!context.options.arguments.empty()) return Complain(context, "methods: takes no arguments");
     return WithSession(context, [&](Session& session) {
         // Index, English name, Russian name and parameter count, the names lined up by characters.
         const std::vector<MethodInfo> methods = session.Methods();
@@ -320,6 +235,57 @@ const Command* FindCommand(const std::string& name) {
     for (const Command& command : kCommands)
         if (name == command.name) return &command;
     return nullptr;
+}
+
+int Complain(const Context& context, const std::string& message, int exitCode) {
+    context.err << "vesklink-cli: " << message << '\n';
+    return exitCode;
+}
+
+int WithSession(const Context& context, const std::function<int(Session&)>& body) {
+    const Options& options = context.options;
+    std::string error;
+    std::unique_ptr<Session> session =
+        Session::Open(LibraryPath(options.library.empty() ? DefaultLibrary() : options.library), error);
+    if (!session) return Complain(context, "cannot load the add-in: " + error);
+    const auto set = [&](const char* option, const char* property, std::optional<int32_t> value) {
+        if (!value || session->SetProperty(property, *value, error)) return true;
+        Complain(context, std::string(option) + ": " + error);
+        return false;
+    };
+    if (!set("--port", "Port", options.port) || !set("--speed", "Speed", options.speed))
+        return ExitCallFailed;
+    const int exitCode = body(*session);
+    context.out.flush();
+    const std::string imbalance = session->Finish();
+    if (imbalance.empty()) return exitCode;
+    return Complain(context, "memory manager: " + imbalance, exitCode == ExitOk ? ExitCallFailed : exitCode);
+}
+
+std::optional<ScriptRun> RunScript(const Context& context, Session& session, Script& script,
+                                   const std::string& name, bool keepGoing, const std::string& prefix) {
+    // Every line is checked before the first call, so a typo late in the script cannot leave the
+    // register halfway through a day.
+    Runner runner{session, context.out};
+    std::vector<long> methods;  // of each call in turn
+    std::string error;
+    for (const CallLine& call : script.calls) {
+        if (const auto method = runner.Resolve(call, error))
+            methods.push_back(*method);
+        else
+            script.errors.push_back({call.lineNumber, name + ":" + std::to_string(call.lineNumber) + ": " + error});
+    }
+    if (!script.errors.empty()) {
+        std::stable_sort(script.errors.begin(), script.errors.end(),
+                         [](const ScriptError& a, const ScriptError& b) { return a.line < b.line; });
+        for (const ScriptError& e : script.errors) Complain(context, prefix + e.text);
+        return std::nullopt;
+    }
+    ScriptRun run{methods.size(), 0, 0};
+    for (; run.ran < run.calls && (run.failed == 0 || keepGoing); ++run.ran)
+        if (!runner.Run(script.calls[run.ran], methods[run.ran])) ++run.failed;
+    context.out.flush();
+    return run;
 }
 
 void PrintUsage(std::ostream& out) {

@@ -31,8 +31,8 @@ struct Command {
 const Command* FindCommand(const std::string& name);
 void PrintUsage(std::ostream& out);
 
-// "vesklink-cli: " and the message, on the error stream.
-void Complain(const Context& context, const std::string& message);
+// "vesklink-cli: " and the message, on the error stream; returns exitCode, for a command to end with.
+int Complain(const Context& context, const std::string& message, int exitCode = ExitUsage);
 
 // Loads the library (--lib or the default), creates the component, sets --port and --speed and
 // runs `body` on that session, then ends it: the exit code is body's, but a memory-manager

@@ -45,8 +45,7 @@ public:
     ~SimulatorProcess() {
         if (pid_ > 0) {
             kill(pid_, SIGTERM);
-            int status = 0;
-            waitpid(pid_, &status, 0);
+            waitpid(pid_, nullptr, 0);
         }
         if (folder_.empty()) return;
         for (const char* file : {"tape", "sim.out", "line"}) unlink(Path(file).c_str());
@@ -72,8 +71,7 @@ public:
             _exit(127);
         }
         for (int i = 0; i < 200 && access(link.c_str(), F_OK) != 0; ++i) {
-            int status = 0;
-            if (waitpid(pid_, &status, WNOHANG) == pid_) {
+            if (waitpid(pid_, nullptr, WNOHANG) == pid_) {
                 pid_ = -1;
                 return "the simulator stopped at once: " + ReadWhole(log);
             }
@@ -92,21 +90,12 @@ private:
 }  // namespace
 
 int DemoCommand(const Context& context) {
-    if (!context.options.arguments.empty()) {
-        Complain(context, "demo: takes no arguments");
-        return ExitUsage;
-    }
+    if (!context.options.arguments.empty()) return Complain(context, "demo: takes no arguments");
     const std::string program = ProgramDirectory() + "/vesklink-sim";
-    if (access(program.c_str(), X_OK) != 0) {
-        Complain(context, "demo: no simulator at " + program);
-        return ExitUsage;
-    }
+    if (access(program.c_str(), X_OK) != 0) return Complain(context, "demo: no simulator at " + program);
     SimulatorProcess simulator;
     const std::string error = simulator.Start(program);
-    if (!error.empty()) {
-        Complain(context, "demo: " + error);
-        return ExitCallFailed;
-    }
+    if (!error.empty()) return Complain(context, "demo: " + error, ExitCallFailed);
     // The driver reaches COM<N> through VESKLINK_COM<N> on Linux.
     setenv(("VESKLINK_COM" + std::to_string(kDemoPort)).c_str(), simulator.Path("line").c_str(), 1);
     context.out << "Simulated register on " << simulator.Path("line") << " (COM" << kDemoPort << ")\n\n";

@@ -11,9 +11,7 @@ std::vector<std::string> ProgramArguments(int argc, char** argv) { return {argv,
 std::string ProgramDirectory() {
     std::string buffer(4096, '\0');
     const ssize_t n = readlink("/proc/self/exe", buffer.data(), buffer.size() - 1);
-    if (n <= 0) return {};
-    buffer.resize(static_cast<size_t>(n));
-    return DirectoryOf(buffer);
+    return n <= 0 ? std::string() : DirectoryOf(buffer.substr(0, static_cast<size_t>(n)));
 }
 
 bool FileExists(const std::string& path) { return !path.empty() && access(path.c_str(), F_OK) == 0; }

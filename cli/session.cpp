@@ -138,17 +138,11 @@ std::vector<MethodInfo> Session::Methods() {
 bool Session::SetProperty(const std::string& utf8Name, int32_t value, std::string& error) {
     HostText name = Wide(utf8Name);
     const long index = name ? vk_find_prop(component_, name.get()) : -1;
-    if (index < 0) {
-        error = "the component has no property " + utf8Name;
-        return false;
-    }
+    if (index < 0) return Fail(error, "the component has no property " + utf8Name);
     vk_variant variant;
     vk_variant_set_int(&variant, value);
-    if (!vk_set_prop_val(component_, index, &variant)) {
-        error = "the component refused " + utf8Name + " = " + std::to_string(value);
-        return false;
-    }
-    return true;
+    return vk_set_prop_val(component_, index, &variant) ||
+           Fail(error, "the component refused " + utf8Name + " = " + std::to_string(value));
 }
 
 // Copies a variant out. A string the component put there goes back to the memory manager; the
@@ -168,7 +162,6 @@ Value Session::Take(vk_variant& variant, const vk_wchar* hostString) {
             if (text && text != hostString) vk_memory_free(&memory_, text);
             break;
         }
-        default: break;
     }
     vk_variant_set_empty(&variant);
     return value;
