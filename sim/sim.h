@@ -49,8 +49,6 @@ public:
     void StartOnTty(const std::string& path);
     // Stops the thread and closes the line. Safe to call twice.
     void Stop();
-    bool Running() const;
-    std::string Path() const;
 
     // Runs statements of the command language; returns empty text or the errors, one per line.
     std::string Execute(std::string_view script);

@@ -7,9 +7,10 @@
 namespace vesklink::sim {
 namespace {
 
-bool IsModifier(std::string_view w) {
-    return IndexOf(w, {"once", "always", "times", "after", "from"}) < 5;
-}
+// The words that say how often a fault applies and from which request.
+const std::initializer_list<std::string_view> kCounts = {"once", "always", "times", "after", "from"};
+
+bool IsModifier(std::string_view w) { return IndexOf(w, kCounts) < kCounts.size(); }
 
 // The words of one fault statement, read from left to right.
 struct FaultWords {
@@ -104,21 +105,20 @@ constexpr KindRow kKinds[] = {
 // once, always, times N, after N, from N.
 void ReadCount(FaultWords& words, Fault& f) {
     const std::string_view m = words.w[words.i++];
-    if (m == "once") {
-        f.remaining = 1;
-    } else if (m == "always") {
-        f.remaining = -1;
-    } else if (m == "times") {
-        f.remaining = static_cast<int64_t>(words.Number(1000000000, "a count"));
-        if (f.remaining == 0) throw ScriptError{"times needs a count above 0"};
-    } else if (m == "after") {
-        f.skip = words.Number(1000000000, "a count");
-    } else if (m == "from") {
-        const uint64_t n = words.Number(1000000000, "a request number");
-        if (n == 0) throw ScriptError{"requests are counted from 1"};
-        f.skip = n - 1;
-    } else {
-        throw ScriptError{"unexpected \"" + std::string(m) + "\" in a fault"};
+    switch (IndexOf(m, kCounts)) {
+        case 0: f.remaining = 1; break;
+        case 1: f.remaining = -1; break;
+        case 2:
+            f.remaining = static_cast<int64_t>(words.Number(1000000000, "a count"));
+            if (f.remaining == 0) throw ScriptError{"times needs a count above 0"};
+            break;
+        case 3: f.skip = words.Number(1000000000, "a count"); break;
+        case 4:
+            f.skip = words.Number(1000000000, "a request number");
+            if (f.skip == 0) throw ScriptError{"requests are counted from 1"};
+            --f.skip;
+            break;
+        default: throw ScriptError{"unexpected \"" + std::string(m) + "\" in a fault"};
     }
 }
 
