@@ -118,12 +118,9 @@ struct Simulator::Impl {
         ReadWholeFile(taken, text);
         unlink(taken.c_str());
         const std::string errors = RunScript(text);
-        std::string result;  // every error line ends in a line feed
-        for (size_t pos = 0, end; pos < errors.size(); pos = end + 1) {
-            end = errors.find('\n', pos);
-            result += "error: " + errors.substr(pos, end - pos) + "\n";
-        }
-        AppendToFile(options.controlDir + "/results", errors.empty() ? "ok\n" : result);
+        std::string result = errors.empty() ? "ok\n" : "";
+        for (const auto error : SplitWords(errors, "\n")) result += "error: " + std::string(error) + "\n";
+        AppendToFile(options.controlDir + "/results", result);
     }
 
     void Record(const Request& req, const std::vector<uint8_t>& frame) {

@@ -22,6 +22,7 @@ struct FaultWords {
         if (i >= w.size()) throw ScriptError{"fault " + std::string(kind) + " needs " + std::string(what)};
         return Unsigned(w[i++], max, what);
     }
+    uint32_t Value(uint64_t max, std::string_view what) { return static_cast<uint32_t>(Number(max, what)); }
     std::vector<uint8_t> Hex() {
         std::string hex;
         while (i < w.size() && !IsModifier(w[i])) hex += std::string(w[i++]);
@@ -51,7 +52,7 @@ void GarbageBytes(FaultWords& words, Fault& f) {
 }
 
 void StatusWord(FaultWords& words, Fault& f) {
-    f.value = static_cast<uint32_t>(words.Number(65535, "a status word"));
+    f.value = words.Value(65535, "a status word");
     if (f.value == 0) throw ScriptError{"status 0 is success; use reply for a scripted success"};
 }
 
@@ -90,11 +91,9 @@ constexpr KindRow kKinds[] = {
     {"silence", FaultKind::Silence, nullptr},
     {"nak", FaultKind::Nak, nullptr},
     {"garbage", FaultKind::Garbage, GarbageBytes},
-    {"cut", FaultKind::Cut,
-     [](FaultWords& w, Fault& f) { f.value = static_cast<uint32_t>(w.Number(65535, "a byte count")); }},
+    {"cut", FaultKind::Cut, [](FaultWords& w, Fault& f) { f.value = w.Value(65535, "a byte count"); }},
     {"status", FaultKind::Status, StatusWord},
-    {"delay", FaultKind::Delay,
-     [](FaultWords& w, Fault& f) { f.value = static_cast<uint32_t>(w.Number(600000, "milliseconds")); }},
+    {"delay", FaultKind::Delay, [](FaultWords& w, Fault& f) { f.value = w.Value(600000, "milliseconds"); }},
     {"reply", FaultKind::Reply, [](FaultWords& w, Fault& f) { f.bytes = w.Hex(); }},
     {"lost-reply", FaultKind::LostReply, nullptr},
     {"paper-out", FaultKind::PaperOut, nullptr},

@@ -195,10 +195,9 @@ void ExecuteStatement(std::string_view line, ScriptTarget& t) {
         t.faults.Clear(w.size() == 2 && w[1] != "faults" ? CommandCode(w[1]) : -1);
     } else if (verb == "reset") {
         if (w.size() > 2 || (w.size() == 2 && w[1] != "unregistered")) throw ScriptError{"reset [unregistered]"};
-        DeviceState& s = t.device.State();
-        const int64_t offset = s.clockOffset;
-        s = NewDeviceState(w.size() == 1, t.device.Now());
-        s.clockOffset = offset;
+        DeviceState fresh = NewDeviceState(w.size() == 1, t.device.Now());
+        fresh.clockOffset = t.device.State().clockOffset;  // the register's clock stays as it was set
+        t.device.State() = std::move(fresh);
         t.faults.Clear();
     } else if (verb == "restart") {
         if (w.size() != 1) throw ScriptError{"restart takes nothing more"};
