@@ -43,7 +43,7 @@ struct Simulator::Impl {
     mutable std::condition_variable handled;
     Device device{DeviceState{}};
     FaultTable faults;
-    LinkSettings settings;
+    LinkSettings settings{options.baud, options.processingMs};
     std::vector<JournalEntry> journal;
     size_t requestCount = 0;
     std::string tape;
@@ -63,7 +63,6 @@ struct Simulator::Impl {
             if (!exists && !SaveStateFile(options.stateFile, state, error)) throw std::runtime_error(error);
         }
         device.State() = std::move(state);
-        settings = {options.baud, options.processingMs};
         if (options.tapeFile == "-") {
             tapeOut = stdout;
         } else if (!options.tapeFile.empty()) {

@@ -38,9 +38,7 @@ public:
     // Loads the state file when it exists. Throws std::runtime_error when it cannot be read or
     // parsed: a damaged fiscal journal is never silently replaced by a new register.
     explicit Simulator(Options options = {});
-    ~Simulator();
-    Simulator(const Simulator&) = delete;
-    Simulator& operator=(const Simulator&) = delete;
+    ~Simulator();  // not copyable: it owns the serving thread
 
     // Opens a pseudo-terminal, serves it in a background thread and returns the slave's path.
     // Throws std::runtime_error on failure or when already running.

@@ -76,10 +76,7 @@ struct LinePeer {
 // byte by byte at the line's speed.
 class Line {
 public:
-    Line() = default;
-    ~Line() { Stop(); }
-    Line(const Line&) = delete;
-    Line& operator=(const Line&) = delete;
+    ~Line() { Stop(); }  // not copyable: it owns its thread
 
     // Opens a new pseudo-terminal and serves it; returns the slave's path. Throws
     // std::runtime_error on failure.

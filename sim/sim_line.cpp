@@ -53,9 +53,7 @@ std::optional<std::vector<uint8_t>> FrameAssembler::Push(uint8_t byte) {
     if (buffer_.size() < 3) return std::nullopt;
     const size_t length = buffer_[1] | (buffer_[2] << 8);
     if (buffer_.size() < length + 4) return std::nullopt;
-    std::vector<uint8_t> frame;
-    frame.swap(buffer_);
-    return frame;
+    return std::exchange(buffer_, {});
 }
 
 namespace {

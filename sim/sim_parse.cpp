@@ -60,12 +60,7 @@ uint64_t Unsigned(std::string_view text, uint64_t max, std::string_view what) {
 }
 
 int64_t Amount(std::string_view text) {
-    std::string_view t = text;
-    bool negative = false;
-    if (!t.empty() && (t[0] == '-' || t[0] == '+')) {
-        negative = t[0] == '-';
-        t.remove_prefix(1);
-    }
+    const std::string_view t = text.substr(text.starts_with('-') || text.starts_with('+') ? 1 : 0);
     const size_t dot = t.find_first_of(".,");
     const std::string_view whole = t.substr(0, dot);
     std::string_view fraction = dot == std::string_view::npos ? std::string_view() : t.substr(dot + 1);
@@ -80,7 +75,7 @@ int64_t Amount(std::string_view text) {
     uint64_t cents = fraction.empty() ? 0 : Unsigned(fraction, 99, "amount");
     if (fraction.size() == 1) cents *= 10;
     const auto value = static_cast<int64_t>(units * 100 + cents);
-    return negative ? -value : value;
+    return text.starts_with('-') ? -value : value;
 }
 
 std::vector<uint8_t> HexBytes(std::string_view text) {

@@ -74,10 +74,9 @@ struct SetStatement {
     size_t Choice(std::initializer_list<std::string_view> words) const {
         const size_t i = IndexOf(One(), words);
         if (i < words.size()) return i;
-        std::string usage;
-        for (size_t k = 0; k < words.size(); ++k) {
-            const char* before = k == 0 ? "" : k + 1 == words.size() ? " or " : ", ";
-            usage += before + std::string(words.begin()[k]);
+        std::string usage(words.begin()[0]);
+        for (size_t k = 1; k < words.size(); ++k) {
+            usage += (k + 1 == words.size() ? " or " : ", ") + std::string(words.begin()[k]);
         }
         throw ScriptError{"set " + std::string(w[1]) + ": " + usage};
     }
