@@ -12,7 +12,7 @@ void SetCounter(const WordList& w, DeviceState& s) {
     if (w.size() < 3) throw ScriptError{"set counter needs an operation type 1 to 4"};
     const auto type = Unsigned(w[2], 4, "an operation type");
     if (type < 1) throw ScriptError{"operation types are 1 to 4"};
-    TypeCounters c = s.shiftCounters[type - 1];
+    TypeCounters& c = s.shiftCounters[type - 1];  // Set restores them when a field fails
     for (size_t i = 3; i < w.size(); i += 2) {
         if (i + 1 >= w.size()) throw ScriptError{"set counter: " + std::string(w[i]) + " needs a value"};
         const std::string_view key = w[i], value = w[i + 1];
@@ -30,7 +30,6 @@ void SetCounter(const WordList& w, DeviceState& s) {
             default: throw ScriptError{"set counter: unknown field \"" + std::string(key) + "\""};
         }
     }
-    s.shiftCounters[type - 1] = c;
 }
 
 void SetAttribute(std::string_view line, const WordList& w, DeviceState& s) {
