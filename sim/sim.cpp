@@ -1,6 +1,5 @@
 #include "sim.h"
 
-#include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
 #include <mutex>
@@ -44,7 +43,7 @@ struct Simulator::Impl {
     mutable std::condition_variable handled;
     Device device{DeviceState{}};
     FaultTable faults;
-    LinkSettings settings;
+    LinkSettings settings{options.baud, options.processingMs};
     std::vector<JournalEntry> journal;
     size_t requestCount = 0;
     std::string tape;
@@ -59,15 +58,11 @@ struct Simulator::Impl {
         if (!options.stateFile.empty()) {
             bool exists = false;
             std::string error;
+            // A missing file leaves the new register's state as it is: it is saved at once.
             if (!LoadStateFile(options.stateFile, state, exists, error)) throw std::runtime_error(error);
-            if (!exists) {
-                state = NewDeviceState(!options.unregistered, device.Now());
-                if (!SaveStateFile(options.stateFile, state, error)) throw std::runtime_error(error);
-            }
+            if (!exists && !SaveStateFile(options.stateFile, state, error)) throw std::runtime_error(error);
         }
         device.State() = std::move(state);
-        settings.baud = options.baud;
-        settings.processingMs = options.processingMs;
         if (options.tapeFile == "-") {
             tapeOut = stdout;
         } else if (!options.tapeFile.empty()) {
@@ -122,24 +117,18 @@ struct Simulator::Impl {
         ReadWholeFile(taken, text);
         unlink(taken.c_str());
         const std::string errors = RunScript(text);
-        std::string result;  // every error line ends in a line feed
-        for (size_t pos = 0, end; pos < errors.size(); pos = end + 1) {
-            end = errors.find('\n', pos);
-            result += "error: " + errors.substr(pos, end - pos) + "\n";
-        }
-        AppendToFile(options.controlDir + "/results", errors.empty() ? "ok\n" : result);
+        std::string result = errors.empty() ? "ok\n" : "";
+        for (const auto error : SplitWords(errors, "\n")) result += "error: " + std::string(error) + "\n";
+        AppendToFile(options.controlDir + "/results", result);
     }
 
     void Record(const Request& req, const std::vector<uint8_t>& frame) {
-        const uint8_t command = req.wellFormed ? req.command : 0;
-        journal.push_back({frame, command, req.checksumOk});
+        journal.push_back({frame, req.command, req.checksumOk});  // command 0 in a frame too short for one
         if (journal.size() > kJournalLimit) journal.erase(journal.begin(), journal.begin() + kJournalLimit / 2);
         if (options.controlDir.empty()) return;
-        char code[8] = "--";
-        if (req.wellFormed) std::snprintf(code, sizeof code, "%02X", command);
         const std::string_view bytes(reinterpret_cast<const char*>(frame.data()), frame.size());
-        const std::string line = std::string(code) + " " + Hex(bytes, true) + "\n";
-        AppendToFile(options.controlDir + "/journal", line);
+        const std::string code = req.wellFormed ? Hex(bytes.substr(3, 1), true) : "--";  // the command byte
+        AppendToFile(options.controlDir + "/journal", code + " " + Hex(bytes, true) + "\n");
     }
 
     // One request frame: journal, faults, the register. Called with the lock held.
@@ -218,17 +207,12 @@ void Simulator::StartOnTty(const std::string& path) {
     impl_->line.ServeTty(path, impl_->settings.baud, impl_->Peer());
 }
 void Simulator::Stop() { impl_->line.Stop(); }
-bool Simulator::Running() const { return impl_->line.Running(); }
-std::string Simulator::Path() const { return impl_->line.Path(); }
 
 std::string Simulator::Execute(std::string_view script) {
     return Locked(*impl_, [&] { return impl_->RunScript(script); });
 }
 
-DeviceState Simulator::State() const {
-    return Locked(*impl_, [&] { return impl_->device.State(); });
-}
-
+DeviceState Simulator::State() const { return Locked(*impl_, [&] { return impl_->device.State(); }); }
 void Simulator::Modify(const std::function<void(DeviceState&)>& change) {
     Locked(*impl_, [&] {
         change(impl_->device.State());
@@ -236,14 +220,9 @@ void Simulator::Modify(const std::function<void(DeviceState&)>& change) {
     });
 }
 
-std::vector<JournalEntry> Simulator::Journal() const {
-    return Locked(*impl_, [&] { return impl_->journal; });
-}
+std::vector<JournalEntry> Simulator::Journal() const { return Locked(*impl_, [&] { return impl_->journal; }); }
 void Simulator::ClearJournal() { Locked(*impl_, [&] { impl_->journal.clear(); }); }
-
-size_t Simulator::RequestCount() const {
-    return Locked(*impl_, [&] { return impl_->requestCount; });
-}
+size_t Simulator::RequestCount() const { return Locked(*impl_, [&] { return impl_->requestCount; }); }
 
 bool Simulator::WaitForRequests(size_t count, std::chrono::milliseconds limit) const {
     std::unique_lock<std::mutex> guard(impl_->lock);

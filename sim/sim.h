@@ -38,9 +38,7 @@ public:
     // Loads the state file when it exists. Throws std::runtime_error when it cannot be read or
     // parsed: a damaged fiscal journal is never silently replaced by a new register.
     explicit Simulator(Options options = {});
-    ~Simulator();
-    Simulator(const Simulator&) = delete;
-    Simulator& operator=(const Simulator&) = delete;
+    ~Simulator();  // not copyable: it owns the serving thread
 
     // Opens a pseudo-terminal, serves it in a background thread and returns the slave's path.
     // Throws std::runtime_error on failure or when already running.
@@ -49,8 +47,6 @@ public:
     void StartOnTty(const std::string& path);
     // Stops the thread and closes the line. Safe to call twice.
     void Stop();
-    bool Running() const;
-    std::string Path() const;
 
     // Runs statements of the command language; returns empty text or the errors, one per line.
     std::string Execute(std::string_view script);

@@ -7,9 +7,10 @@
 namespace vesklink::sim {
 namespace {
 
-bool IsModifier(std::string_view w) {
-    return IndexOf(w, {"once", "always", "times", "after", "from"}) < 5;
-}
+// The words that say how often a fault applies and from which request.
+const std::initializer_list<std::string_view> kCounts = {"once", "always", "times", "after", "from"};
+
+bool IsModifier(std::string_view w) { return IndexOf(w, kCounts) < kCounts.size(); }
 
 // The words of one fault statement, read from left to right.
 struct FaultWords {
@@ -21,6 +22,7 @@ struct FaultWords {
         if (i >= w.size()) throw ScriptError{"fault " + std::string(kind) + " needs " + std::string(what)};
         return Unsigned(w[i++], max, what);
     }
+    uint32_t Value(uint64_t max, std::string_view what) { return static_cast<uint32_t>(Number(max, what)); }
     std::vector<uint8_t> Hex() {
         std::string hex;
         while (i < w.size() && !IsModifier(w[i])) hex += std::string(w[i++]);
@@ -50,7 +52,7 @@ void GarbageBytes(FaultWords& words, Fault& f) {
 }
 
 void StatusWord(FaultWords& words, Fault& f) {
-    f.value = static_cast<uint32_t>(words.Number(65535, "a status word"));
+    f.value = words.Value(65535, "a status word");
     if (f.value == 0) throw ScriptError{"status 0 is success; use reply for a scripted success"};
 }
 
@@ -89,11 +91,9 @@ constexpr KindRow kKinds[] = {
     {"silence", FaultKind::Silence, nullptr},
     {"nak", FaultKind::Nak, nullptr},
     {"garbage", FaultKind::Garbage, GarbageBytes},
-    {"cut", FaultKind::Cut,
-     [](FaultWords& w, Fault& f) { f.value = static_cast<uint32_t>(w.Number(65535, "a byte count")); }},
+    {"cut", FaultKind::Cut, [](FaultWords& w, Fault& f) { f.value = w.Value(65535, "a byte count"); }},
     {"status", FaultKind::Status, StatusWord},
-    {"delay", FaultKind::Delay,
-     [](FaultWords& w, Fault& f) { f.value = static_cast<uint32_t>(w.Number(600000, "milliseconds")); }},
+    {"delay", FaultKind::Delay, [](FaultWords& w, Fault& f) { f.value = w.Value(600000, "milliseconds"); }},
     {"reply", FaultKind::Reply, [](FaultWords& w, Fault& f) { f.bytes = w.Hex(); }},
     {"lost-reply", FaultKind::LostReply, nullptr},
     {"paper-out", FaultKind::PaperOut, nullptr},
@@ -104,21 +104,20 @@ constexpr KindRow kKinds[] = {
 // once, always, times N, after N, from N.
 void ReadCount(FaultWords& words, Fault& f) {
     const std::string_view m = words.w[words.i++];
-    if (m == "once") {
-        f.remaining = 1;
-    } else if (m == "always") {
-        f.remaining = -1;
-    } else if (m == "times") {
-        f.remaining = static_cast<int64_t>(words.Number(1000000000, "a count"));
-        if (f.remaining == 0) throw ScriptError{"times needs a count above 0"};
-    } else if (m == "after") {
-        f.skip = words.Number(1000000000, "a count");
-    } else if (m == "from") {
-        const uint64_t n = words.Number(1000000000, "a request number");
-        if (n == 0) throw ScriptError{"requests are counted from 1"};
-        f.skip = n - 1;
-    } else {
-        throw ScriptError{"unexpected \"" + std::string(m) + "\" in a fault"};
+    switch (IndexOf(m, kCounts)) {
+        case 0: f.remaining = 1; break;
+        case 1: f.remaining = -1; break;
+        case 2:
+            f.remaining = static_cast<int64_t>(words.Number(1000000000, "a count"));
+            if (f.remaining == 0) throw ScriptError{"times needs a count above 0"};
+            break;
+        case 3: f.skip = words.Number(1000000000, "a count"); break;
+        case 4:
+            f.skip = words.Number(1000000000, "a request number");
+            if (f.skip == 0) throw ScriptError{"requests are counted from 1"};
+            --f.skip;
+            break;
+        default: throw ScriptError{"unexpected \"" + std::string(m) + "\" in a fault"};
     }
 }
 

@@ -30,8 +30,8 @@ uint8_t FrameChecksum(const uint8_t* data, size_t size);
 // ACK followed by the reply frame.
 std::vector<uint8_t> BuildReply(uint8_t command, uint16_t status, const std::vector<uint8_t>& data);
 
+// A request frame (start byte to checksum) read.
 struct Request {
-    std::vector<uint8_t> frame;  // the raw bytes, start byte to checksum
     bool checksumOk = false;
     bool wellFormed = false;  // long enough for a command and an access code
     uint8_t command = 0;
@@ -39,11 +39,11 @@ struct Request {
     std::vector<uint8_t> payload;
 };
 
-Request ParseRequest(std::vector<uint8_t> frame);
+Request ParseRequest(const std::vector<uint8_t>& frame);
 
 // Collects request frames from the byte stream. Bytes outside a frame (line noise, a late byte of
 // an abandoned exchange) are dropped while it waits for the start byte. A frame whose bytes stop
-// arriving is abandoned by Expire after the inter-byte time limit, so a cut request never glues
+// arriving is abandoned (Reset) after the inter-byte time limit, so a cut request never glues
 // itself to the next one.
 class FrameAssembler {
 public:
@@ -56,10 +56,6 @@ private:
     std::vector<uint8_t> buffer_;
 };
 
-// The line the register serves: a new pseudo-terminal or a given terminal device, raw 8N1 without
-// flow control, read and written by a background thread. The thread assembles request frames,
-// waits for each as a paced line would deliver it, hands it to the register and sends the reply
-// byte by byte at the line's speed.
 // The register's answer to one request frame: the bytes to send (none for silence) and how long
 // after the request's arrival they leave.
 struct LineReply {
@@ -74,12 +70,13 @@ struct LinePeer {
     std::function<void()> handled;  // the request's reply has been sent (or deliberately not)
 };
 
+// The line the register serves: a new pseudo-terminal or a given terminal device, raw 8N1 without
+// flow control, read and written by a background thread. The thread assembles request frames,
+// waits for each as a paced line would deliver it, hands it to the register and sends the reply
+// byte by byte at the line's speed.
 class Line {
 public:
-    Line() = default;
-    ~Line() { Stop(); }
-    Line(const Line&) = delete;
-    Line& operator=(const Line&) = delete;
+    ~Line() { Stop(); }  // not copyable: it owns its thread
 
     // Opens a new pseudo-terminal and serves it; returns the slave's path. Throws
     // std::runtime_error on failure.
@@ -89,7 +86,6 @@ public:
     // Stops the thread and closes the line. Safe to call twice.
     void Stop();
     bool Running() const { return thread_.joinable(); }
-    const std::string& Path() const { return path_; }
 
 private:
     void Launch(LinePeer peer);

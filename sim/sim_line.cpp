@@ -25,16 +25,14 @@ std::vector<uint8_t> BuildReply(uint8_t command, uint16_t status, const std::vec
     std::vector<uint8_t> out = {kAck, kStartByte, static_cast<uint8_t>(length),
                                 static_cast<uint8_t>(length >> 8), command,
                                 static_cast<uint8_t>(status), static_cast<uint8_t>(status >> 8), 0x00};
-    out.reserve(length + 5);
+    out.reserve(length + 5);  // without it GCC 12 sees a false out-of-bounds copy in the insert
     out.insert(out.end(), data.begin(), data.end());
     out.push_back(FrameChecksum(out.data() + 2, out.size() - 2));
     return out;
 }
 
-Request ParseRequest(std::vector<uint8_t> frame) {
+Request ParseRequest(const std::vector<uint8_t>& f) {
     Request r;
-    r.frame = std::move(frame);
-    const auto& f = r.frame;
     if (f.size() < 4) return r;
     r.checksumOk = FrameChecksum(f.data() + 1, f.size() - 2) == f.back();
     const size_t length = f[1] | (f[2] << 8);
@@ -55,9 +53,7 @@ std::optional<std::vector<uint8_t>> FrameAssembler::Push(uint8_t byte) {
     if (buffer_.size() < 3) return std::nullopt;
     const size_t length = buffer_[1] | (buffer_[2] << 8);
     if (buffer_.size() < length + 4) return std::nullopt;
-    std::vector<uint8_t> frame;
-    frame.swap(buffer_);
-    return frame;
+    return std::exchange(buffer_, {});
 }
 
 namespace {
@@ -67,19 +63,13 @@ using SteadyClock = std::chrono::steady_clock;
 // A partial request whose bytes stop for this long is abandoned.
 constexpr auto kInterByteLimit = std::chrono::milliseconds(1000);
 
-speed_t SpeedConstant(unsigned baud) {
+// Raw 8N1, no flow control, no echo: binary bytes pass unchanged. A speed without a constant
+// keeps the line's own.
+void MakeRaw(int fd, unsigned baud) {
     static const std::pair<unsigned, speed_t> kSpeeds[] = {
         {1200, B1200},   {2400, B2400},   {4800, B4800},     {9600, B9600},    {19200, B19200},
         {38400, B38400}, {57600, B57600}, {115200, B115200}, {230400, B230400},
     };
-    for (const auto& [b, speed] : kSpeeds) {
-        if (b == baud) return speed;
-    }
-    return B0;
-}
-
-// Raw 8N1, no flow control, no echo: binary bytes pass unchanged.
-void MakeRaw(int fd, unsigned baud) {
     termios t{};
     if (tcgetattr(fd, &t) != 0) return;
     cfmakeraw(&t);
@@ -88,7 +78,9 @@ void MakeRaw(int fd, unsigned baud) {
     t.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
     t.c_cc[VMIN] = 1;
     t.c_cc[VTIME] = 0;
-    if (const speed_t s = SpeedConstant(baud); s != B0) cfsetspeed(&t, s);
+    for (const auto& [b, speed] : kSpeeds) {
+        if (b == baud) cfsetspeed(&t, speed);
+    }
     tcsetattr(fd, TCSANOW, &t);
 }
 
@@ -96,22 +88,22 @@ void MakeRaw(int fd, unsigned baud) {
 
 std::string Line::ServePty(LinePeer peer) {
     if (Running()) throw std::runtime_error("the simulator is already running");
-    const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (master < 0) throw std::runtime_error(std::string("cannot open a pseudo-terminal: ") + std::strerror(errno));
+    lineFd_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (lineFd_ < 0) {
+        throw std::runtime_error(std::string("cannot open a pseudo-terminal: ") + std::strerror(errno));
+    }
     char name[128] = {};
-    if (grantpt(master) != 0 || unlockpt(master) != 0 || ptsname_r(master, name, sizeof name) != 0) {
-        close(master);
+    if (grantpt(lineFd_) != 0 || unlockpt(lineFd_) != 0 || ptsname_r(lineFd_, name, sizeof name) != 0) {
+        CloseAll();
         throw std::runtime_error("cannot prepare the pseudo-terminal");
     }
-    const int slave = open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (slave < 0) {
-        close(master);
+    slaveFd_ = open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (slaveFd_ < 0) {
+        CloseAll();
         throw std::runtime_error(std::string("cannot open ") + name);
     }
-    MakeRaw(slave, 0);
-    fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
-    lineFd_ = master;
-    slaveFd_ = slave;
+    MakeRaw(slaveFd_, 0);
+    fcntl(lineFd_, F_SETFL, fcntl(lineFd_, F_GETFL) | O_NONBLOCK);
     path_ = name;
     Launch(std::move(peer));
     return path_;
@@ -119,10 +111,9 @@ std::string Line::ServePty(LinePeer peer) {
 
 void Line::ServeTty(const std::string& path, unsigned baud, LinePeer peer) {
     if (Running()) throw std::runtime_error("the simulator is already running");
-    const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) throw std::runtime_error("cannot open " + path + ": " + std::strerror(errno));
-    MakeRaw(fd, baud);
-    lineFd_ = fd;
+    lineFd_ = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (lineFd_ < 0) throw std::runtime_error("cannot open " + path + ": " + std::strerror(errno));
+    MakeRaw(lineFd_, baud);
     path_ = path;
     Launch(std::move(peer));
 }

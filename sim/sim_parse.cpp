@@ -9,13 +9,17 @@
 #include "sim_device.h"
 
 namespace vesklink::sim {
+namespace {
 
+// A hex digit's value, -1 for none.
 int HexDigit(char c) {
     if (c >= '0' && c <= '9') return c - '0';
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
     if (c >= 'A' && c <= 'F') return c - 'A' + 10;
     return -1;
 }
+
+}  // namespace
 
 WordList SplitWords(std::string_view line, std::string_view blanks) {
     WordList words;
@@ -35,37 +39,28 @@ std::string_view TextAfter(std::string_view line, const WordList& words, size_t 
 }
 
 uint64_t Unsigned(std::string_view text, uint64_t max, std::string_view what) {
+    const bool prefixed = text.size() > 2 && (text.starts_with("0x") || text.starts_with("0X"));
+    const bool suffixed = !prefixed && text.size() > 1 && (text.ends_with('h') || text.ends_with('H'));
+    const size_t marks = prefixed ? 2 : suffixed ? 1 : 0;  // "0x" before the digits or "h" after them
+    const std::string_view digits = text.substr(prefixed ? 2 : 0, text.size() - marks);
+    const uint64_t base = prefixed || suffixed ? 16 : 10;
+    const ScriptError expected{"expected " + std::string(what) + ", got \"" + std::string(text) + "\""};
+    if (digits.empty()) throw expected;
     uint64_t v = 0;
-    int base = 10;
-    std::string_view digits = text;
-    if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) {
-        base = 16;
-        digits.remove_prefix(2);
-    } else if (digits.size() > 1 && (digits.back() == 'h' || digits.back() == 'H')) {
-        base = 16;
-        digits.remove_suffix(1);
-    }
-    if (digits.empty()) throw ScriptError{"expected " + std::string(what) + ", got \"" + std::string(text) + "\""};
     for (char c : digits) {
         const int d = HexDigit(c);
-        if (d < 0 || d >= base) {
-            throw ScriptError{"expected " + std::string(what) + ", got \"" + std::string(text) + "\""};
-        }
-        if (static_cast<uint64_t>(d) > max || v > (max - static_cast<uint64_t>(d)) / static_cast<uint64_t>(base)) {
+        if (d < 0 || d >= static_cast<int>(base)) throw expected;
+        const auto u = static_cast<uint64_t>(d);
+        if (u > max || v > (max - u) / base) {
             throw ScriptError{std::string(what) + " out of range: " + std::string(text)};
         }
-        v = v * static_cast<uint64_t>(base) + static_cast<uint64_t>(d);
+        v = v * base + u;
     }
     return v;
 }
 
 int64_t Amount(std::string_view text) {
-    std::string_view t = text;
-    bool negative = false;
-    if (!t.empty() && (t[0] == '-' || t[0] == '+')) {
-        negative = t[0] == '-';
-        t.remove_prefix(1);
-    }
+    const std::string_view t = text.substr(text.starts_with('-') || text.starts_with('+') ? 1 : 0);
     const size_t dot = t.find_first_of(".,");
     const std::string_view whole = t.substr(0, dot);
     std::string_view fraction = dot == std::string_view::npos ? std::string_view() : t.substr(dot + 1);
@@ -80,7 +75,7 @@ int64_t Amount(std::string_view text) {
     uint64_t cents = fraction.empty() ? 0 : Unsigned(fraction, 99, "amount");
     if (fraction.size() == 1) cents *= 10;
     const auto value = static_cast<int64_t>(units * 100 + cents);
-    return negative ? -value : value;
+    return text.starts_with('-') ? -value : value;
 }
 
 std::vector<uint8_t> HexBytes(std::string_view text) {
@@ -102,19 +97,15 @@ int CommandCode(std::string_view text) {
 
 int64_t LocalTime(std::string_view text) {
     std::tm tm{};
-    int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
     const std::string s(text);
-    const int n = std::sscanf(s.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d", &year, &month, &day, &hour, &minute, &second);
-    if (n < 5 || month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 59 ||
-        year < 2000 || year > 2099) {
+    const int n = std::sscanf(s.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d", &tm.tm_year, &tm.tm_mon, &tm.tm_mday,
+                              &tm.tm_hour, &tm.tm_min, &tm.tm_sec);
+    if (n < 5 || tm.tm_mon < 1 || tm.tm_mon > 12 || tm.tm_mday < 1 || tm.tm_mday > 31 || tm.tm_hour > 23 ||
+        tm.tm_min > 59 || tm.tm_sec > 59 || tm.tm_year < 2000 || tm.tm_year > 2099) {
         throw ScriptError{"expected a date and time such as 2024-03-07T09:05, got \"" + s + "\""};
     }
-    tm.tm_year = year - 1900;
-    tm.tm_mon = month - 1;
-    tm.tm_mday = day;
-    tm.tm_hour = hour;
-    tm.tm_min = minute;
-    tm.tm_sec = second;
+    tm.tm_year -= 1900;
+    tm.tm_mon -= 1;
     tm.tm_isdst = -1;
     return static_cast<int64_t>(std::mktime(&tm));
 }
@@ -146,13 +137,7 @@ std::string EscapeText(std::string_view cp866) {
     std::string out;
     for (char c : Utf8FromCp866(cp866)) {
         const auto b = static_cast<unsigned char>(c);
-        if (b < 0x20 || b == 0x7F || c == '%') {
-            char buf[4];
-            std::snprintf(buf, sizeof buf, "%%%02X", b);
-            out += buf;
-        } else {
-            out += c;
-        }
+        out += b < 0x20 || b == 0x7F || c == '%' ? "%" + Hex(std::string_view(&c, 1), true) : std::string(1, c);
     }
     return out;
 }

@@ -3,6 +3,7 @@
 // words of the state file: hex bytes, escaped register text, decimal numbers.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <initializer_list>
 #include <string>
@@ -17,23 +18,16 @@ struct ScriptError {
 
 using WordList = std::vector<std::string_view>;
 
-// The words of a line, split at any of the blanks.
 // The index of word among the words; their count when it is none of them.
 inline size_t IndexOf(std::string_view word, std::initializer_list<std::string_view> words) {
-    size_t i = 0;
-    for (auto w : words) {
-        if (w == word) break;
-        ++i;
-    }
-    return i;
+    return static_cast<size_t>(std::find(words.begin(), words.end(), word) - words.begin());
 }
 
+// The words of a line, split at any of the blanks.
 WordList SplitWords(std::string_view line, std::string_view blanks = " \t\n\v\f\r");
 // Text after the first n words of a line, blanks around it trimmed.
 std::string_view TextAfter(std::string_view line, const WordList& words, size_t n);
 
-// A hex digit's value, -1 for none.
-int HexDigit(char c);
 // Decimal, 0x-prefixed or h-suffixed hex, at most max.
 uint64_t Unsigned(std::string_view text, uint64_t max, std::string_view what);
 // Currency units with up to two decimals, to hundredths.
@@ -66,6 +60,5 @@ bool Number(std::string_view text, T& out) {
     out = negative ? static_cast<T>(-static_cast<long long>(value)) : static_cast<T>(value);
     return true;
 }
-
 
 }  // namespace vesklink::sim

@@ -12,7 +12,7 @@ void SetCounter(const WordList& w, DeviceState& s) {
     if (w.size() < 3) throw ScriptError{"set counter needs an operation type 1 to 4"};
     const auto type = Unsigned(w[2], 4, "an operation type");
     if (type < 1) throw ScriptError{"operation types are 1 to 4"};
-    TypeCounters c = s.shiftCounters[type - 1];
+    TypeCounters& c = s.shiftCounters[type - 1];  // Set restores them when a field fails
     for (size_t i = 3; i < w.size(); i += 2) {
         if (i + 1 >= w.size()) throw ScriptError{"set counter: " + std::string(w[i]) + " needs a value"};
         const std::string_view key = w[i], value = w[i + 1];
@@ -30,7 +30,6 @@ void SetCounter(const WordList& w, DeviceState& s) {
             default: throw ScriptError{"set counter: unknown field \"" + std::string(key) + "\""};
         }
     }
-    s.shiftCounters[type - 1] = c;
 }
 
 void SetAttribute(std::string_view line, const WordList& w, DeviceState& s) {
@@ -74,10 +73,9 @@ struct SetStatement {
     size_t Choice(std::initializer_list<std::string_view> words) const {
         const size_t i = IndexOf(One(), words);
         if (i < words.size()) return i;
-        std::string usage;
-        for (size_t k = 0; k < words.size(); ++k) {
-            const char* before = k == 0 ? "" : k + 1 == words.size() ? " or " : ", ";
-            usage += before + std::string(words.begin()[k]);
+        std::string usage(words.begin()[0]);
+        for (size_t k = 1; k < words.size(); ++k) {
+            usage += (k + 1 == words.size() ? " or " : ", ") + std::string(words.begin()[k]);
         }
         throw ScriptError{"set " + std::string(w[1]) + ": " + usage};
     }
@@ -195,10 +193,9 @@ void ExecuteStatement(std::string_view line, ScriptTarget& t) {
         t.faults.Clear(w.size() == 2 && w[1] != "faults" ? CommandCode(w[1]) : -1);
     } else if (verb == "reset") {
         if (w.size() > 2 || (w.size() == 2 && w[1] != "unregistered")) throw ScriptError{"reset [unregistered]"};
-        DeviceState& s = t.device.State();
-        const int64_t offset = s.clockOffset;
-        s = NewDeviceState(w.size() == 1, t.device.Now());
-        s.clockOffset = offset;
+        DeviceState fresh = NewDeviceState(w.size() == 1, t.device.Now());
+        fresh.clockOffset = t.device.State().clockOffset;  // the register's clock stays as it was set
+        t.device.State() = std::move(fresh);
         t.faults.Clear();
     } else if (verb == "restart") {
         if (w.size() != 1) throw ScriptError{"restart takes nothing more"};

@@ -84,7 +84,6 @@ private:
 // [after N | from N]. Throws ScriptError when they do not make a fault.
 Fault ReadFault(const WordList& words);
 
-
 // Line timing: the serving loop reads these before each reply.
 struct LinkSettings {
     unsigned baud = 0;  // 0: no pacing
