@@ -71,8 +71,7 @@ struct Simulator::Impl {
         }
         device.SetPrinter([this](const std::vector<std::string>& lines) { PrintLines(lines); });
         if (!options.controlDir.empty()) {
-            // A commands file left from an earlier run would act on the next request; results of
-            // this run start afresh.
+            // A commands file an earlier run had taken but not finished is dropped: it never runs twice.
             unlink((options.controlDir + "/commands.taken").c_str());
         }
     }
