@@ -64,9 +64,7 @@ std::string Cp866FromUtf8(std::string_view utf8) {
 std::string Utf8FromCp866(std::string_view bytes) {
     std::string out;
     out.reserve(bytes.size() * 2);
-    for (char c : bytes) {
-        AppendUtf8(out, CodePointOf(static_cast<uint8_t>(c)));
-    }
+    for (char c : bytes) AppendUtf8(out, CodePointOf(static_cast<uint8_t>(c)));
     return out;
 }
 

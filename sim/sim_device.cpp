@@ -1,7 +1,6 @@
 #include "sim_device.h"
 
 #include <algorithm>
-#include <array>
 #include <chrono>
 #include <cstdio>
 

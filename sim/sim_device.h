@@ -190,7 +190,7 @@ private:
     Reply SettleReceipt(const Settlement& s);
     void BookReceipt(const Settlement& s);
     std::vector<std::string> ReceiptHeading(const Document& doc) const;
-    std::vector<std::string> ReceiptTotals(const Settlement& s) const;
+    void AddReceiptTotals(std::vector<std::string>& lines, const Settlement& s) const;
 
     // Common rules; each gives kOk or the status word that refuses the command. First gives the
     // first refusal of several.
@@ -211,6 +211,8 @@ private:
     // Prints the fiscal document and answers with these bytes, its number and its fiscal sign.
     Reply FiscalReply(Document& doc, std::vector<std::string> lines, const Payload& before = {});
     std::vector<std::string> Header() const;
+    // The header and the titles a document starts with, each centred.
+    std::vector<std::string> Titled(std::initializer_list<std::string_view> utf8Titles) const;
     std::string CashierName() const;
 
     DeviceState state_;
@@ -229,10 +231,7 @@ inline std::string C(std::string_view utf8) { return Cp866FromUtf8(utf8); }
 // Reply data under construction.
 class Out {
 public:
-    Out& U8(unsigned v) {
-        data_.push_back(static_cast<uint8_t>(v));
-        return *this;
-    }
+    Out& U8(unsigned v) { return Le(v, 1); }
     Out& Le(uint64_t v, size_t width) {
         for (size_t i = 0; i < width; ++i) data_.push_back(static_cast<uint8_t>(i < 8 ? (v >> (8 * i)) & 0xFF : 0));
         return *this;
@@ -290,6 +289,7 @@ private:
 
 inline Reply Fail(uint16_t code) { return {code, {}, false}; }
 inline Reply Ok(Bytes data, bool changed) { return {kOk, std::move(data), changed}; }
+inline Reply Ok(Out& data, bool changed) { return Ok(data.Take(), changed); }
 
 // The time of a document of the journal; zeros when there is none.
 inline DeviceTime DocumentTime(const DeviceState& s, uint32_t number) {

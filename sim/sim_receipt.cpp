@@ -1,9 +1,9 @@
 // Receipts and correction receipts: opening, positions, attributes, the subtotal, closing with
 // the payments, cancelling (a text document too), and copies of documents from the FN's journal.
 #include <algorithm>
-#include <cstdio>
 #include <cstdlib>
 #include <numeric>
+#include <utility>
 
 #include "sim_device.h"
 
@@ -40,18 +40,16 @@ uint16_t AdjustTotal(uint8_t hundredths, int64_t& total, int64_t& adjustment) {
     return kOk;
 }
 
-// The tax inside each rate's turnover: 20/120 or 10/110 of it; 0% and "no VAT" carry none.
+// The tax inside each rate's turnover: 20/120 or 10/110 of it; 0% carries none, and "no VAT"
+// prints its turnover instead.
 void PrintVat(Lines& lines, const std::vector<Position>& positions) {
     std::array<int64_t, 6> vat{};
     for (const auto& pos : positions) vat[pos.vat - 1u] += pos.amount;
     for (size_t i = 0; i < 6; ++i) {
         if (!vat[i]) continue;
         const int64_t rate = (i == 0 || i == 4) ? 20 : (i == 1 || i == 5) ? 10 : 0;
-        if (i == 3) {
-            Both(lines, C("СУММА БЕЗ НДС"), "=" + Money(vat[i]));
-        } else {
-            Both(lines, VatName(static_cast<uint8_t>(i + 1)), "=" + Money((vat[i] * rate + (100 + rate) / 2) / (100 + rate)));
-        }
+        const int64_t tax = i == 3 ? vat[i] : (vat[i] * rate + (100 + rate) / 2) / (100 + rate);
+        Both(lines, i == 3 ? C("СУММА БЕЗ НДС") : VatName(static_cast<uint8_t>(i + 1)), "=" + Money(tax));
     }
 }
 
@@ -131,7 +129,7 @@ Reply Device::StartReceipt(OpenDocument d, bool otherwiseValid) {
     const uint16_t bad = valid ? kOk : kBadParameter;
     if (auto e = First({NeedFiscalMode(), NeedSalesShift(), NeedNoDocument(), bad, registered})) return Fail(e);
     state_.document = std::move(d);
-    return Ok(Out().Le(state_.shiftNumber, 2).Le(state_.shiftReceiptNumber + 1u, 2).Take(), true);
+    return Ok(Out().Le(state_.shiftNumber, 2).Le(state_.shiftReceiptNumber + 1u, 2), true);
 }
 
 Reply Device::OpenReceipt(const Bytes& p) {
@@ -181,12 +179,11 @@ Reply Device::AddPosition(uint8_t operation, const Bytes& p) {
     }
     // Amount of the position: price times quantity, rounded half up to the hundredth.
     pos.amount = (static_cast<int64_t>(pos.quantity) * pos.price + 500) / 1000;
-    pos.tags = std::move(d.pendingTags);
-    d.pendingTags.clear();
+    pos.tags = std::exchange(d.pendingTags, {});
     PrintPosition(d.body, pos, extras);
     d.positions.push_back(std::move(pos));
     const auto amount = static_cast<uint64_t>(d.positions.back().amount);
-    return Ok(Out().Le(amount, 8).Le(static_cast<uint64_t>(PositionsTotal()), 8).Take(), true);
+    return Ok(Out().Le(amount, 8).Le(static_cast<uint64_t>(PositionsTotal()), 8), true);
 }
 
 int64_t Device::PositionsTotal() const {
@@ -197,7 +194,7 @@ int64_t Device::PositionsTotal() const {
 
 Reply Device::Subtotal(const Bytes&) {
     if (!IsReceipt(state_.document.kind)) return Fail(kNoReceipt);
-    return Ok(Out().Le(static_cast<uint64_t>(PositionsTotal()), 8).Take(), false);
+    return Ok(Out().Le(static_cast<uint64_t>(PositionsTotal()), 8), false);
 }
 
 Reply Device::WriteTag(const Bytes& p) {
@@ -235,15 +232,14 @@ Reply Device::CloseReceipt(const Bytes& p) {
         if (d.kind != DocumentKind::Correction) return Fail(kEmptyReceipt);
         s.total = paid;
     }
-    const uint16_t adjusted = adjust ? AdjustTotal(hundredths, s.total, s.adjustment) : uint16_t{kOk};
-    if (adjusted) return Fail(adjusted);
+    if (auto e = adjust ? AdjustTotal(hundredths, s.total, s.adjustment) : uint16_t{kOk}) return Fail(e);
     if (paid < s.total) {
         // Payments short: the receipt stays open, and the reply says so in its flag byte.
         RecordError(kPaymentShort);
         Out reply;
         reply.Le(0, 6).U8(d.operation).U8(kPaymentShortFlag).Le(state_.shiftNumber, 2).Le(state_.shiftReceiptNumber, 2);
         reply.Le(0, 4).Le(0, 4).Le(static_cast<uint64_t>(s.total), 8);
-        return Ok(reply.Take(), true);
+        return Ok(reply, true);
     }
     if (paid - s.pay[0] > s.total) return Fail(kNonCashExceeds);
     s.change = paid - s.total;
@@ -258,14 +254,14 @@ Reply Device::SettleReceipt(const Settlement& s) {
     BookReceipt(s);
     Document& doc = AddFiscalDocument(d.kind == DocumentKind::Correction ? kDocCorrection : kDocReceipt, s.total);
     Lines lines = ReceiptHeading(doc);
-    for (auto& l : ReceiptTotals(s)) lines.push_back(std::move(l));
+    AddReceiptTotals(lines, s);
     PrintFiscal(doc, std::move(lines));
     Out reply;
     reply.Le(static_cast<uint64_t>(s.change), 6).U8(d.operation).U8(0);
     reply.Le(state_.shiftNumber, 2).Le(state_.shiftReceiptNumber, 2).Le(doc.number, 4).Le(doc.fiscalSign, 4);
     reply.Le(static_cast<uint64_t>(s.total), 8);
     state_.document = {};
-    return Ok(reply.Take(), true);
+    return Ok(reply, true);
 }
 
 void Device::BookReceipt(const Settlement& s) {
@@ -289,20 +285,16 @@ void Device::BookReceipt(const Settlement& s) {
 // The receipt's title, numbers and date, the correction's grounds, and its body between rules.
 Lines Device::ReceiptHeading(const Document& doc) const {
     const auto& d = state_.document;
-    Lines lines = Header();
     const bool correction = d.kind == DocumentKind::Correction;
     const char* title = d.mode == 6 ? "ЭЛЕКТРОННЫЙ ЧЕК" : "КАССОВЫЙ ЧЕК";
-    lines.push_back(Center(C(correction ? "КАССОВЫЙ ЧЕК КОРРЕКЦИИ" : title)));
+    Lines lines = Titled({correction ? "КАССОВЫЙ ЧЕК КОРРЕКЦИИ" : title});
     Both(lines, OperationName(d.operation), C("ЧЕК №") + std::to_string(state_.shiftReceiptNumber));
     Both(lines, C("СМЕНА №") + std::to_string(state_.shiftNumber), DateText(doc.time));
     if (correction) {
         Both(lines, C("ТИП КОРРЕКЦИИ"), d.correctionType == 0 ? C("САМОСТОЯТЕЛЬНО") : C("ПО ПРЕДПИСАНИЮ"));
         Wrap(lines, C("ОСНОВАНИЕ: ") + d.correctionDescription);
-        char date[16] = "--";
-        if (d.correctionHasDate) {
-            std::snprintf(date, sizeof date, "%02u.%02u.%02u", d.correctionDate[2], d.correctionDate[1],
-                          d.correctionDate[0]);
-        }
+        const auto& [year, month, day] = d.correctionDate;
+        const std::string date = d.correctionHasDate ? DateText({year, month, day, 0, 0}).substr(0, 8) : "--";
         Both(lines, C("ДОКУМЕНТ ОСНОВАНИЯ №") + d.correctionNumber, date);
     }
     AddBody(lines, d.body);
@@ -310,9 +302,8 @@ Lines Device::ReceiptHeading(const Document& doc) const {
 }
 
 // The total, the payments and the change, the taxes, the attributes and who sold it.
-Lines Device::ReceiptTotals(const Settlement& s) const {
+void Device::AddReceiptTotals(Lines& lines, const Settlement& s) const {
     const auto& d = state_.document;
-    Lines lines;
     if (s.adjustment) Both(lines, C("КОРРЕКЦИЯ СУММЫ"), "=" + Money(s.adjustment));
     Both(lines, C("ИТОГ"), "=" + Money(s.total));
     const char* payNames[5] = {"НАЛИЧНЫМИ", "БЕЗНАЛИЧНЫМИ", "ПРЕДВАРИТЕЛЬНАЯ ОПЛАТА", "ПОСЛЕДУЮЩАЯ ОПЛАТА",
@@ -327,7 +318,6 @@ Lines Device::ReceiptTotals(const Settlement& s) const {
     Both(lines, C("КАССИР"), CashierName());
     const auto site = state_.registration.attributes.find(1060);
     if (site != state_.registration.attributes.end()) Both(lines, C("САЙТ ФНС:"), site->second);
-    return lines;
 }
 
 Reply Device::CancelDocument(const Bytes&) {
@@ -337,8 +327,7 @@ Reply Device::CancelDocument(const Bytes&) {
     if (d.kind == DocumentKind::Text) {
         lines.push_back(Center(C("ДОКУМЕНТ АННУЛИРОВАН")));
     } else {
-        lines = Header();
-        lines.push_back(Center(d.kind == DocumentKind::Correction ? C("КАССОВЫЙ ЧЕК КОРРЕКЦИИ") : C("КАССОВЫЙ ЧЕК")));
+        lines = Titled({d.kind == DocumentKind::Correction ? "КАССОВЫЙ ЧЕК КОРРЕКЦИИ" : "КАССОВЫЙ ЧЕК"});
         lines.push_back(Center(OperationName(d.operation)));
         AddBody(lines, d.body);
         lines.push_back(Center(C("ЧЕК АННУЛИРОВАН")));

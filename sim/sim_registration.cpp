@@ -56,15 +56,9 @@ bool ReadRegistration(const Bytes& p, RegistrationRequest& q, uint8_t ffdCode) {
     return in.Done();
 }
 
-Lines RegistrationReport(const RegistrationRequest& q) {
-    Lines lines;
-    if (q.operation == kRegister) {
-        lines.push_back(Center(C("ОТЧЕТ О РЕГИСТРАЦИИ")));
-    } else {
-        lines.push_back(Center(C("ОТЧЕТ ОБ ИЗМЕНЕНИИ ПАРАМЕТРОВ")));
-        lines.push_back(Center(C("РЕГИСТРАЦИИ")));
-        Both(lines, C("ПРИЧИНА"), std::to_string(q.reason));
-    }
+// What the report prints under its titles.
+void AddRegistrationReport(Lines& lines, const RegistrationRequest& q) {
+    if (q.operation != kRegister) Both(lines, C("ПРИЧИНА"), std::to_string(q.reason));
     std::string systems;
     for (int i = 0; i < 6; ++i) {
         const auto bit = static_cast<uint8_t>(1 << i);
@@ -76,7 +70,6 @@ Lines RegistrationReport(const RegistrationRequest& q) {
     Both(lines, C("ИНН ОФД:"), a.at(1017));
     Wrap(lines, C("САЙТ ФНС: ") + a.at(1060));
     if (!q.cashier.empty()) Both(lines, C("КАССИР"), q.cashier);
-    return lines;
 }
 
 }  // namespace
@@ -84,27 +77,27 @@ Lines RegistrationReport(const RegistrationRequest& q) {
 Reply Device::FiscalRegistration(const Bytes& p) {
     RegistrationRequest q;
     if (!ReadRegistration(p, q, state_.ffdCode)) return Fail(kBadFormat);
-    if (q.operation != kRegister && q.operation != kChangeRegistration) return Fail(kBadParameter);
-    if (state_.fnState == 7) return Fail(kFnClosed);
-    if (q.operation == kRegister && state_.registered) return Fail(kAlreadyRegistered);
-    if (q.operation == kChangeRegistration && !state_.registered) return Fail(kNotRegistered);
-    if (auto e = NeedNoDocument()) return Fail(e);
-    if (state_.shiftOpen) return Fail(kShiftMustBeClosed);
-    if (!ValidInn(q.r.inn)) return Fail(kBadInn);
-    if (q.r.kktNumber.empty()) return Fail(kNoKktNumber);
-    if (q.r.taxation == 0) return Fail(kNoTaxation);
-    if (auto e = NeedPrinter()) return Fail(e);
+    const bool first = q.operation == kRegister;
+    if (!first && q.operation != kChangeRegistration) return Fail(kBadParameter);
+    // Registering needs an FN not yet registered; changing the registration, one in fiscal mode.
+    const uint16_t registered = state_.registered ? kAlreadyRegistered : kOk;
+    const uint16_t fn = first && state_.fnState != 7 ? registered : NeedFiscalMode();
+    const uint16_t shift = state_.shiftOpen ? kShiftMustBeClosed : kOk;
+    const uint16_t inn = ValidInn(q.r.inn) ? kOk : kBadInn;
+    const uint16_t kkt = q.r.kktNumber.empty() ? kNoKktNumber : kOk;
+    const uint16_t taxation = q.r.taxation == 0 ? kNoTaxation : kOk;
+    if (auto e = First({fn, NeedNoDocument(), shift, inn, kkt, taxation, NeedPrinter()})) return Fail(e);
 
     state_.registered = true;
     state_.fnState = 3;
     if (state_.modeByte == 0) state_.modeByte = 1;
     state_.registration = q.r;
     state_.registration.time = ToDeviceTime(Now());
-    const uint8_t type = q.operation == kRegister ? kDocRegistration : kDocReregistration;
-    Document& doc = AddFiscalDocument(type, q.r.taxation);
+    Document& doc = AddFiscalDocument(first ? kDocRegistration : kDocReregistration, q.r.taxation);
     state_.registration.documentNumber = doc.number;
-    Lines lines = Header();
-    for (auto& l : RegistrationReport(q)) lines.push_back(std::move(l));
+    Lines lines = first ? Titled({"ОТЧЕТ О РЕГИСТРАЦИИ"})
+                        : Titled({"ОТЧЕТ ОБ ИЗМЕНЕНИИ ПАРАМЕТРОВ", "РЕГИСТРАЦИИ"});
+    AddRegistrationReport(lines, q);
     return FiscalReply(doc, std::move(lines));
 }
 
@@ -113,17 +106,14 @@ Reply Device::CloseFn(const Bytes&) {
     if (auto e = First({NeedFiscalMode(), NeedNoDocument(), shift, NeedPrinter()})) return Fail(e);
     Document& doc = AddFiscalDocument(kDocFnClose, 0);
     state_.fnState = 7;
-    Lines lines = Header();
-    lines.push_back(Center(C("ОТЧЕТ О ЗАКРЫТИИ ФН")));
-    return FiscalReply(doc, std::move(lines));
+    return FiscalReply(doc, Titled({"ОТЧЕТ О ЗАКРЫТИИ ФН"}));
 }
 
 Reply Device::RegistrationRecord(const Bytes&) {
     if (!state_.registered) return Fail(kNotRegistered);
     const auto& r = state_.registration;
     return Ok(Out().Raw(r.time).Fixed(r.inn, 12).Fixed(r.kktNumber, 20).U8(r.taxation)
-                  .U8(r.operatingModes).U8(r.reason).Le(r.documentNumber, 4).U8(r.agentTypes).Take(),
-              false);
+                  .U8(r.operatingModes).U8(r.reason).Le(r.documentNumber, 4).U8(r.agentTypes), false);
 }
 
 Reply Device::RegistrationAttribute(const Bytes& p) {
@@ -131,7 +121,7 @@ Reply Device::RegistrationAttribute(const Bytes& p) {
     if (!state_.registered) return Fail(kNotRegistered);
     const auto it = state_.registration.attributes.find(tag);
     if (it == state_.registration.attributes.end()) return Fail(kTagNotFound);
-    return Ok(Out().Le(tag, 2).Le(it->second.size(), 2).Raw(it->second).Take(), false);
+    return Ok(Out().Le(tag, 2).Le(it->second.size(), 2).Raw(it->second), false);
 }
 
 }  // namespace vesklink::sim

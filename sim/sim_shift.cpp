@@ -38,11 +38,9 @@ Reply Device::OpenShift(const Bytes&) {
     state_.shiftOpenedAt = Now();
     state_.shiftReceiptNumber = 0;
     state_.shiftCounters = {};
-    state_.shiftCashIn = state_.shiftCashOut = 0;
-    state_.shiftCashOperations = 0;
+    state_.shiftCashIn = state_.shiftCashOut = state_.shiftCashOperations = 0;
     Document& doc = AddFiscalDocument(kDocShiftOpen, state_.shiftNumber);
-    Lines lines = Header();
-    lines.push_back(Center(C("ОТЧЕТ ОБ ОТКРЫТИИ СМЕНЫ")));
+    Lines lines = Titled({"ОТЧЕТ ОБ ОТКРЫТИИ СМЕНЫ"});
     Both(lines, C("СМЕНА №"), std::to_string(state_.shiftNumber));
     Both(lines, C("КАССИР"), CashierName());
     return FiscalReply(doc, std::move(lines), Out().Le(state_.shiftNumber, 2).Take());
@@ -53,8 +51,7 @@ Reply Device::CloseShift(const Bytes&) {
     if (auto e = First({NeedFiscalMode(), NeedNoDocument(), open, NeedPrinter()})) return Fail(e);
     state_.shiftOpen = false;
     Document& doc = AddFiscalDocument(kDocShiftClose, state_.shiftNumber);
-    Lines lines = Header();
-    lines.push_back(Center(C("ОТЧЕТ О ЗАКРЫТИИ СМЕНЫ")));
+    Lines lines = Titled({"ОТЧЕТ О ЗАКРЫТИИ СМЕНЫ"});
     Both(lines, C("СМЕНА №"), std::to_string(state_.shiftNumber));
     Both(lines, C("ЧЕКОВ ЗА СМЕНУ"), std::to_string(state_.shiftReceiptNumber));
     PrintCounters(lines, state_.shiftCounters, true);
@@ -66,8 +63,7 @@ Reply Device::CloseShift(const Bytes&) {
 
 Reply Device::XReport(const Bytes&) {
     if (auto e = First({NeedNoDocument(), NeedPrinter()})) return Fail(e);
-    Lines out = Header();
-    out.push_back(Center(C("X-ОТЧЕТ")));
+    Lines out = Titled({"X-ОТЧЕТ"});
     Both(out, C("СМЕНА №"), std::to_string(state_.shiftNumber));
     const uint8_t shift = ShiftStateByte();
     Both(out, C("СОСТОЯНИЕ СМЕНЫ"), shift == 0 ? C("ЗАКРЫТА") : shift == 1 ? C("ОТКРЫТА") : C("ИСТЕКЛА"));
@@ -85,9 +81,7 @@ Reply Device::SettlementReport(const Bytes&) {
     const uint32_t unsent = UnsentDocuments();
     const DeviceTime firstTime = DocumentTime(state_, state_.lastSentDocument + 1);
     Document& doc = AddFiscalDocument(kDocSettlementReport, state_.cash);
-    Lines lines = Header();
-    lines.push_back(Center(C("ОТЧЕТ О ТЕКУЩЕМ СОСТОЯНИИ")));
-    lines.push_back(Center(C("РАСЧЕТОВ")));
+    Lines lines = Titled({"ОТЧЕТ О ТЕКУЩЕМ СОСТОЯНИИ", "РАСЧЕТОВ"});
     Both(lines, C("НЕПЕРЕДАННЫХ ФД"), std::to_string(unsent));
     if (unsent) Both(lines, C("ПЕРВЫЙ НЕПЕРЕДАННЫЙ"), DateText(firstTime));
     Both(lines, C("НАЛИЧНЫХ В КАССЕ"), "=" + Money(state_.cash));
@@ -99,22 +93,19 @@ Reply Device::CashOut(const Bytes& p) { return MoveCash(false, p); }
 
 Reply Device::MoveCash(bool in, const Bytes& p) {
     const auto amount = In(p).Le(8);
-    if (auto e = First({NeedFiscalMode(), NeedNoDocument(), NeedSalesShift(), NeedPrinter()})) {
-        return Fail(e);
-    }
+    if (auto e = First({NeedFiscalMode(), NeedNoDocument(), NeedSalesShift(), NeedPrinter()})) return Fail(e);
     if (amount == 0 || amount > kLargestCashAmount) return Fail(kBadAmount);
     const auto value = static_cast<int64_t>(amount);
     if (!in && value > state_.cash) return Fail(kNoCash);
     state_.cash += in ? value : -value;
     (in ? state_.shiftCashIn : state_.shiftCashOut) += amount;
     ++state_.shiftCashOperations;
-    Lines out = Header();
-    out.push_back(Center(in ? C("ВНЕСЕНИЕ") : C("ВЫПЛАТА")));
+    Lines out = Titled({in ? "ВНЕСЕНИЕ" : "ВЫПЛАТА"});
     Both(out, C("СМЕНА №"), std::to_string(state_.shiftNumber));
     Both(out, C("СУММА"), "=" + Money(value));
     Both(out, C("НАЛИЧНЫХ В КАССЕ"), "=" + Money(state_.cash));
     PrintSlip(std::move(out));
-    return Ok(Out().Le(static_cast<uint64_t>(state_.cash), 8).Take(), true);
+    return Ok(Out().Le(static_cast<uint64_t>(state_.cash), 8), true);
 }
 
 Reply Device::OpenDrawer(const Bytes&) {

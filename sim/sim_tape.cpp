@@ -133,4 +133,10 @@ std::vector<std::string> Device::Header() const {
     return out;
 }
 
+Lines Device::Titled(std::initializer_list<std::string_view> utf8Titles) const {
+    Lines lines = Header();
+    for (auto title : utf8Titles) lines.push_back(Center(C(title)));
+    return lines;
+}
+
 }  // namespace vesklink::sim
