@@ -22,10 +22,11 @@ namespace {
 constexpr std::string_view kHeader = "vesklink-sim state 1";
 
 // A byte field: a decimal number below the limit.
-bool Byte(std::string_view text, uint8_t& out, unsigned limit = 256) {
+template <typename T>
+bool Byte(std::string_view text, T& out, unsigned limit = 256) {
     unsigned u = 0;
     if (!Number(text, u) || u >= limit) return false;
-    out = static_cast<uint8_t>(u);
+    out = static_cast<T>(u);
     return true;
 }
 
@@ -51,10 +52,8 @@ private:
 
 // One word of a value: a number, or bytes in hex; a list of numbers is a word each. Read takes
 // the value from the words from i on and moves i past them.
-std::string Word(bool v) { return v ? "1" : "0"; }
-std::string Word(uint8_t v) { return std::to_string(unsigned(v)); }
-std::string Word(DocumentKind v) { return Word(static_cast<uint8_t>(v)); }
 std::string Word(std::integral auto v) { return std::to_string(v); }
+std::string Word(DocumentKind v) { return Word(static_cast<uint8_t>(v)); }
 std::string Word(std::string_view bytes) { return bytes.empty() ? "-" : Hex(bytes); }
 template <size_t N>
 std::string Word(const std::array<uint8_t, N>& a) {
@@ -68,12 +67,7 @@ std::string Word(const std::array<T, N>& a) {
 }
 
 bool Read(const Words& w, size_t& i, uint8_t& v) { return Byte(w[i++], v); }
-bool Read(const Words& w, size_t& i, DocumentKind& v) {
-    uint8_t kind = 0;
-    if (!Byte(w[i++], kind, 4)) return false;
-    v = static_cast<DocumentKind>(kind);
-    return true;
-}
+bool Read(const Words& w, size_t& i, DocumentKind& v) { return Byte(w[i++], v, 4); }
 bool Read(const Words& w, size_t& i, std::integral auto& v) { return Number(w[i++], v); }
 bool Read(const Words& w, size_t& i, std::string& bytes) { return Unhex(w[i++], bytes); }
 template <size_t N>
@@ -88,8 +82,7 @@ bool Read(const Words& w, size_t& i, std::array<T, N>& a) {
     return std::all_of(a.begin(), a.end(), [&](T& v) { return Read(w, i, v); });
 }
 
-// A record of several values on one line, in the order of the members; the line holds nothing
-// more.
+// A record: several values on one line, in the order of the members, and nothing else on the line.
 template <typename T, typename... M>
 std::string RecordText(const T& item, const std::tuple<M T::*...>& members) {
     std::string text;
