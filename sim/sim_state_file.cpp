@@ -97,15 +97,6 @@ bool ReadRecord(const Words& w, size_t i, T& item, const std::tuple<M T::*...>& 
     return read && i == w.size();
 }
 
-// A record appended to a list.
-template <typename T, typename... M>
-bool ReadInto(const Words& w, std::vector<T>& list, const std::tuple<M T::*...>& members) {
-    T item;
-    if (!ReadRecord(w, 1, item, members)) return false;
-    list.push_back(std::move(item));
-    return true;
-}
-
 // The members of each record, in the order of their words.
 const std::tuple kTag{&FiscalTag::tag, &FiscalTag::value};
 const std::tuple kPosition{&Position::flags,    &Position::paymentMethod, &Position::subject,
@@ -133,25 +124,36 @@ struct Field {
 };
 
 // The lines of a field: one value, or one line per item of a list; register text is kept as
-// escaped UTF-8. Reading takes one line: a value, or an item appended to the list.
+// escaped UTF-8. A position is followed by its attributes, a journal document by its printed
+// lines. Reading takes one line: a value, or an item appended to the list.
 void PutValue(std::string& out, std::string_view key, const std::string& cp866) {
     Put(out, key, EscapeText(cp866));
 }
 void PutValue(std::string& out, std::string_view key, const auto& v) { Put(out, key, Word(v)); }
-void PutValue(std::string& out, std::string_view key, const std::vector<std::string>& lines) {
-    for (const auto& l : lines) PutValue(out, key, l);
+void PutValue(std::string& out, std::string_view key, const FiscalTag& t) {
+    Put(out, key, RecordText(t, kTag));
 }
-void PutValue(std::string& out, std::string_view key, const std::vector<FiscalTag>& tags) {
-    for (const auto& t : tags) Put(out, key, RecordText(t, kTag));
+void PutValue(std::string& out, std::string_view key, const OpenDocument& d) {
+    Put(out, key, RecordText(d, kCorrection));
+}
+void PutValue(std::string& out, std::string_view key, const Position& p) {
+    Put(out, key, RecordText(p, kPosition));
+    for (const auto& t : p.tags) PutValue(out, "open-position-tag", t);
+}
+void PutValue(std::string& out, std::string_view key, const Document& doc) {
+    Put(out, key, RecordText(doc, kDocument));
+    for (const auto& l : doc.lines) PutValue(out, "doc-line", l);
+}
+template <typename T>
+void PutValue(std::string& out, std::string_view key, const std::vector<T>& list) {
+    for (const auto& item : list) PutValue(out, key, item);
 }
 void PutValue(std::string& out, std::string_view key, const std::map<uint16_t, std::string>& attrs) {
-    for (const auto& [tag, value] : attrs) Put(out, key, Word(tag) + ' ' + Word(value));
+    for (const auto& [tag, value] : attrs) PutValue(out, key, FiscalTag{tag, value});
 }
 // The counters of the four operation types: the type, then every counter.
 void PutValue(std::string& out, std::string_view key, const std::array<TypeCounters, 4>& counters) {
-    for (size_t k = 0; k < 4; ++k) {
-        Put(out, key, Word(k + 1) + ' ' + RecordText(counters[k], kCounters));
-    }
+    for (size_t k = 0; k < 4; ++k) Put(out, key, Word(k + 1) + ' ' + RecordText(counters[k], kCounters));
 }
 
 bool ReadValue(const Words& w, std::string& cp866) { return UnescapeText(w.After(1), cp866); }
@@ -159,16 +161,20 @@ bool ReadValue(const Words& w, auto& v) {
     size_t i = 1;
     return Read(w, i, v);
 }
-bool ReadValue(const Words& w, std::vector<std::string>& lines) {
-    std::string line;
-    if (!ReadValue(w, line)) return false;
-    lines.push_back(std::move(line));
+bool ReadValue(const Words& w, FiscalTag& t) { return ReadRecord(w, 1, t, kTag); }
+bool ReadValue(const Words& w, OpenDocument& d) { return ReadRecord(w, 1, d, kCorrection); }
+bool ReadValue(const Words& w, Position& p) { return ReadRecord(w, 1, p, kPosition); }
+bool ReadValue(const Words& w, Document& doc) { return ReadRecord(w, 1, doc, kDocument); }
+template <typename T>
+bool ReadValue(const Words& w, std::vector<T>& list) {
+    T item;
+    if (!ReadValue(w, item)) return false;
+    list.push_back(std::move(item));
     return true;
 }
-bool ReadValue(const Words& w, std::vector<FiscalTag>& tags) { return ReadInto(w, tags, kTag); }
 bool ReadValue(const Words& w, std::map<uint16_t, std::string>& attrs) {
     FiscalTag t;
-    if (!ReadRecord(w, 1, t, kTag)) return false;
+    if (!ReadValue(w, t)) return false;
     attrs[t.tag] = t.value;
     return true;
 }
@@ -236,33 +242,16 @@ const std::vector<Field> kStateFields = {
      },
      [](const Words& w, DeviceState& s) { return Byte(w[1], s.document.operation, 4); }, true},
     Row("open-taxation", [](auto& s) -> auto& { return s.document.taxation; }, true),
-    {"open-correction",
-     [](std::string& out, const DeviceState& s) {
-         Put(out, "open-correction", RecordText(s.document, kCorrection));
-     },
-     [](const Words& w, DeviceState& s) { return ReadRecord(w, 1, s.document, kCorrection); }, true},
-    {"open-position",
-     [](std::string& out, const DeviceState& s) {
-         for (const auto& p : s.document.positions) {
-             Put(out, "open-position", RecordText(p, kPosition));
-             PutValue(out, "open-position-tag", p.tags);
-         }
-     },
-     [](const Words& w, DeviceState& s) { return ReadInto(w, s.document.positions, kPosition); }, true},
+    // The correction fields of the open document.
+    Row("open-correction", [](auto& s) -> auto& { return s.document; }, true),
+    Row("open-position", [](auto& s) -> auto& { return s.document.positions; }, true),
     {"open-position-tag", nullptr,
      [](const Words& w, DeviceState& s) {
          return !s.document.positions.empty() && ReadValue(w, s.document.positions.back().tags);
      }},
     Row("open-pending-tag", [](auto& s) -> auto& { return s.document.pendingTags; }, true),
     Row("open-line", [](auto& s) -> auto& { return s.document.body; }, true),
-    {"doc",
-     [](std::string& out, const DeviceState& s) {
-         for (const auto& doc : s.journal) {
-             Put(out, "doc", RecordText(doc, kDocument));
-             PutValue(out, "doc-line", doc.lines);
-         }
-     },
-     [](const Words& w, DeviceState& s) { return ReadInto(w, s.journal, kDocument); }},
+    Row("doc", [](auto& s) -> auto& { return s.journal; }),
     {"doc-line", nullptr,
      [](const Words& w, DeviceState& s) {
          return !s.journal.empty() && ReadValue(w, s.journal.back().lines);
