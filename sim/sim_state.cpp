@@ -64,7 +64,6 @@ void RegisterNew(DeviceState& s, int64_t now) {
 DeviceState NewDeviceState(bool registered, int64_t now) {
     DeviceState s;
     s.receiptSettings = {0x00, 0x00, 0x01, 0x00, 0x28, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x01, 0x00};
-    s.cashier.fill(0);
     s.cashier[0] = 0x01;
     SetCashierName(s.cashier, Cp866FromUtf8("Администратор"));
     s.lastErrorText = Cp866FromUtf8("Ошибок нет");

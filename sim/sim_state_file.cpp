@@ -270,36 +270,30 @@ std::string SerializeState(const DeviceState& s) {
 
 bool ParseState(std::string_view text, DeviceState& result, std::string& error) {
     DeviceState s;
-    s.registration.attributes.clear();
     size_t lineNumber = 0;
-    bool sawHeader = false, sawEnd = false;
+    bool sawEnd = false;
     auto fail = [&](std::string_view what) {
         error = "state file line " + std::to_string(lineNumber) + ": " + std::string(what);
         return false;
     };
     for (size_t pos = 0; pos < text.size();) {
-        size_t end = text.find('\n', pos);
-        if (end == std::string_view::npos) end = text.size();
+        const size_t end = std::min(text.find('\n', pos), text.size());
         const std::string_view line = text.substr(pos, end - pos);
         pos = end + 1;
-        ++lineNumber;
-        if (!sawHeader) {
+        if (++lineNumber == 1) {
             if (line != kHeader) return fail("not a simulator state file");
-            sawHeader = true;
             continue;
         }
         if (sawEnd) return fail("text after the end marker");
         const Words w(line);
-        if (w[0] == "end") {
-            sawEnd = true;
-            continue;
-        }
+        sawEnd = w[0] == "end";
+        if (sawEnd) continue;
         const auto field = std::find_if(kStateFields.begin(), kStateFields.end(),
                                         [&](const Field& f) { return f.key == w[0]; });
         if (field == kStateFields.end()) return fail("unknown key");
         if (!field->read(w, s)) return fail("bad value");
     }
-    if (!sawHeader) return fail("empty file");
+    if (lineNumber == 0) return fail("empty file");
     if (!sawEnd) return fail("the file ends before its end marker");
     result = std::move(s);
     return true;
