@@ -322,16 +322,13 @@ int ReadWholeFile(const std::string& path, std::string& text) {
 
 bool SaveStateFile(const std::string& path, const DeviceState& state, std::string& error) {
     const std::string temp = path + ".tmp" + std::to_string(getpid());
+    const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     auto fail = [&](const std::string& what) {
         error = what + ": " + std::strerror(errno);
-        unlink(temp.c_str());
+        if (fd >= 0) unlink(temp.c_str());
         return false;
     };
-    const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        error = "cannot write " + temp + ": " + std::strerror(errno);
-        return false;
-    }
+    if (fd < 0) return fail("cannot write " + temp);
     if (!WriteAll(fd, SerializeState(state))) {
         fail("cannot write " + temp);
         close(fd);
@@ -346,16 +343,10 @@ bool LoadStateFile(const std::string& path, DeviceState& state, bool& exists, st
     std::string text;
     const int e = ReadWholeFile(path, text);
     exists = e <= 0;
-    if (e == ENOENT) return true;
-    if (e != 0) {
-        error = "cannot read " + path + (e > 0 ? std::string(": ") + std::strerror(e) : "");
-        return false;
-    }
-    if (!ParseState(text, state, error)) {
-        error = path + ": " + error;
-        return false;
-    }
-    return true;
+    if (e == ENOENT || (e == 0 && ParseState(text, state, error))) return true;
+    error = e != 0 ? "cannot read " + path + (e > 0 ? std::string(": ") + std::strerror(e) : "")
+                   : path + ": " + error;
+    return false;
 }
 
 }  // namespace vesklink::sim
