@@ -25,8 +25,8 @@ DeviceTime ToDeviceTime(int64_t seconds) {
     const std::time_t t = static_cast<std::time_t>(seconds);
     std::tm tm{};
     localtime_r(&t, &tm);
-    return {static_cast<uint8_t>(tm.tm_year % 100), static_cast<uint8_t>(tm.tm_mon + 1),
-            static_cast<uint8_t>(tm.tm_mday), static_cast<uint8_t>(tm.tm_hour), static_cast<uint8_t>(tm.tm_min)};
+    const auto byte = [](int v) { return static_cast<uint8_t>(v); };
+    return {byte(tm.tm_year % 100), byte(tm.tm_mon + 1), byte(tm.tm_mday), byte(tm.tm_hour), byte(tm.tm_min)};
 }
 
 namespace {
@@ -64,7 +64,6 @@ void RegisterNew(DeviceState& s, int64_t now) {
 DeviceState NewDeviceState(bool registered, int64_t now) {
     DeviceState s;
     s.receiptSettings = {0x00, 0x00, 0x01, 0x00, 0x28, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x01, 0x00};
-    s.cashier.fill(0);
     s.cashier[0] = 0x01;
     SetCashierName(s.cashier, Cp866FromUtf8("Администратор"));
     s.lastErrorText = Cp866FromUtf8("Ошибок нет");

@@ -22,10 +22,11 @@ namespace {
 constexpr std::string_view kHeader = "vesklink-sim state 1";
 
 // A byte field: a decimal number below the limit.
-bool Byte(std::string_view text, uint8_t& out, unsigned limit = 256) {
+template <typename T>
+bool Byte(std::string_view text, T& out, unsigned limit = 256) {
     unsigned u = 0;
     if (!Number(text, u) || u >= limit) return false;
-    out = static_cast<uint8_t>(u);
+    out = static_cast<T>(u);
     return true;
 }
 
@@ -51,10 +52,8 @@ private:
 
 // One word of a value: a number, or bytes in hex; a list of numbers is a word each. Read takes
 // the value from the words from i on and moves i past them.
-std::string Word(bool v) { return v ? "1" : "0"; }
-std::string Word(uint8_t v) { return std::to_string(unsigned(v)); }
-std::string Word(DocumentKind v) { return Word(static_cast<uint8_t>(v)); }
 std::string Word(std::integral auto v) { return std::to_string(v); }
+std::string Word(DocumentKind v) { return Word(static_cast<uint8_t>(v)); }
 std::string Word(std::string_view bytes) { return bytes.empty() ? "-" : Hex(bytes); }
 template <size_t N>
 std::string Word(const std::array<uint8_t, N>& a) {
@@ -68,12 +67,7 @@ std::string Word(const std::array<T, N>& a) {
 }
 
 bool Read(const Words& w, size_t& i, uint8_t& v) { return Byte(w[i++], v); }
-bool Read(const Words& w, size_t& i, DocumentKind& v) {
-    uint8_t kind = 0;
-    if (!Byte(w[i++], kind, 4)) return false;
-    v = static_cast<DocumentKind>(kind);
-    return true;
-}
+bool Read(const Words& w, size_t& i, DocumentKind& v) { return Byte(w[i++], v, 4); }
 bool Read(const Words& w, size_t& i, std::integral auto& v) { return Number(w[i++], v); }
 bool Read(const Words& w, size_t& i, std::string& bytes) { return Unhex(w[i++], bytes); }
 template <size_t N>
@@ -88,8 +82,7 @@ bool Read(const Words& w, size_t& i, std::array<T, N>& a) {
     return std::all_of(a.begin(), a.end(), [&](T& v) { return Read(w, i, v); });
 }
 
-// A record of several values on one line, in the order of the members; the line holds nothing
-// more.
+// A record: several values on one line, in the order of the members, and nothing else on the line.
 template <typename T, typename... M>
 std::string RecordText(const T& item, const std::tuple<M T::*...>& members) {
     std::string text;
@@ -102,15 +95,6 @@ template <typename T, typename... M>
 bool ReadRecord(const Words& w, size_t i, T& item, const std::tuple<M T::*...>& members) {
     const bool read = std::apply([&](auto... m) { return (Read(w, i, item.*m) && ...); }, members);
     return read && i == w.size();
-}
-
-// A record appended to a list.
-template <typename T, typename... M>
-bool ReadInto(const Words& w, std::vector<T>& list, const std::tuple<M T::*...>& members) {
-    T item;
-    if (!ReadRecord(w, 1, item, members)) return false;
-    list.push_back(std::move(item));
-    return true;
 }
 
 // The members of each record, in the order of their words.
@@ -140,25 +124,36 @@ struct Field {
 };
 
 // The lines of a field: one value, or one line per item of a list; register text is kept as
-// escaped UTF-8. Reading takes one line: a value, or an item appended to the list.
+// escaped UTF-8. A position is followed by its attributes, a journal document by its printed
+// lines. Reading takes one line: a value, or an item appended to the list.
 void PutValue(std::string& out, std::string_view key, const std::string& cp866) {
     Put(out, key, EscapeText(cp866));
 }
 void PutValue(std::string& out, std::string_view key, const auto& v) { Put(out, key, Word(v)); }
-void PutValue(std::string& out, std::string_view key, const std::vector<std::string>& lines) {
-    for (const auto& l : lines) PutValue(out, key, l);
+void PutValue(std::string& out, std::string_view key, const FiscalTag& t) {
+    Put(out, key, RecordText(t, kTag));
 }
-void PutValue(std::string& out, std::string_view key, const std::vector<FiscalTag>& tags) {
-    for (const auto& t : tags) Put(out, key, RecordText(t, kTag));
+void PutValue(std::string& out, std::string_view key, const OpenDocument& d) {
+    Put(out, key, RecordText(d, kCorrection));
+}
+void PutValue(std::string& out, std::string_view key, const Position& p) {
+    Put(out, key, RecordText(p, kPosition));
+    for (const auto& t : p.tags) PutValue(out, "open-position-tag", t);
+}
+void PutValue(std::string& out, std::string_view key, const Document& doc) {
+    Put(out, key, RecordText(doc, kDocument));
+    for (const auto& l : doc.lines) PutValue(out, "doc-line", l);
+}
+template <typename T>
+void PutValue(std::string& out, std::string_view key, const std::vector<T>& list) {
+    for (const auto& item : list) PutValue(out, key, item);
 }
 void PutValue(std::string& out, std::string_view key, const std::map<uint16_t, std::string>& attrs) {
-    for (const auto& [tag, value] : attrs) Put(out, key, Word(tag) + ' ' + Word(value));
+    for (const auto& [tag, value] : attrs) PutValue(out, key, FiscalTag{tag, value});
 }
 // The counters of the four operation types: the type, then every counter.
 void PutValue(std::string& out, std::string_view key, const std::array<TypeCounters, 4>& counters) {
-    for (size_t k = 0; k < 4; ++k) {
-        Put(out, key, Word(k + 1) + ' ' + RecordText(counters[k], kCounters));
-    }
+    for (size_t k = 0; k < 4; ++k) Put(out, key, Word(k + 1) + ' ' + RecordText(counters[k], kCounters));
 }
 
 bool ReadValue(const Words& w, std::string& cp866) { return UnescapeText(w.After(1), cp866); }
@@ -166,16 +161,20 @@ bool ReadValue(const Words& w, auto& v) {
     size_t i = 1;
     return Read(w, i, v);
 }
-bool ReadValue(const Words& w, std::vector<std::string>& lines) {
-    std::string line;
-    if (!ReadValue(w, line)) return false;
-    lines.push_back(std::move(line));
+bool ReadValue(const Words& w, FiscalTag& t) { return ReadRecord(w, 1, t, kTag); }
+bool ReadValue(const Words& w, OpenDocument& d) { return ReadRecord(w, 1, d, kCorrection); }
+bool ReadValue(const Words& w, Position& p) { return ReadRecord(w, 1, p, kPosition); }
+bool ReadValue(const Words& w, Document& doc) { return ReadRecord(w, 1, doc, kDocument); }
+template <typename T>
+bool ReadValue(const Words& w, std::vector<T>& list) {
+    T item;
+    if (!ReadValue(w, item)) return false;
+    list.push_back(std::move(item));
     return true;
 }
-bool ReadValue(const Words& w, std::vector<FiscalTag>& tags) { return ReadInto(w, tags, kTag); }
 bool ReadValue(const Words& w, std::map<uint16_t, std::string>& attrs) {
     FiscalTag t;
-    if (!ReadRecord(w, 1, t, kTag)) return false;
+    if (!ReadValue(w, t)) return false;
     attrs[t.tag] = t.value;
     return true;
 }
@@ -243,33 +242,16 @@ const std::vector<Field> kStateFields = {
      },
      [](const Words& w, DeviceState& s) { return Byte(w[1], s.document.operation, 4); }, true},
     Row("open-taxation", [](auto& s) -> auto& { return s.document.taxation; }, true),
-    {"open-correction",
-     [](std::string& out, const DeviceState& s) {
-         Put(out, "open-correction", RecordText(s.document, kCorrection));
-     },
-     [](const Words& w, DeviceState& s) { return ReadRecord(w, 1, s.document, kCorrection); }, true},
-    {"open-position",
-     [](std::string& out, const DeviceState& s) {
-         for (const auto& p : s.document.positions) {
-             Put(out, "open-position", RecordText(p, kPosition));
-             PutValue(out, "open-position-tag", p.tags);
-         }
-     },
-     [](const Words& w, DeviceState& s) { return ReadInto(w, s.document.positions, kPosition); }, true},
+    // The correction fields of the open document.
+    Row("open-correction", [](auto& s) -> auto& { return s.document; }, true),
+    Row("open-position", [](auto& s) -> auto& { return s.document.positions; }, true),
     {"open-position-tag", nullptr,
      [](const Words& w, DeviceState& s) {
          return !s.document.positions.empty() && ReadValue(w, s.document.positions.back().tags);
      }},
     Row("open-pending-tag", [](auto& s) -> auto& { return s.document.pendingTags; }, true),
     Row("open-line", [](auto& s) -> auto& { return s.document.body; }, true),
-    {"doc",
-     [](std::string& out, const DeviceState& s) {
-         for (const auto& doc : s.journal) {
-             Put(out, "doc", RecordText(doc, kDocument));
-             PutValue(out, "doc-line", doc.lines);
-         }
-     },
-     [](const Words& w, DeviceState& s) { return ReadInto(w, s.journal, kDocument); }},
+    Row("doc", [](auto& s) -> auto& { return s.journal; }),
     {"doc-line", nullptr,
      [](const Words& w, DeviceState& s) {
          return !s.journal.empty() && ReadValue(w, s.journal.back().lines);
@@ -288,36 +270,30 @@ std::string SerializeState(const DeviceState& s) {
 
 bool ParseState(std::string_view text, DeviceState& result, std::string& error) {
     DeviceState s;
-    s.registration.attributes.clear();
     size_t lineNumber = 0;
-    bool sawHeader = false, sawEnd = false;
+    bool sawEnd = false;
     auto fail = [&](std::string_view what) {
         error = "state file line " + std::to_string(lineNumber) + ": " + std::string(what);
         return false;
     };
     for (size_t pos = 0; pos < text.size();) {
-        size_t end = text.find('\n', pos);
-        if (end == std::string_view::npos) end = text.size();
+        const size_t end = std::min(text.find('\n', pos), text.size());
         const std::string_view line = text.substr(pos, end - pos);
         pos = end + 1;
-        ++lineNumber;
-        if (!sawHeader) {
+        if (++lineNumber == 1) {
             if (line != kHeader) return fail("not a simulator state file");
-            sawHeader = true;
             continue;
         }
         if (sawEnd) return fail("text after the end marker");
         const Words w(line);
-        if (w[0] == "end") {
-            sawEnd = true;
-            continue;
-        }
+        sawEnd = w[0] == "end";
+        if (sawEnd) continue;
         const auto field = std::find_if(kStateFields.begin(), kStateFields.end(),
                                         [&](const Field& f) { return f.key == w[0]; });
         if (field == kStateFields.end()) return fail("unknown key");
         if (!field->read(w, s)) return fail("bad value");
     }
-    if (!sawHeader) return fail("empty file");
+    if (lineNumber == 0) return fail("empty file");
     if (!sawEnd) return fail("the file ends before its end marker");
     result = std::move(s);
     return true;
@@ -346,16 +322,13 @@ int ReadWholeFile(const std::string& path, std::string& text) {
 
 bool SaveStateFile(const std::string& path, const DeviceState& state, std::string& error) {
     const std::string temp = path + ".tmp" + std::to_string(getpid());
+    const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     auto fail = [&](const std::string& what) {
         error = what + ": " + std::strerror(errno);
-        unlink(temp.c_str());
+        if (fd >= 0) unlink(temp.c_str());
         return false;
     };
-    const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        error = "cannot write " + temp + ": " + std::strerror(errno);
-        return false;
-    }
+    if (fd < 0) return fail("cannot write " + temp);
     if (!WriteAll(fd, SerializeState(state))) {
         fail("cannot write " + temp);
         close(fd);
@@ -370,16 +343,10 @@ bool LoadStateFile(const std::string& path, DeviceState& state, bool& exists, st
     std::string text;
     const int e = ReadWholeFile(path, text);
     exists = e <= 0;
-    if (e == ENOENT) return true;
-    if (e != 0) {
-        error = "cannot read " + path + (e > 0 ? std::string(": ") + std::strerror(e) : "");
-        return false;
-    }
-    if (!ParseState(text, state, error)) {
-        error = path + ": " + error;
-        return false;
-    }
-    return true;
+    if (e == ENOENT || (e == 0 && ParseState(text, state, error))) return true;
+    error = e != 0 ? "cannot read " + path + (e > 0 ? std::string(": ") + std::strerror(e) : "")
+                   : path + ": " + error;
+    return false;
 }
 
 }  // namespace vesklink::sim
