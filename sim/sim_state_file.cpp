@@ -329,12 +329,14 @@ bool SaveStateFile(const std::string& path, const DeviceState& state, std::strin
         return false;
     };
     if (fd < 0) return fail("cannot write " + temp);
-    if (!WriteAll(fd, SerializeState(state))) {
-        fail("cannot write " + temp);
+    // The descriptor is closed on every path, so a disk that keeps refusing leaks none.
+    const bool written = WriteAll(fd, SerializeState(state));
+    if (!written || fsync(fd) != 0) {
+        fail((written ? "cannot flush " : "cannot write ") + temp);
         close(fd);
         return false;
     }
-    if (fsync(fd) != 0 || close(fd) != 0) return fail("cannot flush " + temp);
+    if (close(fd) != 0) return fail("cannot flush " + temp);
     if (rename(temp.c_str(), path.c_str()) != 0) return fail("cannot replace " + path);
     return true;
 }
