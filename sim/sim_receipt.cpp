@@ -1,6 +1,7 @@
 // Receipts and correction receipts: opening, positions, attributes, the subtotal, closing with
 // the payments, cancelling (a text document too), and copies of documents from the FN's journal.
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <numeric>
 #include <utility>
@@ -293,8 +294,12 @@ Lines Device::ReceiptHeading(const Document& doc) const {
     if (correction) {
         Both(lines, C("ТИП КОРРЕКЦИИ"), d.correctionType == 0 ? C("САМОСТОЯТЕЛЬНО") : C("ПО ПРЕДПИСАНИЮ"));
         Wrap(lines, C("ОСНОВАНИЕ: ") + d.correctionDescription);
-        const auto& [year, month, day] = d.correctionDate;
-        const std::string date = d.correctionHasDate ? DateText({year, month, day, 0, 0}).substr(0, 8) : "--";
+        // Each byte in at least two digits: a year byte of 100 or more prints whole.
+        char date[16] = "--";
+        if (d.correctionHasDate) {
+            const auto& [year, month, day] = d.correctionDate;
+            std::snprintf(date, sizeof date, "%02u.%02u.%02u", day, month, year);
+        }
         Both(lines, C("ДОКУМЕНТ ОСНОВАНИЯ №") + d.correctionNumber, date);
     }
     AddBody(lines, d.body);
