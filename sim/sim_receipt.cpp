@@ -296,10 +296,8 @@ Lines Device::ReceiptHeading(const Document& doc) const {
         Wrap(lines, C("ОСНОВАНИЕ: ") + d.correctionDescription);
         // Each byte in at least two digits: a year byte of 100 or more prints whole.
         char date[16] = "--";
-        if (d.correctionHasDate) {
-            const auto& [year, month, day] = d.correctionDate;
-            std::snprintf(date, sizeof date, "%02u.%02u.%02u", day, month, year);
-        }
+        const auto& [year, month, day] = d.correctionDate;
+        if (d.correctionHasDate) std::snprintf(date, sizeof date, "%02u.%02u.%02u", day, month, year);
         Both(lines, C("ДОКУМЕНТ ОСНОВАНИЯ №") + d.correctionNumber, date);
     }
     AddBody(lines, d.body);

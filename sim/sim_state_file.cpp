@@ -345,9 +345,13 @@ bool LoadStateFile(const std::string& path, DeviceState& state, bool& exists, st
     std::string text;
     const int e = ReadWholeFile(path, text);
     exists = e <= 0;
-    if (e == ENOENT || (e == 0 && ParseState(text, state, error))) return true;
-    error = e != 0 ? "cannot read " + path + (e > 0 ? std::string(": ") + std::strerror(e) : "")
-                   : path + ": " + error;
+    if (e == ENOENT) return true;
+    if (e != 0) {
+        error = "cannot read " + path + (e > 0 ? std::string(": ") + std::strerror(e) : "");
+        return false;
+    }
+    if (ParseState(text, state, error)) return true;
+    error = path + ": " + error;
     return false;
 }
 
